@@ -1,0 +1,52 @@
+# The shared library hosts load, its install rules and package files.
+
+set(VESKAR_MESSAGES_INC "${PROJECT_BINARY_DIR}/generated/veskar_messages.inc")
+veskar_generate_message_table("${VESKAR_MESSAGES_INC}")
+configure_file("${PROJECT_SOURCE_DIR}/cmake/version.h.in"
+  "${PROJECT_BINARY_DIR}/generated/include/veskar/version.h" @ONLY)
+target_include_directories(veskar_core PUBLIC "${PROJECT_BINARY_DIR}/generated/include")
+
+add_library(veskar SHARED $<TARGET_OBJECTS:veskar_core> platform/posix/library_entry.cpp)
+add_library(Veskar::veskar ALIAS veskar)
+target_include_directories(veskar PUBLIC
+  "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>"
+  "$<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/generated/include>"
+  "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
+target_include_directories(veskar PRIVATE "${PROJECT_SOURCE_DIR}")
+target_compile_definitions(veskar PRIVATE VESKAR_BUILDING_LIBRARY)
+target_link_libraries(veskar PRIVATE ${CMAKE_DL_LIBS})
+set_target_properties(veskar PROPERTIES
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
+  CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+  EXPORT_NAME veskar)
+veskar_warnings(veskar)
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  target_link_options(veskar PRIVATE "LINKER:--no-undefined")
+endif()
+
+# White-box tests link this copy: the same code without the load-time entry.
+add_library(veskar_internal STATIC $<TARGET_OBJECTS:veskar_core>)
+target_include_directories(veskar_internal PUBLIC
+  "${PROJECT_SOURCE_DIR}/include" "${PROJECT_BINARY_DIR}/generated/include" "${PROJECT_SOURCE_DIR}")
+target_link_libraries(veskar_internal PUBLIC ${CMAKE_DL_LIBS})
+
+include(CMakePackageConfigHelpers)
+install(TARGETS veskar EXPORT VeskarTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(DIRECTORY include/veskar DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES "${PROJECT_BINARY_DIR}/generated/include/veskar/version.h"
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/veskar)
+install(EXPORT VeskarTargets NAMESPACE Veskar::
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Veskar)
+configure_package_config_file(cmake/VeskarConfig.cmake.in
+  "${PROJECT_BINARY_DIR}/VeskarConfig.cmake"
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Veskar)
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/VeskarConfigVersion.cmake"
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES "${PROJECT_BINARY_DIR}/VeskarConfig.cmake"
+  "${PROJECT_BINARY_DIR}/VeskarConfigVersion.cmake"
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Veskar)
+configure_file(cmake/veskar.pc.in "${PROJECT_BINARY_DIR}/veskar.pc" @ONLY)
+install(FILES "${PROJECT_BINARY_DIR}/veskar.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

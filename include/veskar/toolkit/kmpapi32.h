@@ -1,0 +1,62 @@
+#ifndef VESKAR_TOOLKIT_KMPAPI32_H_
+#define VESKAR_TOOLKIT_KMPAPI32_H_
+
+/* The IPSec key-management toolkit's interface as the library calls it: the
+   records it exchanges, one function-pointer type per entry point, and the
+   prototypes a toolkit implementation exports (undecorated C names). Every
+   `short` status is 0 for success. */
+
+#include <veskar/toolkit/toolkit_abi.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A byte string returned by the toolkit: count, then pointer. The bytes stay
+   the toolkit's. */
+typedef struct IKMPBinaryData {
+  uint32_t count;
+  unsigned char* data;
+} IKMPBinaryData;
+
+/* Log-in options, passed by value. The library passes {0, 1000, 1}. */
+typedef struct isakmp_options_struct {
+  int32_t option0;
+  int32_t option1;
+  int32_t option2;
+} isakmp_options_struct;
+
+VESKAR_TOOLKIT_STATIC_ASSERT(sizeof(isakmp_options_struct) == 12, "options are 12 bytes");
+#if defined(VESKAR_TOOLKIT_X86_32)
+VESKAR_TOOLKIT_STATIC_ASSERT(sizeof(IKMPBinaryData) == 8, "IKMPBinaryData is 8 bytes");
+VESKAR_TOOLKIT_STATIC_ASSERT(offsetof(IKMPBinaryData, data) == 4, "IKMPBinaryData data at 4");
+#endif
+
+/* Entry points, in the order the library binds them. */
+typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPCreateUser)(int ref_num, const char* auth_code,
+    const char* password, const char* ini_path, const char* profile, int flags);
+typedef const char*(VESKAR_TOOLKIT_CALL* PFN_IKMPGetErrString)(short status);
+typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPLogin)(void** login, const char* profile,
+    const char* password, const char* ini_path, isakmp_options_struct options);
+typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPGetMyVerifyCertificate)(void* const login, int which,
+    IKMPBinaryData* user_certificate, IKMPBinaryData* ca_certificate, IKMPBinaryData* extra);
+typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPLogout)(void** login);
+typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPGetEPFName)(void* login, char** name);
+
+VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPCreateUser(int ref_num,
+    const char* auth_code, const char* password, const char* ini_path, const char* profile,
+    int flags);
+VESKAR_TOOLKIT_EXPORT const char* VESKAR_TOOLKIT_CALL IKMPGetErrString(short status);
+VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPLogin(void** login, const char* profile,
+    const char* password, const char* ini_path, isakmp_options_struct options);
+VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPGetMyVerifyCertificate(void* const login,
+    int which, IKMPBinaryData* user_certificate, IKMPBinaryData* ca_certificate,
+    IKMPBinaryData* extra);
+VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPLogout(void** login);
+VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPGetEPFName(void* login, char** name);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VESKAR_TOOLKIT_KMPAPI32_H_ */

@@ -1,0 +1,41 @@
+#ifndef VESKAR_TOOLS_VESKAR_COMMAND_H_
+#define VESKAR_TOOLS_VESKAR_COMMAND_H_
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace veskar_cli {
+
+// Arguments after the command's own name.
+using Args = std::vector<std::string>;
+
+// Exit statuses of the command.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;  // the operation ran and failed
+constexpr int kExitUsage = 2;    // bad usage
+
+struct Command {
+  const char* name;
+  const char* summary;
+  const char* usage;  // full --help text
+  int (*run)(const Args& args);
+};
+
+// Prints "veskar: <message>" and the hint to use --help; returns kExitUsage.
+int UsageError(const char* command, const std::string& message);
+
+// True when args is exactly {"--help"} or {"-h"}.
+bool WantsHelp(const Args& args);
+
+int RunServices(const Args& args);
+int RunMessages(const Args& args);
+int RunVersion(const Args& args);
+
+extern const char kServicesUsage[];
+extern const char kMessagesUsage[];
+extern const char kVersionUsage[];
+
+}  // namespace veskar_cli
+
+#endif  // VESKAR_TOOLS_VESKAR_COMMAND_H_
