@@ -48,5 +48,9 @@ write_basic_package_version_file("${PROJECT_BINARY_DIR}/VeskarConfigVersion.cmak
 install(FILES "${PROJECT_BINARY_DIR}/VeskarConfig.cmake"
   "${PROJECT_BINARY_DIR}/VeskarConfigVersion.cmake"
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Veskar)
+# The .pc file locates the prefix from its own folder, so the installed tree
+# can be moved.
+file(RELATIVE_PATH VESKAR_PC_PREFIX_FROM_PCDIR "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+string(REGEX REPLACE "/$" "" VESKAR_PC_PREFIX_FROM_PCDIR "${VESKAR_PC_PREFIX_FROM_PCDIR}")
 configure_file(cmake/veskar.pc.in "${PROJECT_BINARY_DIR}/veskar.pc" @ONLY)
 install(FILES "${PROJECT_BINARY_DIR}/veskar.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
