@@ -20,7 +20,7 @@ set_target_properties(veskar PROPERTIES
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
   EXPORT_NAME veskar)
 veskar_warnings(veskar)
-if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT VESKAR_SANITIZE)
   target_link_options(veskar PRIVATE "LINKER:--no-undefined")
 endif()
 

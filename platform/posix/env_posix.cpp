@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 #if defined(__linux__)
@@ -125,7 +126,10 @@ class PosixEnv : public Env {
 }  // namespace
 
 Env* Env::Default() {
-  static PosixEnv* env = new PosixEnv;  // never destroyed: used from the unload path
+  // Built in static storage and never destroyed: the unload path still needs
+  // it after static destructors may have run, and nothing is left to leak.
+  alignas(PosixEnv) static unsigned char storage[sizeof(PosixEnv)];
+  static PosixEnv* env = new (storage) PosixEnv;
   return env;
 }
 
