@@ -28,6 +28,17 @@ class VESKAR_API CQnEntCmsPMA : public CQnPkiMsgAgent {
   static int LoadFunctions();
 
  protected:
+  // Writes a new client INI file (name "CMS....ini", owner-only) naming the
+  // manager and the directory server. Returns its full path, or an empty
+  // string after a file error, with the failure text in m_strError.
+  CString CreateCMSiniFile(CString& manager, CString& server);
+  // Deletes the INI file. Throws CFileException when it cannot.
+  void DeleteCMSiniFile(CString path);
+  // Makes a new empty owner-only file in the temporary directory named from
+  // `prefix`, carrying `extension` (without the dot) unless that is "tmp".
+  // Returns its full path, or an empty string when it could not be made.
+  CString CreateEmptyTempFile(CString prefix, CString extension);
+
   static int m_gbLoaded;
   static PFN_CMSQueryLogWarning m_gpCMSQueryLogWarning;
   static PFN_CMSQueryVersionNumber m_gpCMSQueryVersionNumber;

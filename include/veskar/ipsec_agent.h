@@ -22,6 +22,13 @@ class VESKAR_API CQnEntIPSecPMA : public CQnPkiMsgAgent {
   static int LoadFunctions();
 
  protected:
+  // Writes a new client INI file (name "ENT....ini", owner-only) naming the
+  // manager and the directory server. Returns its full path, or an empty
+  // string after a file error, with the failure text in m_strError.
+  CString CreateEtIniFile(CString& manager, CString& server);
+  // Deletes the INI file. Throws CFileException when it cannot.
+  void DeleteEtIniFile(CString path);
+
   static int m_gbLoaded;
   static PFN_IKMPCreateUser m_gpIKMPCreateUser;
   static PFN_IKMPGetErrString m_gpIKMPGetErrString;
