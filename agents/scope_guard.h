@@ -1,0 +1,30 @@
+#ifndef VESKAR_AGENTS_SCOPE_GUARD_H_
+#define VESKAR_AGENTS_SCOPE_GUARD_H_
+
+#include <utility>
+
+namespace veskar {
+
+// Runs a clean-up step when the scope ends, however it ends. Guards declared
+// in the order things are acquired unwind in exactly the reverse order, on
+// an early return and when an exception leaves the function alike.
+template <typename F>
+class ScopeGuard {
+ public:
+  explicit ScopeGuard(F step) : step_(std::move(step)) {}
+  ScopeGuard(const ScopeGuard&) = delete;
+  ScopeGuard& operator=(const ScopeGuard&) = delete;
+  ~ScopeGuard() noexcept(false) {
+    if (armed_) step_();
+  }
+  // The step is no longer needed (or was run by hand).
+  void Dismiss() { armed_ = false; }
+
+ private:
+  F step_;
+  bool armed_ = true;
+};
+
+}  // namespace veskar
+
+#endif  // VESKAR_AGENTS_SCOPE_GUARD_H_

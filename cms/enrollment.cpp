@@ -1,0 +1,166 @@
+#include <cstring>
+#include <exception>
+
+#include <veskar/cms_agent.h>
+#include <veskar/file_exception.h>
+
+#include "agents/messages.h"
+#include "agents/scope_guard.h"
+
+namespace {
+
+constexpr uint32_t kKeyPairKind = 2;
+
+// A copy of a toolkit buffer in memory the caller owns, or null when empty.
+// A toolkit that reports bytes without giving them counts as empty.
+unsigned char* CopyOut(const CMSBinaryData& data, unsigned int* length) {
+  *length = data.data != nullptr ? data.length : 0;
+  if (*length == 0) return nullptr;
+  unsigned char* copy = new unsigned char[*length];
+  std::memcpy(copy, data.data, *length);
+  return copy;
+}
+
+}  // namespace
+
+void CQnEntCmsPMA::InitKeyPair(KeyPair* key_pair) {
+  for (uint32_t& word : key_pair->words) word = 0;
+  key_pair->kind = kKeyPairKind;
+  key_pair->certificate.length = 0;
+  key_pair->certificate.data = nullptr;
+}
+
+int CQnEntCmsPMA::CreateUserCertificate(unsigned char** certificate, unsigned int& length,
+                                        CQnPMCrtUsrData* request) {
+  if (certificate != nullptr) *certificate = nullptr;
+  length = 0;
+  if (m_gbLoaded == 0 || request == nullptr || certificate == nullptr ||
+      request->GetMsgSvrType() != veskar::kMsgSvrEntrustCms) {
+    return veskar::ReportMessage(&m_strError, veskar::kMsgServiceNotAvailable);
+  }
+  // The type vouches for the class.
+  auto* record = static_cast<CQnPMCrtUsrEntCms*>(request);
+  unsigned char* pkcs10_req = record->m_pPKCS10Req;
+  const unsigned int pkcs10_req_len = record->m_nPKCS10ReqLen;
+  const int to_publish = record->ToPublish();
+  CString ref_num = record->GetRefNum();
+  CString auth_code = record->GetAuthCode();
+  CString ca_location2 = record->GetCALocation2();
+  CString ca_location = record->GetCALocation();
+
+  const int result = CreateNewCertificate(ca_location, ca_location2, auth_code, ref_num, to_publish,
+                                          pkcs10_req, pkcs10_req_len, certificate, length, record);
+  if (result != 0) return veskar::ReportMessage(&m_strError, result);
+  m_strError.Empty();
+  return 0;
+}
+
+int CQnEntCmsPMA::CreateNewCertificate(CString ca_location, CString ca_location2,
+                                       CString auth_code, CString ref_num, int to_publish,
+                                       unsigned char* pkcs10_req, unsigned int pkcs10_req_len,
+                                       unsigned char** certificate, unsigned int& length,
+                                       CQnPMCrtUsrEntCms* record) {
+  using veskar::ScopeGuard;
+  m_strError.Empty();
+  m_strExtendedError.Empty();
+  *certificate = nullptr;
+  length = 0;
+  record->m_pRawCACert = nullptr;
+  record->m_nRawCACertLen = 0;
+
+  KeyPair key_pair;
+  InitKeyPair(&key_pair);
+  void* login = nullptr;
+  void* request = nullptr;
+  void* cert_template = nullptr;
+  CMSBinaryData ca_certificate{0, nullptr};
+
+  const CString ini_path = CreateCMSiniFile(ca_location, ca_location2);
+  if (ini_path.IsEmpty()) return veskar::kMsgCmsIniFailed;
+
+  // Clean-up runs in reverse order of the guards below, on every return and
+  // when an exception leaves. The INI file goes last.
+  int result = 0;
+  const int exceptions_at_entry = std::uncaught_exceptions();
+  ScopeGuard delete_ini([&] {
+    try {
+      DeleteCMSiniFile(ini_path);
+    } catch (const CFileException&) {
+      // An exception already on its way to the caller takes precedence, and
+      // an issued certificate is not thrown away for a leftover INI file.
+      if (std::uncaught_exceptions() > exceptions_at_entry || result == 0) return;
+      throw;
+    }
+  });
+
+  // Each status is taken before HasError reads the handle the call may write.
+  const char* version = m_gpCMSQueryVersionNumber();
+  int status =
+      m_gpCMSLogin(version, CMS_CRYPTO_LIBRARY_DEFAULT, nullptr, ini_path, nullptr, &login);
+  if (HasError(status, login)) {
+    return result = veskar::kMsgCmsLoginFailed;
+  }
+  ScopeGuard logout([&] {
+    m_gpCMSLogout(&login);
+    login = nullptr;
+  });
+
+  status = m_gpCMSCreateReqHdl(login, CMS_REQ_HDL_DEFAULT, &request);
+  if (HasError(status, login)) {
+    return result = veskar::kMsgCmsCreateRequestFailed;
+  }
+  ScopeGuard release_request([&] { m_gpCMSReleaseReqHdl(login, &request); });
+
+  status = m_gpCMSCreateCertTempl(login, &cert_template);
+  if (HasError(status, login)) {
+    return result = veskar::kMsgCmsCreateTemplateFailed;
+  }
+  ScopeGuard release_template([&] { m_gpCMSReleaseCertTempl(login, &cert_template); });
+
+  if (SetAllReqAttributeValue(login, request, auth_code, ref_num, to_publish, pkcs10_req_len,
+                              pkcs10_req) != 0) {
+    return result = veskar::kMsgCmsSetAttributesFailed;
+  }
+  if (SetAllCertTemplateFields(login, cert_template) != 0) {
+    return result = veskar::kMsgCmsSetFieldsFailed;
+  }
+  status = m_gpCMSRequestMyCertificate(login, cert_template, request, nullptr);
+  if (HasError(status, login)) {
+    return result = veskar::kMsgCmsIssueFailed;
+  }
+  int retrieve_status = 0;
+  status = m_gpCMSRetrieveMyCertificate(login, request, &key_pair, &retrieve_status,
+                                        &ca_certificate);
+  if (HasError(status, login)) {
+    return result = veskar::kMsgCmsRetrieveFailed;
+  }
+  ScopeGuard release_certificates([&] {
+    m_gpCMSReleaseKeyPair(&key_pair);
+    m_gpCMSReleaseBuffer(&ca_certificate);
+  });
+
+  // Hand out copies. If anything below throws, the caller gets nothing
+  // rather than buffers nobody knows to free.
+  ScopeGuard drop_copies([&] {
+    delete[] * certificate;
+    *certificate = nullptr;
+    length = 0;
+    delete[] record->m_pRawCACert;
+    record->m_pRawCACert = nullptr;
+    record->m_nRawCACertLen = 0;
+  });
+  *certificate = CopyOut(key_pair.certificate, &length);
+  unsigned int ca_length = 0;
+  record->m_pRawCACert = CopyOut(ca_certificate, &ca_length);
+  record->m_nRawCACertLen = ca_length;
+
+  // Without a file there is nowhere to write, so the toolkit is not asked to.
+  const CString protected_path = CreateEmptyTempFile("ENT", "DER");
+  if (!protected_path.IsEmpty()) {
+    PutToProtectedFile("CA Verification Certificate", &ca_certificate, protected_path, ref_num);
+    PutToProtectedFile("Verification Certificate", &key_pair.certificate, protected_path,
+                       ref_num);
+  }
+  drop_copies.Dismiss();
+  return 0;
+}
