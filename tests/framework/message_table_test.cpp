@@ -10,7 +10,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -114,38 +113,50 @@ TEST(MessageTableTest, TheTwoEntriesWithSignificantWhitespace) {
   EXPECT_NE(ini.back(), '\n');
 }
 
-// Decodes the JSON string escapes the data file may use.
-std::string JsonUnescape(const std::string& body) {
+// Reads the JSON string that starts at the quote `json[*pos]`, decoding its
+// escapes, and leaves *pos after the closing quote.
+std::string ReadJsonString(const std::string& json, size_t* pos) {
   std::string out;
-  for (size_t i = 0; i < body.size(); ++i) {
-    if (body[i] != '\\') {
-      out += body[i];
+  size_t i = *pos + 1;
+  for (; i < json.size() && json[i] != '"'; ++i) {
+    if (json[i] != '\\') {
+      out += json[i];
       continue;
     }
-    const char escape = body.at(++i);
-    switch (escape) {
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'u': {
-        const unsigned long code = std::stoul(body.substr(i + 1, 4), nullptr, 16);
-        EXPECT_LT(code, 0x80u) << "the table is ASCII";
-        out += static_cast<char>(code);
-        i += 4;
-        break;
-      }
-      default:
-        out += escape;
-        break;  // \" \\ \/
+    const char escape = json.at(++i);
+    if (escape == 'n') {
+      out += '\n';
+    } else if (escape == 'r') {
+      out += '\r';
+    } else if (escape == 't') {
+      out += '\t';
+    } else if (escape == 'u') {
+      const unsigned long code = std::stoul(json.substr(i + 1, 4), nullptr, 16);
+      EXPECT_LT(code, 0x80u) << "the table is ASCII";
+      out += static_cast<char>(code);
+      i += 4;
+    } else {
+      out += escape;  // \" \\ \/
     }
   }
+  *pos = i + 1;
   return out;
+}
+
+// The entries of the data file: each `{ "id": N, "text": "..." }`.
+std::map<unsigned int, std::string> ReadDataFile(const std::string& json) {
+  std::map<unsigned int, std::string> entries;
+  size_t pos = 0;
+  while ((pos = json.find("\"id\"", pos)) != std::string::npos) {
+    pos = json.find(':', pos) + 1;
+    const unsigned int id = static_cast<unsigned int>(std::stoul(json.substr(pos)));
+    pos = json.find('"', json.find(':', json.find("\"text\"", pos)));
+    EXPECT_NE(pos, std::string::npos) << "message " << id << " has no text";
+    if (pos == std::string::npos) break;
+    EXPECT_EQ(entries.count(id), 0u) << "message " << id << " twice";
+    entries[id] = ReadJsonString(json, &pos);
+  }
+  return entries;
 }
 
 TEST(MessageTableTest, ServesExactlyTheDataFile) {
@@ -153,20 +164,14 @@ TEST(MessageTableTest, ServesExactlyTheDataFile) {
   ASSERT_TRUE(file) << "cannot read " << VESKAR_MESSAGES_JSON;
   std::stringstream content;
   content << file.rdbuf();
-  const std::string json = content.str();
 
-  const std::regex entry(
-      R"re(\{\s*"id"\s*:\s*(\d+)\s*,\s*"text"\s*:\s*"((?:[^"\\]|\\.)*)"\s*\})re");
-  size_t entries = 0;
-  for (auto it = std::sregex_iterator(json.begin(), json.end(), entry);
-       it != std::sregex_iterator(); ++it, ++entries) {
-    const unsigned int id = static_cast<unsigned int>(std::stoul((*it)[1].str()));
-    const std::string text = JsonUnescape((*it)[2].str());
+  const std::map<unsigned int, std::string> entries = ReadDataFile(content.str());
+  EXPECT_EQ(entries.size(), std::size(kExpected)) << "entries found in " << VESKAR_MESSAGES_JSON;
+  for (const auto& [id, text] : entries) {
     CString served;
     ASSERT_NE(served.LoadString(id), 0) << "message " << id << " is in the file, not the library";
     EXPECT_EQ(std::string(served), text) << "message " << id;
   }
-  EXPECT_EQ(entries, std::size(kExpected)) << "entries found in " << VESKAR_MESSAGES_JSON;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "record_state.h"
+#include "tests/type_names.h"
 
 namespace {
 
@@ -206,7 +207,7 @@ class FilledByAgent : public Record {
 template <class Record>
 class CaCertificateTest : public ::testing::Test {};
 using EntrustRecords = ::testing::Types<CQnPMCrtUsrEntCms, CQnPMCrtUsrEntIPSec>;
-TYPED_TEST_SUITE(CaCertificateTest, EntrustRecords);
+TYPED_TEST_SUITE(CaCertificateTest, EntrustRecords, veskar_test::TypeIndexNames);
 
 TYPED_TEST(CaCertificateTest, CopiesShareItAndNoRecordReleasesIt) {
   unsigned char* certificate = new unsigned char[5]{0x30, 0x03, 0x02, 0x01, 0x00};

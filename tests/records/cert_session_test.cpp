@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/type_names.h"
+
 namespace {
 
 template <class Session>
@@ -55,7 +57,7 @@ TEST(CertSessionTest, FreeRawCertificateReleasesMallocBuffersAndIgnoresNull) {
 template <class Session>
 class SessionAssignmentTest : public ::testing::Test {};
 using SessionClasses = ::testing::Types<CCertSession, CCertQuery, CCertRequest>;
-TYPED_TEST_SUITE(SessionAssignmentTest, SessionClasses);
+TYPED_TEST_SUITE(SessionAssignmentTest, SessionClasses, veskar_test::TypeIndexNames);
 
 TYPED_TEST(SessionAssignmentTest, CopiesEveryMemberAndReturnsTheTarget) {
   TypeParam source = Filled<TypeParam>(5);

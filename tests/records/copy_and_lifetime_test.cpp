@@ -9,6 +9,7 @@
 #include <string>
 
 #include "record_state.h"
+#include "tests/type_names.h"
 
 namespace {
 
@@ -124,7 +125,7 @@ class RecordCopyTest : public ::testing::Test {
 using AllRecords = ::testing::Types<CQnPMCrtUsrData, CQnPMGetCAData, CQnPMQueryData,
                                     CQnPMCrtUsrEntIPSec, CQnPMCrtUsrEntCms, CQnPMCrtUsrNetscape,
                                     CQnPMGetCANetscape, CQnPMQueryNetscape>;
-TYPED_TEST_SUITE(RecordCopyTest, AllRecords);
+TYPED_TEST_SUITE(RecordCopyTest, AllRecords, veskar_test::TypeIndexNames);
 
 TYPED_TEST(RecordCopyTest, CopyHasEverythingAndIsIndependent) {
   TypeParam original = Samples<TypeParam>::First();
