@@ -9,10 +9,12 @@
 #include <string>
 
 #include "record_state.h"
+#include "tests/counted.h"
 #include "tests/type_names.h"
 
 namespace {
 
+using veskar_test::Counted;
 using veskar_test::DescribeRecord;
 using veskar_test::Long;
 
@@ -159,17 +161,6 @@ TYPED_TEST(RecordCopyTest, SelfAssignmentChangesNothing) {
   EXPECT_EQ(&result, &record);
   EXPECT_EQ(DescribeRecord(record), this->first_);
 }
-
-// Counts destructor runs of a record class, to see that deleting through a
-// base pointer and array delete reach every object's own destructor.
-template <class Record>
-class Counted : public Record {
- public:
-  ~Counted() override { ++destroyed; }
-  static int destroyed;
-};
-template <class Record>
-int Counted<Record>::destroyed = 0;
 
 TYPED_TEST(RecordCopyTest, DeletionThroughTheBaseReachesTheDerivedDestructor) {
   Counted<TypeParam>::destroyed = 0;
