@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <veskar/cstring.h>
 
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -97,20 +96,6 @@ TEST(MessageTableTest, HoldsNoOtherNumbers) {
   }
   EXPECT_EQ(served.size(), std::size(kExpected));
   for (const Message& expected : kExpected) EXPECT_EQ(served.count(expected.id), 1u) << expected.id;
-}
-
-TEST(MessageTableTest, TheTwoEntriesWithSignificantWhitespace) {
-  CString text;
-  ASSERT_NE(text.LoadString(51001), 0);
-  const std::string netscape_ca(text);
-  ASSERT_GE(netscape_ca.size(), 3u);
-  EXPECT_EQ(netscape_ca.substr(netscape_ca.size() - 3), "e  ");
-
-  ASSERT_NE(text.LoadString(42157), 0);
-  const std::string ini(text);
-  EXPECT_EQ(std::count(ini.begin(), ini.end(), '\n'), 3);
-  EXPECT_EQ(ini.find('\r'), std::string::npos);
-  EXPECT_NE(ini.back(), '\n');
 }
 
 // Reads the JSON string that starts at the quote `json[*pos]`, decoding its

@@ -158,17 +158,6 @@ INSTANTIATE_TEST_SUITE_P(AllRecords, SetRequestTest, ::testing::ValuesIn(kSetReq
                            return std::string(info.param.name);
                          });
 
-TEST(RequestBytesTest, AreNotCopiedSoLaterChangesReachTheReader) {
-  unsigned char request[4] = {1, 2, 3, 4};
-  CQnPMCrtUsrEntCms record;
-  record.SetPKCS10Req(sizeof request, request);
-  request[2] = 0x7F;
-  unsigned int length = 0;
-  const unsigned char* seen = record.GetPKCS10Req(length);
-  ASSERT_EQ(seen, request);
-  EXPECT_EQ(seen[2], 0x7F);
-}
-
 // Records and their copies never release or change caller bytes: the bytes
 // are intact and usable after every record that referred to them is gone.
 TEST(RequestBytesTest, OutliveEveryRecordThatReferredToThem) {

@@ -111,20 +111,6 @@ INSTANTIATE_TEST_SUITE_P(AllRecords, RecordConstructorTest, ::testing::ValuesIn(
                            return std::string(info.param.name);
                          });
 
-TEST(RecordStringsTest, AccessorsReturnCopiesTheCallerMayChange) {
-  CQnPMCrtUsrEntIPSec record("label", "manager", "directory", "password", "profile.epf", "auth",
-                             "ref");
-  CString label = record.GetLabel();
-  CString password = record.GetPW();
-  CString auth = record.GetAuthCode();
-  label = "changed";
-  password.Empty();
-  auth = "changed";
-  EXPECT_STREQ(record.GetLabel(), "label");
-  EXPECT_STREQ(record.GetPW(), "password");
-  EXPECT_STREQ(record.GetAuthCode(), "auth");
-}
-
 TEST(EntrustRecordTest, CodesComeFromTheirOwnArguments) {
   CQnPMCrtUsrEntIPSec ipsec("1", "2", "3", "4", "5", "6", "7");
   EXPECT_STREQ(ipsec.GetLabel(), "1");
