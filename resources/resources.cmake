@@ -23,6 +23,9 @@ function(veskar_c_escape out text)
   string(REPLACE "\n" "\\n" text "${text}")
   string(REPLACE "\r" "\\r" text "${text}")
   string(REPLACE "\t" "\\t" text "${text}")
+  # file(CONFIGURE) below would replace @NAME@ inside a text; an octal escape
+  # keeps every '@' out of its sight.
+  string(REPLACE "@" "\\100" text "${text}")
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 

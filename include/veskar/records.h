@@ -2,7 +2,7 @@
 #define VESKAR_RECORDS_H_
 
 // Request records: the parameter objects a host fills and passes to an
-// agent's request operations (see <veskar/agents.h>).
+// agent's request operations (see <veskar/agent.h>).
 //
 // Ownership: a record owns its strings. Byte buffers it refers to (PKCS #10
 // requests, query identifiers, CA certificates written by an agent) are held

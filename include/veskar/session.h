@@ -14,6 +14,11 @@ class VESKAR_API CCertSession {
     kCertStatusRejected = 3,
   };
 
+  // Trivial: a host declares sessions as plain data (and copies them); only
+  // the assignment below is the library's.
+  CCertSession() = default;
+  CCertSession(const CCertSession&) = default;
+
   int GetStatus();
   CertStatus GetCertStatus();
   int IsNetscape1x();
@@ -34,11 +39,15 @@ class VESKAR_API CCertSession {
 // A query and a request of the same plain-data layout as the session.
 class VESKAR_API CCertQuery : public CCertSession {
  public:
+  CCertQuery() = default;
+  CCertQuery(const CCertQuery&) = default;
   CCertQuery& operator=(const CCertQuery& other);
 };
 
 class VESKAR_API CCertRequest : public CCertSession {
  public:
+  CCertRequest() = default;
+  CCertRequest(const CCertRequest&) = default;
   CCertRequest& operator=(const CCertRequest& other);
 };
 
