@@ -80,9 +80,10 @@ int CQnEntIPSecPMA::CreateUserCertificate(unsigned char** certificate, unsigned 
   CString manager = record->GetCALocation();
   const CString ini_path = CreateEtIniFile(manager, server);
   if (ini_path.IsEmpty()) return ReportMessage(&m_strError, veskar::kMsgIpsecIniFailed);
-  // Only for an exception leaving the call: the ordinary removal comes last
-  // and reports its own failure. The exception in flight is the one the host
-  // must see, so a failure to remove is not raised from here.
+  // Only for an exception leaving the call (the ordinary removal comes last
+  // and reports its own failure, after which this makes one more attempt).
+  // The exception in flight is the one the host must see, so a failure to
+  // remove is not raised from here.
   ScopeGuard remove_ini_on_unwind([&]() {
     try {
       DeleteEtIniFile(ini_path);

@@ -28,12 +28,12 @@ class VESKAR_API CQnEntIPSecPMA : public CQnPkiMsgAgent {
   // not be deleted afterwards.
   //
   // Otherwise returns a message number with its text in the error string:
-  // 51000 (toolkit not bound, null `certificate` or record, or a record of
-  // another type), 53005 (INI file not written), 53004/53003 (user creation
-  // asked for without a password/profile name), 53002 (creation failed),
-  // 53006 (log-in failed), 53007 (fetch failed). On every failure
-  // *certificate is null, `length` is 0 and the record is unchanged. The
-  // extended error string is never touched.
+  // 51000 (toolkit not bound, null `certificate` or record, or a record that
+  // is not a CQnPMCrtUsrEntIPSec of type 2), 53005 (INI file not written),
+  // 53004/53003 (user creation asked for without a password/profile name),
+  // 53002 (creation failed), 53006 (log-in failed), 53007 (fetch failed).
+  // On every failure *certificate is null, `length` is 0 and the record is
+  // unchanged. The extended error string is never touched.
   //
   // Throws what the framework throws: std::bad_alloc, or CFileException when
   // the INI file of a failed request cannot be deleted. The toolkit session

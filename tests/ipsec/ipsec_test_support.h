@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ constexpr char kIniQuoted[] =
     "[Entrust Settings]\\nManager=mgr.example+709\\nServer=dir.example+389\\n"
     "ClientType=Heavy\\nSigningKey=DSA";
 
+using CallList = std::vector<std::string>;
+const CallList kLoginAndFetch = {"IKMPLogin", "IKMPGetMyVerifyCertificate", "IKMPLogout"};
+
 // A new directory that is $TMPDIR while the object lives.
 class ScopedTempDir {
  public:
@@ -34,8 +38,8 @@ class ScopedTempDir {
     const char* old = std::getenv("TMPDIR");
     had_old_ = old != nullptr;
     if (had_old_) old_ = old;
-    std::string pattern = (had_old_ && old[0] != '\0' ? old_ : std::string("/tmp")) +
-                          "/veskar-ipsec-XXXXXX";
+    std::string pattern =
+        (had_old_ && old[0] != '\0' ? old_ : std::string("/tmp")) + "/veskar-ipsec-XXXXXX";
     if (mkdtemp(&pattern[0]) != nullptr) path_ = pattern;
     setenv("TMPDIR", path_.c_str(), 1);
   }
@@ -104,6 +108,51 @@ inline std::string Field(const std::string& line, const std::string& key) {
 
 inline std::vector<unsigned char> Bytes(const char* text) {
   return std::vector<unsigned char>(text, text + std::char_traits<char>::length(text));
+}
+
+// Stands for a CA certificate an earlier request stored in a record.
+inline unsigned char earlier_ca[] = {'O', 'L', 'D'};
+
+struct TestRecord : CQnPMCrtUsrEntIPSec {
+  using CQnPMCrtUsrEntIPSec::CQnPMCrtUsrEntIPSec;
+  void PresetCa(unsigned char* ca, unsigned int length) {
+    m_pRawCACert = ca;
+    m_nRawCACertLen = length;
+  }
+  void PresetEarlierCa() { PresetCa(earlier_ca, sizeof earlier_ca); }
+};
+
+inline TestRecord Record(const char* password, const char* profile, const char* auth_code,
+                         const char* ref_num, const char* manager = kManager,
+                         const char* server = kServer) {
+  return TestRecord("label", manager, server, password, profile, auth_code, ref_num);
+}
+
+inline void SetCertificates(const char* user, const char* ca, const char* third) {
+  FakeKmp_SetCertificates(reinterpret_cast<const unsigned char*>(user), std::strlen(user),
+                          reinterpret_cast<const unsigned char*>(ca), std::strlen(ca),
+                          reinterpret_cast<const unsigned char*>(third), std::strlen(third));
+}
+
+inline std::vector<unsigned char> CaOf(CQnPMCrtUsrEntIPSec& record) {
+  unsigned int length = 0;
+  const unsigned char* ca = record.GetRawCACertificate(length);
+  return ca == nullptr ? std::vector<unsigned char>() : std::vector<unsigned char>(ca, ca + length);
+}
+
+// What every failed request must leave: no output, the record's earlier CA
+// certificate, exactly `calls` made, no session open and an empty TMPDIR.
+inline void ExpectFailureLeftNothing(const unsigned char* certificate, unsigned int length,
+                                     TestRecord& record, const CallList& calls,
+                                     const ScopedTempDir& tmp) {
+  EXPECT_EQ(certificate, nullptr);
+  EXPECT_EQ(length, 0u);
+  unsigned int ca_length = 0;
+  EXPECT_EQ(record.GetRawCACertificate(ca_length), earlier_ca);
+  EXPECT_EQ(ca_length, sizeof earlier_ca);
+  EXPECT_EQ(Calls(), calls);
+  EXPECT_EQ(FakeKmp_OpenSessions(), 0);
+  EXPECT_EQ(tmp.Entries(), CallList());
 }
 
 }  // namespace ipsec_test
