@@ -62,10 +62,18 @@ std::string Quoted(const std::string& bytes) {
   std::string out = "\"";
   for (unsigned char c : bytes) {
     switch (c) {
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
       default:
         if (c < 0x20 || c >= 0x7f) {
           char buf[8];
@@ -124,9 +132,8 @@ void FakeKmp_SetStatus(const char* entry, int status) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   S().status[entry] = status;
 }
-void FakeKmp_SetCertificates(const unsigned char* user, size_t user_length,
-                             const unsigned char* ca, size_t ca_length,
-                             const unsigned char* third, size_t third_length) {
+void FakeKmp_SetCertificates(const unsigned char* user, size_t user_length, const unsigned char* ca,
+                             size_t ca_length, const unsigned char* third, size_t third_length) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   S().scripted[0].assign(user, user + (user ? user_length : 0));
   S().scripted[1].assign(ca, ca + (ca ? ca_length : 0));
@@ -147,8 +154,8 @@ int FakeKmp_OpenSessions() {
 }
 
 #ifndef FAKE_OMIT_IKMPCreateUser
-short IKMPCreateUser(int ref_num, const char* auth_code, const char* password,
-                     const char* ini_path, const char* profile, int flags) {
+short IKMPCreateUser(int ref_num, const char* auth_code, const char* password, const char* ini_path,
+                     const char* profile, int flags) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("IKMPCreateUser ref=" + std::to_string(ref_num) + " auth=" + Str(auth_code) +
       " password=" + Str(password) + " ini=" + Str(ini_path) + " profile=" + Str(profile) +
@@ -169,8 +176,8 @@ const char* IKMPGetErrString(short status) {
 short IKMPLogin(void** login, const char* profile, const char* password, const char* ini_path,
                 isakmp_options_struct options) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
-  Log(std::string("IKMPLogin handle-out=") + (login ? "set" : "null") + " profile=" +
-      Str(profile) + " password=" + Str(password) + " ini=" + Str(ini_path) + " options={" +
+  Log(std::string("IKMPLogin handle-out=") + (login ? "set" : "null") + " profile=" + Str(profile) +
+      " password=" + Str(password) + " ini=" + Str(ini_path) + " options={" +
       std::to_string(options.option0) + "," + std::to_string(options.option1) + "," +
       std::to_string(options.option2) + "} " + IniBytes(ini_path));
   const short status = StatusOf("IKMPLogin");
