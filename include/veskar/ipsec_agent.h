@@ -14,6 +14,34 @@ class VESKAR_API CQnEntIPSecPMA : public CQnPkiMsgAgent {
   CQnEntIPSecPMA& operator=(const CQnEntIPSecPMA& other);
   ~CQnEntIPSecPMA() override;
 
+  // Enrolls the user of an IPSec request (a record of message-server type 2,
+  // CQnPMCrtUsrEntIPSec): creates the user first when the record carries both
+  // an authorisation code and a reference number, logs in to the profile,
+  // fetches the user's verification certificate and the CA certificate, and
+  // logs out again.
+  //
+  // Returns 0 on success: *certificate is a new[] buffer of `length` bytes
+  // holding the user certificate (null when it is empty), which the caller
+  // releases with delete[]; the record's raw CA certificate length is set
+  // and, when not 0, its pointer holds a new[] copy that the host owns. The
+  // error string is then "". A success stands even when the INI file could
+  // not be deleted afterwards.
+  //
+  // Otherwise returns a message number with its text in the error string:
+  // 51000 (toolkit not bound, null `certificate` or record, or a record that
+  // is not a CQnPMCrtUsrEntIPSec of type 2), 53005 (INI file not written),
+  // 53004/53003 (user creation asked for without a password/profile name),
+  // 53002 (creation failed), 53006 (log-in failed), 53007 (fetch failed).
+  // On every failure *certificate is null, `length` is 0 and the record is
+  // unchanged. The extended error string is never touched.
+  //
+  // Throws what the framework throws: std::bad_alloc, or CFileException when
+  // the INI file of a failed request cannot be deleted. The toolkit session
+  // is closed and the INI file removed before an exception leaves, and the
+  // outputs are then null and 0.
+  int CreateUserCertificate(unsigned char** certificate, unsigned int& length,
+                            CQnPMCrtUsrData* request) override;
+
   // Recomputes m_gbLoaded: 1 when LoadFunctions found every entry point.
   static void Initialization();
   // Looks up the six entry points of the loaded toolkit in order, storing

@@ -1,0 +1,162 @@
+// User enrollment through the IPSec key-management toolkit: INI file,
+// optional user creation, log-in, certificate fetch, log-out, INI file
+// removed.
+
+#include <cstring>
+#include <memory>
+
+#include <veskar/file_exception.h>
+#include <veskar/ipsec_agent.h>
+
+#include "agents/messages.h"
+#include "ipsec/reference_number.h"
+
+namespace {
+
+using veskar::ReportMessage;
+
+// Runs `cleanup` when the scope is left, by return or by exception, unless
+// it already ran through Run() or was dismissed.
+template <typename Cleanup>
+class ScopeGuard {
+ public:
+  explicit ScopeGuard(Cleanup cleanup) : cleanup_(cleanup) {}
+  ScopeGuard(const ScopeGuard&) = delete;
+  ScopeGuard& operator=(const ScopeGuard&) = delete;
+  ~ScopeGuard() { Run(); }
+
+  void Run() {
+    if (!armed_) return;
+    armed_ = false;
+    cleanup_();
+  }
+  void Dismiss() { armed_ = false; }
+
+ private:
+  Cleanup cleanup_;
+  bool armed_ = true;
+};
+
+// A certificate copied out of a toolkit record. It stays ours until the
+// request has finished, so no exception can leave the call with a buffer
+// already in the caller's hands.
+struct CertificateCopy {
+  std::unique_ptr<unsigned char[]> bytes;
+  unsigned int length = 0;
+};
+
+// Copies a record's bytes; false when the record claims bytes it does not
+// point to.
+bool CopyRecord(const IKMPBinaryData& record, CertificateCopy* copy) {
+  if (record.count != 0 && record.data == nullptr) return false;
+  copy->length = record.count;
+  if (record.count != 0) {
+    copy->bytes.reset(new unsigned char[record.count]);
+    std::memcpy(copy->bytes.get(), record.data, record.count);
+  }
+  return true;
+}
+
+}  // namespace
+
+int CQnEntIPSecPMA::CreateUserCertificate(unsigned char** certificate, unsigned int& length,
+                                          CQnPMCrtUsrData* request) {
+  if (certificate != nullptr) *certificate = nullptr;
+  length = 0;
+
+  // The type is checked first, as the host expects; the class check then
+  // keeps a base record that merely reports type 2 from being read as an
+  // IPSec record.
+  CQnPMCrtUsrEntIPSec* record = nullptr;
+  if (m_gbLoaded != 0 && certificate != nullptr && request != nullptr &&
+      request->GetMsgSvrType() == veskar::kMsgSvrEntrustIPSec) {
+    record = dynamic_cast<CQnPMCrtUsrEntIPSec*>(request);
+  }
+  if (record == nullptr) return ReportMessage(&m_strError, veskar::kMsgServiceNotAvailable);
+
+  m_strError.Empty();
+
+  CString server = record->GetCALocation2();
+  CString manager = record->GetCALocation();
+  const CString ini_path = CreateEtIniFile(manager, server);
+  if (ini_path.IsEmpty()) return ReportMessage(&m_strError, veskar::kMsgIpsecIniFailed);
+  // Only for an exception leaving the call (the ordinary removal comes last
+  // and reports its own failure, after which this makes one more attempt).
+  // The exception in flight is the one the host must see, so a failure to
+  // remove is not raised from here.
+  ScopeGuard remove_ini_on_unwind([&]() {
+    try {
+      DeleteEtIniFile(ini_path);
+    } catch (...) {
+    }
+  });
+
+  const CString profile = record->GetProfileName();
+  const CString password = record->GetPW();
+  const CString auth_code = record->GetAuthCode();
+  const CString ref_num = record->GetRefNum();
+
+  void* login = nullptr;
+  bool logged_in = false;
+  // The log-out status is not judged: nothing is left to do about it.
+  ScopeGuard log_out([&]() {
+    if (!logged_in) return;
+    logged_in = false;
+    m_gpIKMPLogout(&login);
+    login = nullptr;
+  });
+
+  CertificateCopy user_copy;
+  CertificateCopy ca_copy;
+  int result = veskar::kMsgSuccess;
+  if (!auth_code.IsEmpty() && !ref_num.IsEmpty()) {
+    if (password.IsEmpty()) {
+      result = veskar::kMsgIpsecNeedPassword;
+    } else if (profile.IsEmpty()) {
+      result = veskar::kMsgIpsecNeedProfileName;
+    } else if (m_gpIKMPCreateUser(veskar::ParseReferenceNumber(ref_num), auth_code, password,
+                                  ini_path, profile, 1) != 0) {
+      result = veskar::kMsgIpsecCreateUserFailed;
+    }
+  }
+  if (result == veskar::kMsgSuccess) {
+    const isakmp_options_struct options = {0, 1000, 1};
+    if (m_gpIKMPLogin(&login, profile, password, ini_path, options) != 0) {
+      result = veskar::kMsgIpsecLoginFailed;
+    } else {
+      logged_in = true;
+      IKMPBinaryData user = {0, nullptr};
+      IKMPBinaryData ca = {0, nullptr};
+      IKMPBinaryData third = {0, nullptr};
+      // The toolkit's bytes may die with the session, so they are copied
+      // before the log-out.
+      if (m_gpIKMPGetMyVerifyCertificate(login, 1, &user, &ca, &third) != 0 ||
+          !CopyRecord(user, &user_copy) || !CopyRecord(ca, &ca_copy)) {
+        result = veskar::kMsgIpsecRetrieveFailed;
+      }
+    }
+  }
+  log_out.Run();
+
+  if (result == veskar::kMsgSuccess) {
+    // The certificates are fetched: a leftover INI file must not cost the
+    // user them, so a failure to remove it is not reported.
+    try {
+      DeleteEtIniFile(ini_path);
+    } catch (const CFileException&) {
+    }
+  } else {
+    DeleteEtIniFile(ini_path);
+  }
+  remove_ini_on_unwind.Dismiss();
+
+  if (result != veskar::kMsgSuccess) return ReportMessage(&m_strError, result);
+
+  // Nothing below throws: the request's results change hands together.
+  *certificate = user_copy.bytes.release();
+  length = user_copy.length;
+  record->m_nRawCACertLen = ca_copy.length;
+  if (ca_copy.length != 0) record->m_pRawCACert = ca_copy.bytes.release();
+  m_strError.Empty();
+  return veskar::kMsgSuccess;
+}
