@@ -14,10 +14,14 @@ class ScopeGuard {
   explicit ScopeGuard(F step) : step_(std::move(step)) {}
   ScopeGuard(const ScopeGuard&) = delete;
   ScopeGuard& operator=(const ScopeGuard&) = delete;
-  ~ScopeGuard() noexcept(false) {
-    if (armed_) step_();
+  ~ScopeGuard() noexcept(false) { Run(); }
+  // Runs the step now, once; the end of the scope then does nothing.
+  void Run() {
+    if (!armed_) return;
+    armed_ = false;
+    step_();
   }
-  // The step is no longer needed (or was run by hand).
+  // The step is no longer needed.
   void Dismiss() { armed_ = false; }
 
  private:

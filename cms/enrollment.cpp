@@ -34,12 +34,16 @@ int CQnEntCmsPMA::CreateUserCertificate(unsigned char** certificate, unsigned in
                                         CQnPMCrtUsrData* request) {
   if (certificate != nullptr) *certificate = nullptr;
   length = 0;
-  if (m_gbLoaded == 0 || request == nullptr || certificate == nullptr ||
-      request->GetMsgSvrType() != veskar::kMsgSvrEntrustCms) {
+  // The type is checked first, as hosts expect; the class check then keeps a
+  // record that merely reports type 4 from being read as a CMS request.
+  CQnPMCrtUsrEntCms* record = nullptr;
+  if (m_gbLoaded != 0 && certificate != nullptr && request != nullptr &&
+      request->GetMsgSvrType() == veskar::kMsgSvrEntrustCms) {
+    record = dynamic_cast<CQnPMCrtUsrEntCms*>(request);
+  }
+  if (record == nullptr) {
     return veskar::ReportMessage(&m_strError, veskar::kMsgServiceNotAvailable);
   }
-  // The type vouches for the class.
-  auto* record = static_cast<CQnPMCrtUsrEntCms*>(request);
   unsigned char* pkcs10_req = record->m_pPKCS10Req;
   const unsigned int pkcs10_req_len = record->m_nPKCS10ReqLen;
   const int to_publish = record->ToPublish();

@@ -6,6 +6,7 @@
 #include <veskar/file_exception.h>
 
 #include "agents/messages.h"
+#include "agents/scope_guard.h"
 #include "platform/env.h"
 
 namespace veskar {
@@ -62,16 +63,18 @@ CString WriteClientIniFile(const char* prefix, const CString& manager, const CSt
     return fail();
   }
 
+  // From here the file is ours: it goes again on a failed write and when an
+  // exception (out of memory) leaves.
+  ScopeGuard remove_ini([&] { env->RemoveFile(ini); });
   CString content;
   content.Format(static_cast<unsigned int>(kMsgIniTemplate), static_cast<const char*>(manager),
                  static_cast<const char*>(server));
   std::string bytes(content, static_cast<size_t>(content.GetLength()));
   bytes += kSigningKeyLine;
-  if (env->WriteExistingFile(ini, bytes.data(), bytes.size()) != 0) {
-    env->RemoveFile(ini);
-    return fail();
-  }
-  return CString(ini.c_str());
+  if (env->WriteExistingFile(ini, bytes.data(), bytes.size()) != 0) return fail();
+  CString path(ini.c_str());
+  remove_ini.Dismiss();
+  return path;
 }
 
 void RemoveFileOrThrow(const CString& path) {

@@ -9,33 +9,13 @@
 #include <veskar/ipsec_agent.h>
 
 #include "agents/messages.h"
+#include "agents/scope_guard.h"
 #include "ipsec/reference_number.h"
 
 namespace {
 
 using veskar::ReportMessage;
-
-// Runs `cleanup` when the scope is left, by return or by exception, unless
-// it already ran through Run() or was dismissed.
-template <typename Cleanup>
-class ScopeGuard {
- public:
-  explicit ScopeGuard(Cleanup cleanup) : cleanup_(cleanup) {}
-  ScopeGuard(const ScopeGuard&) = delete;
-  ScopeGuard& operator=(const ScopeGuard&) = delete;
-  ~ScopeGuard() { Run(); }
-
-  void Run() {
-    if (!armed_) return;
-    armed_ = false;
-    cleanup_();
-  }
-  void Dismiss() { armed_ = false; }
-
- private:
-  Cleanup cleanup_;
-  bool armed_ = true;
-};
+using veskar::ScopeGuard;
 
 // A certificate copied out of a toolkit record. It stays ours until the
 // request has finished, so no exception can leave the call with a buffer

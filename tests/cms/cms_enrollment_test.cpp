@@ -223,9 +223,10 @@ TEST_F(CmsEnrollment, RecordsThatAreNotCmsRequestsAreRefusedWithoutAToolkitCall)
   CQnPMCrtUsrNetscape netscape;
   CQnPMCrtUsrData plain;
   CQnPMCrtUsrData typed_as_ipsec(2, 0);
+  CQnPMCrtUsrData typed_as_cms(4, 0);  // claims the type but lacks the members
   FakeCms_Reset();
-  for (CQnPMCrtUsrData* record :
-       std::vector<CQnPMCrtUsrData*>{nullptr, &ipsec, &netscape, &plain, &typed_as_ipsec}) {
+  for (CQnPMCrtUsrData* record : std::vector<CQnPMCrtUsrData*>{
+           nullptr, &ipsec, &netscape, &plain, &typed_as_ipsec, &typed_as_cms}) {
     unsigned char sentinel = 0;
     certificate_ = &sentinel;
     length_ = 7;
