@@ -8,9 +8,9 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
-#include <thread>
 #include <vector>
 
+#include "cms_enrollment.h"
 #include "test_pki.h"
 #include "toolkits/cmsapi32/cms_status.h"
 #include "toolkits/localca/distinguished_name.h"
@@ -29,121 +29,6 @@ using toolkit_test::TestCa;
 using toolkit_test::VerifiesAgainst;
 using toolkit_test::WriteClientIni;
 using toolkit_test::WriteFile;
-
-struct EnrollInput {
-  std::string ini_path;
-  std::string authorisation_code;
-  std::string reference_number;
-  int32_t publish = 0;
-  Bytes pkcs10;
-  int32_t template_number = 2;
-};
-
-// What an enrollment came to: the first step that failed (a nonzero status
-// the toolkit does not class as a warning), its status and reason, or the
-// two certificates.
-struct Outcome {
-  std::string failed_step;
-  int status = 0;
-  int reason_code = 0;
-  std::string reason;
-  int warning = 0;
-  Bytes certificate;
-  Bytes ca_certificate;
-};
-
-class Enrollment {
- public:
-  explicit Enrollment(Outcome* outcome) : outcome_(outcome) {}
-
-  // True while no step has failed; judges `status` the way the library does.
-  bool Step(const char* step, int status) {
-    if (!outcome_->failed_step.empty()) return false;
-    if (status == 0) return true;
-    if (CMSQueryLogWarning(status) != 0) {
-      outcome_->warning = status;
-      return true;
-    }
-    outcome_->failed_step = step;
-    outcome_->status = status;
-    EXPECT_NE(CMSLogToString(status), nullptr);
-    char buffer[1024];
-    CMSBinaryData reason{sizeof(buffer), reinterpret_cast<unsigned char*>(buffer)};
-    outcome_->reason_code = login_ ? ENTGetEntErr(login_, &reason) : 0;
-    if (outcome_->reason_code != 0) outcome_->reason = buffer;
-    return false;
-  }
-
-  void Run(const EnrollInput& in) {
-    if (!Step("login", CMSLogin(CMSQueryVersionNumber(), CMS_CRYPTO_LIBRARY_DEFAULT, nullptr,
-                                in.ini_path.c_str(), nullptr, &login_))) {
-      return;
-    }
-    if (Step("request handle", CMSCreateReqHdl(login_, CMS_REQ_HDL_DEFAULT, &request_)) &&
-        Step("template", CMSCreateCertTempl(login_, &template_))) {
-      const int32_t publish = in.publish != 0 ? 1 : 0;
-      const int32_t template_number = in.template_number;
-      const bool attributes_set =
-          Step("attributes",
-               SetAttribute(CMS_REQ_ATTRIB_AUTH_CODE, CMS_DATA_TEXT, in.authorisation_code.size(),
-                            in.authorisation_code.data())) &&
-          Step("attributes",
-               SetAttribute(CMS_REQ_ATTRIB_REF_NUM, CMS_DATA_TEXT, in.reference_number.size(),
-                            in.reference_number.data())) &&
-          Step("attributes", SetAttribute(CMS_REQ_ATTRIB_PUBLISH, CMS_DATA_INT32, 4, &publish)) &&
-          Step("attributes", SetAttribute(CMS_REQ_ATTRIB_PKCS10, CMS_DATA_BYTES, in.pkcs10.size(),
-                                          in.pkcs10.empty() ? nullptr : in.pkcs10.data()));
-      CMSAttribValue field{
-          CMS_DATA_INT32, 4,
-          reinterpret_cast<unsigned char*>(const_cast<int32_t*>(&template_number))};
-      if (attributes_set &&
-          Step("template field",
-               CMSSetCertFieldValue(login_, template_, CMS_FIELD_TEMPLATE, &field)) &&
-          Step("issue", CMSRequestMyCertificate(login_, template_, request_, nullptr))) {
-        Retrieve();
-      }
-    }
-    if (template_ != nullptr) CMSReleaseCertTempl(login_, &template_);
-    if (request_ != nullptr) CMSReleaseReqHdl(login_, &request_);
-    EXPECT_EQ(CMSLogout(&login_), kCmsOk);
-    EXPECT_EQ(login_, nullptr);
-  }
-
- private:
-  int SetAttribute(CMSReqAttribType attribute, CMSDataType kind, size_t length, const void* bytes) {
-    CMSAttribValue value{kind, static_cast<uint32_t>(length),
-                         static_cast<unsigned char*>(const_cast<void*>(bytes))};
-    return CMSSetReqAttrib(login_, request_, attribute, &value);
-  }
-
-  void Retrieve() {
-    KeyPair key_pair{};
-    key_pair.kind = 2;
-    CMSBinaryData ca{};
-    int retrieved = -1;
-    if (!Step("retrieve", CMSRetrieveMyCertificate(login_, request_, &key_pair, &retrieved, &ca))) {
-      return;
-    }
-    outcome_->certificate.assign(key_pair.certificate.data,
-                                 key_pair.certificate.data + key_pair.certificate.length);
-    outcome_->ca_certificate.assign(ca.data, ca.data + ca.length);
-    EXPECT_EQ(CMSReleaseKeyPair(&key_pair), kCmsOk);
-    CMSReleaseBuffer(&ca);
-    EXPECT_EQ(key_pair.certificate.data, nullptr);
-    EXPECT_EQ(ca.data, nullptr);
-  }
-
-  Outcome* outcome_;
-  void* login_ = nullptr;
-  void* request_ = nullptr;
-  void* template_ = nullptr;
-};
-
-Outcome Enroll(const EnrollInput& in) {
-  Outcome outcome;
-  Enrollment(&outcome).Run(in);
-  return outcome;
-}
 
 class CmsToolkitTest : public ::testing::Test {
  protected:
@@ -429,41 +314,6 @@ TEST_F(CmsToolkitTest, ReasonNeverOverrunsTheCallersBuffer) {
   CMSReleaseCertTempl(login, &cert_template);
   CMSReleaseReqHdl(login, &request);
   CMSLogout(&login);
-}
-
-// Enrollments racing with one pair issue exactly one certificate; with
-// different pairs every one succeeds with its own serial number.
-TEST_F(CmsToolkitTest, ConcurrentEnrollments) {
-  constexpr int kPairs = 3;
-  constexpr int kAttemptsPerPair = 2;
-  std::vector<localca::RegisteredUser> users = {ca_.user};
-  for (int i = 1; i < kPairs; ++i) users.push_back(ca_.AddUser("CN=User " + std::to_string(i)));
-  std::vector<Outcome> outcomes(kPairs * kAttemptsPerPair);
-  std::vector<std::thread> threads;
-  const Bytes pkcs10 = SignedRequest(key_.get(), "x");
-  for (size_t i = 0; i < outcomes.size(); ++i) {
-    const localca::RegisteredUser& user = users[i % kPairs];
-    threads.emplace_back([&, i, user] {
-      outcomes[i] =
-          Enroll({ini_, user.authorisation_code, std::to_string(user.reference_number), 0, pkcs10});
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  std::vector<std::string> serials;
-  for (int pair = 0; pair < kPairs; ++pair) {
-    int issued = 0;
-    for (size_t i = pair; i < outcomes.size(); i += kPairs) {
-      if (outcomes[i].failed_step.empty()) {
-        ++issued;
-        serials.push_back(localca::SerialText(ParseCertificate(outcomes[i].certificate).get()));
-      } else {
-        EXPECT_EQ(outcomes[i].status, kCmsAlreadyUsed);
-      }
-    }
-    EXPECT_EQ(issued, 1) << "pair " << pair;
-  }
-  std::sort(serials.begin(), serials.end());
-  EXPECT_EQ(std::unique(serials.begin(), serials.end()), serials.end()) << "a serial repeats";
 }
 
 }  // namespace
