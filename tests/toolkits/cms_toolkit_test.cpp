@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <veskar/toolkit/cmsapi32.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -147,16 +145,6 @@ TEST_F(CmsToolkitTest, UsedPairIsRefused) {
   EnrollInput wrong = GoodInput();
   wrong.authorisation_code = "AAAA-AAAA-AAAA";
   EXPECT_EQ(Enroll(wrong).status, kCmsAuthorisationFailed);
-}
-
-TEST_F(CmsToolkitTest, CodeMayBeTypedInLowerCaseWithoutDashes) {
-  EnrollInput in = GoodInput();
-  std::string typed;
-  for (const char c : in.authorisation_code) {
-    if (c != '-') typed += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  in.authorisation_code = typed;
-  EXPECT_EQ(Enroll(in).failed_step, "");
 }
 
 TEST_F(CmsToolkitTest, PublishWritesCertificateToDirectoryFolder) {

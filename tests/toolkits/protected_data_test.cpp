@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <veskar/toolkit/cmsapi32.h>
 
+#include <algorithm>
 #include <string>
 
 #include "test_pki.h"

@@ -5,7 +5,7 @@
 #include <veskar/toolkit/cmsapi32.h>
 
 #include <cstring>
-#include <new>
+#include <memory>
 #include <string>
 
 #include "toolkits/cmsapi32/cms_session.h"
@@ -103,8 +103,9 @@ int VESKAR_TOOLKIT_CALL CMSLogin(const char* version, CryptoLibrary crypto,
   return veskar::localca::Guarded(cms::kCmsInternalError, [&] {
     if (login == nullptr) return cms::kCmsBadArgument;
     *login = nullptr;
-    if (version == nullptr || std::strcmp(version, cms::kVersion) != 0)
+    if (version == nullptr || std::strcmp(version, cms::kVersion) != 0) {
       return cms::kCmsVersionMismatch;
+    }
     if (crypto != CMS_CRYPTO_LIBRARY_DEFAULT) return cms::kCmsBadArgument;
     auto session = std::make_unique<cms::Session>();
     std::string error;

@@ -2,8 +2,6 @@
 
 #include <openssl/pkcs12.h>
 
-#include <limits>
-
 #include "toolkits/kmpapi32/kmp_status.h"
 #include "toolkits/localca/distinguished_name.h"
 #include "toolkits/localca/files.h"
