@@ -1,29 +1,22 @@
-// Commands that describe the library: services, messages, version.
+// Commands that describe the library: messages, version.
+
+#include <veskar/veskar.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include <veskar/veskar.h>
-
 #include "command.h"
 
 namespace veskar_cli {
-
-const char kServicesUsage[] =
-    "usage: veskar services\n\n"
-    "Prints the service mask and the services it means: Netscape (1, always),\n"
-    "IPSec key management (2, when libkmpapi32.so loads) and CMS (4, when\n"
-    "libcmsapi32.so loads). The toolkits are found on the loader's search path.\n";
 
 const char kMessagesUsage[] =
     "usage: veskar messages [NUMBER]\n\n"
     "Prints every message of the message table as 'NUMBER<TAB>TEXT', or the\n"
     "text of one message. Line breaks inside a text are shown as \\n.\n";
 
-const char kVersionUsage[] =
-    "usage: veskar version\n\nPrints the library's version record.\n";
+const char kVersionUsage[] = "usage: veskar version\n\nPrints the library's version record.\n";
 
 namespace {
 
@@ -44,17 +37,6 @@ std::string Escaped(const char* text) {
 }
 
 }  // namespace
-
-int RunServices(const Args& args) {
-  if (!args.empty()) return UsageError("services", "takes no arguments");
-  const int mask = GetAvaliableServices();
-  std::printf("service mask: %d\n", mask);
-  std::printf("  1 Netscape certificate server: available\n");
-  std::printf("  2 IPSec key management (kmpapi32): %s\n",
-              (mask & 2) ? "available" : "not available");
-  std::printf("  4 CMS enrollment (cmsapi32): %s\n", (mask & 4) ? "available" : "not available");
-  return kExitOk;
-}
 
 int RunMessages(const Args& args) {
   if (args.size() > 1) return UsageError("messages", "takes at most one message number");

@@ -14,6 +14,9 @@ const Command kCommands[] = {
     {"services", "show which certificate services are available", kServicesUsage, RunServices},
     {"messages", "print the message table, or one message", kMessagesUsage, RunMessages},
     {"version", "print the library's version record", kVersionUsage, RunVersion},
+#ifdef VESKAR_HAVE_LOCAL_CA
+    {"ca", "administer a local certificate authority", kCaUsage, RunCa},
+#endif
 };
 
 void PrintOverview(std::FILE* out) {

@@ -1,0 +1,171 @@
+// The local CA: its folder, the register of authorised users, names and codes.
+
+#include "toolkits/localca/local_ca.h"
+
+#include <gtest/gtest.h>
+#include <openssl/x509v3.h>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+
+#include "test_pki.h"
+#include "toolkits/localca/distinguished_name.h"
+#include "toolkits/localca/user_register.h"
+
+namespace veskar::localca {
+namespace {
+
+using toolkit_test::FileMode;
+using toolkit_test::ScratchDir;
+using toolkit_test::TestCa;
+using toolkit_test::VerifiesAgainst;
+using toolkit_test::WriteFile;
+
+TEST(LocalCaTest, NewCaIsOwnerOnlyAndSelfSigned) {
+  TestCa test_ca;
+  EXPECT_EQ(FileMode(test_ca.directory), 0700);
+  EXPECT_EQ(FileMode(test_ca.directory + "/ca.key"), 0600);
+  X509* certificate = test_ca.ca->certificate();
+  EXPECT_TRUE(VerifiesAgainst(certificate, certificate));
+  EXPECT_EQ(X509_check_ca(certificate), 1);
+  EXPECT_EQ(NameText(X509_get_subject_name(certificate)), "CN=Veskar Local CA");
+
+  const CaStatus again = LocalCa::Create(test_ca.directory, "CN=Again", 10);
+  EXPECT_EQ(again.error, CaError::kStorage);
+  EXPECT_NE(again.message.find("not empty"), std::string::npos) << again.message;
+}
+
+TEST(LocalCaTest, RefusesBadSettingsAndLeavesNothingBehind) {
+  ScratchDir scratch;
+  EXPECT_EQ(LocalCa::Create(scratch.File("a"), "CN=x", 0).error, CaError::kBadInput);
+  EXPECT_EQ(LocalCa::Create(scratch.File("a"), "CN=x", LocalCa::kMaxCaDays + 1).error,
+            CaError::kBadInput);
+  EXPECT_EQ(LocalCa::Create(scratch.File("a"), "not a name", 10).error, CaError::kBadInput);
+  EXPECT_EQ(toolkit_test::FileCount(scratch.path()), 0);
+  std::unique_ptr<LocalCa> ca;
+  EXPECT_EQ(LocalCa::Open(scratch.path(), &ca).error, CaError::kNotACa);
+  EXPECT_FALSE(ca);
+}
+
+TEST(LocalCaTest, OpenRefusesKeyOfAnotherCa) {
+  TestCa first;
+  TestCa second;
+  std::filesystem::copy_file(second.directory + "/ca.key", first.directory + "/ca.key",
+                             std::filesystem::copy_options::overwrite_existing);
+  std::unique_ptr<LocalCa> ca;
+  const CaStatus status = LocalCa::Open(first.directory, &ca);
+  EXPECT_EQ(status.error, CaError::kNotACa);
+  EXPECT_NE(status.message.find("is not the key"), std::string::npos) << status.message;
+}
+
+TEST(LocalCaTest, RegisteredUsersGetDistinctReadableCodes) {
+  TestCa test_ca;
+  std::set<int> references = {test_ca.user.reference_number};
+  std::set<std::string> codes = {test_ca.user.authorisation_code};
+  const std::regex readable("[A-HJKMNP-Z2-9]{4}-[A-HJKMNP-Z2-9]{4}-[A-HJKMNP-Z2-9]{4}");
+  for (int i = 0; i < 20; ++i) {
+    const RegisteredUser user = test_ca.AddUser("CN=User " + std::to_string(i));
+    EXPECT_TRUE(std::regex_match(user.authorisation_code, readable)) << user.authorisation_code;
+    EXPECT_GE(user.reference_number, 10000000);
+    EXPECT_LE(user.reference_number, 99999999);
+    references.insert(user.reference_number);
+    codes.insert(user.authorisation_code);
+  }
+  EXPECT_EQ(references.size(), 21u);
+  EXPECT_EQ(codes.size(), 21u);
+
+  // A reopened CA reads the same register back.
+  std::unique_ptr<LocalCa> reopened;
+  ASSERT_TRUE(LocalCa::Open(test_ca.directory, &reopened).ok());
+  std::vector<RegisteredUser> users;
+  ASSERT_TRUE(reopened->ListUsers(&users).ok());
+  ASSERT_EQ(users.size(), 21u);
+  EXPECT_EQ(users[0].subject, "CN=Test User, O=Veskar Tests");
+  EXPECT_EQ(users[0].authorisation_code, test_ca.user.authorisation_code);
+  EXPECT_FALSE(users[0].used);
+  EXPECT_EQ(FileMode(test_ca.directory + "/register.txt"), 0600);
+}
+
+TEST(LocalCaTest, DamagedRegisterIsReportedNotGuessed) {
+  TestCa test_ca;
+  const std::string good = FormatRegister({test_ca.user});
+  const std::string damaged[] = {
+      good + "17\tCODE\tpending\t-\n",          // no subject
+      good + "abc\tCODE\tpending\t-\tCN=x\n",   // reference not a number
+      good + "17\tCODE\tmaybe\t-\tCN=x\n",      // unknown state
+      good + good.substr(good.find('\n') + 1),  // reference twice
+      good + "17\tCODE\tused\tXYZ\tCN=x\n",     // serial not hexadecimal
+  };
+  for (const std::string& text : damaged) {
+    SCOPED_TRACE(text);
+    WriteFile(test_ca.directory + "/register.txt", text);
+    std::vector<RegisteredUser> users;
+    const CaStatus status = test_ca.ca->ListUsers(&users);
+    EXPECT_EQ(status.error, CaError::kStorage);
+    EXPECT_NE(status.message.find("register"), std::string::npos) << status.message;
+  }
+}
+
+TEST(NameTest, ReadsBothFormsAndPrintsWhatItReads) {
+  struct Case {
+    const char* typed;
+    const char* printed;
+  };
+  const Case cases[] = {
+      {"CN=Alice Example, O=Example Ltd, C=GB", "CN=Alice Example, O=Example Ltd, C=GB"},
+      {"/C=GB/O=Example Ltd/CN=Alice Example", "CN=Alice Example, O=Example Ltd, C=GB"},
+      {"cn=alice,o=x", "CN=alice, O=x"},
+      {"CN=Smith\\, John, O=A\\2CB", "CN=Smith\\, John, O=A\\,B"},
+      {"CN=\\ padded\\ ", "CN=\\ padded\\ "},
+      {"CN=Zoë Ünïcode", "CN=Zoë Ünïcode"},
+      {"emailAddress=a@example.org, CN=Mail", "emailAddress=a@example.org, CN=Mail"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    std::string error;
+    X509NamePtr name = ParseName(c.typed, &error);
+    ASSERT_TRUE(name) << error;
+    EXPECT_EQ(NameText(name.get()), c.printed);
+    X509NamePtr again = ParseName(NameText(name.get()), &error);
+    ASSERT_TRUE(again) << error;
+    EXPECT_EQ(X509_NAME_cmp(name.get(), again.get()), 0);
+  }
+}
+
+TEST(NameTest, RefusesMalformedNames) {
+  const char* bad[] = {"",          "Alice",      "CN=",      "=x",     "XX=unknown type",
+                       "C=Britain", "CN=a+UID=b", "CN=#0403", "CN=a\\", "CN=a,,O=b"};
+  for (const char* text : bad) {
+    std::string error;
+    EXPECT_FALSE(ParseName(text, &error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
+  }
+}
+
+TEST(CodesTest, TypedCodesMatchIgnoringCaseBlanksAndDashes) {
+  EXPECT_TRUE(AuthorisationCodesMatch("K7QM-3XRD-WP9A", "K7QM-3XRD-WP9A"));
+  EXPECT_TRUE(AuthorisationCodesMatch("k7qm 3xrd wp9a", "K7QM-3XRD-WP9A"));
+  EXPECT_TRUE(AuthorisationCodesMatch("K7QM3XRDWP9A", "K7QM-3XRD-WP9A"));
+  EXPECT_FALSE(AuthorisationCodesMatch("K7QM-3XRD-WP9B", "K7QM-3XRD-WP9A"));
+  EXPECT_FALSE(AuthorisationCodesMatch("K7QM-3XRD-WP9", "K7QM-3XRD-WP9A"));
+  EXPECT_FALSE(AuthorisationCodesMatch("", ""));
+}
+
+TEST(CodesTest, ReferenceNumbersAreDecimalAndFitAnInt) {
+  const std::pair<const char*, int> cases[] = {
+      {"17", 17},        {"0042", 42}, {"2147483647", 2147483647},
+      {"2147483648", 0}, {"0", 0},     {"", 0},
+      {"12ab", 0},       {"-5", 0},    {" 5", 0},
+  };
+  for (const auto& [text, expected] : cases) {
+    int number = 0;
+    EXPECT_EQ(ParseReferenceNumber(text, &number), expected != 0) << text;
+    if (expected != 0) {
+      EXPECT_EQ(number, expected) << text;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace veskar::localca

@@ -1,0 +1,142 @@
+// Protected-data files through ENTPutProtectedData and ENTGetProtectedData,
+// as the library uses them: an empty owner-only file first, then two items.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <veskar/toolkit/cmsapi32.h>
+
+#include <algorithm>
+#include <string>
+
+#include "test_pki.h"
+#include "toolkits/cmsapi32/cms_status.h"
+
+namespace veskar::cmsapi {
+namespace {
+
+using toolkit_test::Bytes;
+using toolkit_test::FileMode;
+using toolkit_test::ReadFile;
+using toolkit_test::ScratchDir;
+using toolkit_test::WriteFile;
+
+constexpr char kUserLabel[] = "Verification Certificate";
+constexpr char kCaLabel[] = "CA Verification Certificate";
+
+class ProtectedDataTest : public ::testing::Test {
+ protected:
+  ProtectedDataTest() : path_(scratch_.File("ENT1234.DER")) {
+    const int fd = open(path_.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0600);
+    EXPECT_GE(fd, 0);
+    close(fd);
+  }
+
+  static int Put(const std::string& path, const char* label, const char* protection,
+                 const std::string& data) {
+    CMSBinaryData record{static_cast<uint32_t>(data.size()),
+                         reinterpret_cast<unsigned char*>(const_cast<char*>(data.data()))};
+    return ENTPutProtectedData(path.c_str(), label, protection, &record);
+  }
+
+  // The item's bytes, or the failure status as "status N".
+  static std::string Get(const std::string& path, const char* label, const char* protection) {
+    CMSBinaryData record{99, reinterpret_cast<unsigned char*>(&record)};  // junk to be replaced
+    const int status = ENTGetProtectedData(path.c_str(), label, protection, &record);
+    if (status != kCmsOk) {
+      EXPECT_EQ(record.length, 0u);
+      EXPECT_EQ(record.data, nullptr);
+      return "status " + std::to_string(status);
+    }
+    if (record.length == 0) {
+      EXPECT_EQ(record.data, nullptr);
+    }
+    return std::string(reinterpret_cast<char*>(record.data), record.length);
+  }
+
+  ScratchDir scratch_;
+  std::string path_;
+};
+
+TEST_F(ProtectedDataTest, TwoItemsRoundTripThroughAnEmptyFile) {
+  const std::string user(300, 'u');
+  const std::string ca = std::string("ca\0bytes", 8);
+  ASSERT_EQ(Put(path_, kCaLabel, "12345678", ca), kCmsOk);
+  ASSERT_EQ(Put(path_, kUserLabel, "12345678", user), kCmsOk);
+  EXPECT_EQ(Get(path_, kUserLabel, "12345678"), user);
+  EXPECT_EQ(Get(path_, kCaLabel, "12345678"), ca);
+  EXPECT_EQ(FileMode(path_), 0600);
+  const Bytes file = ReadFile(path_);
+  EXPECT_EQ(std::search(file.begin(), file.end(), user.begin(), user.begin() + 16), file.end())
+      << "the plaintext is in the file";
+}
+
+TEST_F(ProtectedDataTest, WrongProtectionYieldsNothing) {
+  ASSERT_EQ(Put(path_, kUserLabel, "12345678", "secret"), kCmsOk);
+  EXPECT_EQ(Get(path_, kUserLabel, "12345679"),
+            "status " + std::to_string(kCmsProtectedWrongProtection));
+  EXPECT_EQ(Get(path_, kUserLabel, ""), "status " + std::to_string(kCmsProtectedWrongProtection));
+}
+
+TEST_F(ProtectedDataTest, ItemsAreReplacedAndMayBeEmpty) {
+  ASSERT_EQ(Put(path_, kUserLabel, "a", "first"), kCmsOk);
+  ASSERT_EQ(Put(path_, kCaLabel, "b", "other"), kCmsOk);
+  ASSERT_EQ(Put(path_, kUserLabel, "c", ""), kCmsOk);
+  EXPECT_EQ(Get(path_, kUserLabel, "c"), "");
+  EXPECT_EQ(Get(path_, kUserLabel, "a"), "status " + std::to_string(kCmsProtectedWrongProtection));
+  EXPECT_EQ(Get(path_, kCaLabel, "b"), "other");
+}
+
+TEST_F(ProtectedDataTest, MissingAndDamagedStoresFail) {
+  ASSERT_EQ(Put(path_, kUserLabel, "p", "data"), kCmsOk);
+  EXPECT_EQ(Get(path_, "No Such Label", "p"), "status " + std::to_string(kCmsProtectedNoItem));
+  EXPECT_EQ(Get(scratch_.File("absent"), kUserLabel, "p"),
+            "status " + std::to_string(kCmsProtectedFileError));
+  const std::string garbage = scratch_.File("garbage");
+  WriteFile(garbage, "not a store\n");
+  EXPECT_EQ(Get(garbage, kUserLabel, "p"), "status " + std::to_string(kCmsProtectedDamaged));
+  EXPECT_EQ(Put(garbage, kUserLabel, "p", "x"), kCmsProtectedDamaged);
+  const Bytes untouched = ReadFile(garbage);
+  EXPECT_EQ(std::string(untouched.begin(), untouched.end()), "not a store\n");
+}
+
+// An item moved under another label (its line edited) no longer opens.
+TEST_F(ProtectedDataTest, ItemIsBoundToItsLabel) {
+  ASSERT_EQ(Put(path_, kUserLabel, "p", "user"), kCmsOk);
+  const Bytes file = ReadFile(path_);
+  std::string text(file.begin(), file.end());
+  // Labels are Base64 on the line; swap the user label for another's.
+  const std::string from = "VmVyaWZpY2F0aW9uIENlcnRpZmljYXRl";  // "Verification Certificate"
+  const std::string to = "T3RoZXIgQ2VydGlmaWNhdGUgTGFiZWw=";    // "Other Certificate Label"
+  ASSERT_NE(text.find(from), std::string::npos) << text;
+  text.replace(text.find(from), from.size(), to);
+  WriteFile(path_, text);
+  EXPECT_EQ(Get(path_, "Other Certificate Label", "p"),
+            "status " + std::to_string(kCmsProtectedWrongProtection));
+}
+
+TEST_F(ProtectedDataTest, FileIsCreatedAndKeptOwnerOnly) {
+  const std::string fresh = scratch_.File("fresh");
+  ASSERT_EQ(Put(fresh, kUserLabel, "p", "x"), kCmsOk);
+  EXPECT_EQ(FileMode(fresh), 0600);
+  ASSERT_EQ(chmod(path_.c_str(), 0644), 0);
+  ASSERT_EQ(Put(path_, kUserLabel, "p", "x"), kCmsOk);
+  EXPECT_EQ(FileMode(path_), 0600);
+  EXPECT_EQ(toolkit_test::FileCount(scratch_.path()), 2) << "a temporary file was left behind";
+}
+
+TEST_F(ProtectedDataTest, BadArgumentsAreRefused) {
+  CMSBinaryData lying{4, nullptr};
+  EXPECT_EQ(ENTPutProtectedData(path_.c_str(), kUserLabel, "p", &lying), kCmsBadArgument);
+  EXPECT_EQ(ENTPutProtectedData(path_.c_str(), kUserLabel, "p", nullptr), kCmsBadArgument);
+  EXPECT_EQ(ENTPutProtectedData(nullptr, kUserLabel, "p", &lying), kCmsBadArgument);
+  EXPECT_EQ(ENTPutProtectedData("", kUserLabel, "p", &lying), kCmsBadArgument);
+  EXPECT_EQ(ENTGetProtectedData(path_.c_str(), kUserLabel, "p", nullptr), kCmsBadArgument);
+  CMSBinaryData out{};
+  EXPECT_EQ(ENTGetProtectedData(path_.c_str(), nullptr, "p", &out), kCmsBadArgument);
+  EXPECT_EQ(ENTGetProtectedData(path_.c_str(), kUserLabel, nullptr, &out), kCmsBadArgument);
+}
+
+}  // namespace
+}  // namespace veskar::cmsapi

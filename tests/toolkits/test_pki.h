@@ -1,0 +1,64 @@
+#ifndef VESKAR_TESTS_TOOLKITS_TEST_PKI_H_
+#define VESKAR_TESTS_TOOLKITS_TEST_PKI_H_
+
+#include <string>
+
+#include "toolkits/localca/local_ca.h"
+#include "toolkits/localca/openssl_util.h"
+
+namespace veskar::toolkit_test {
+
+using localca::Bytes;
+
+// A fresh folder under the temporary directory, removed with everything in
+// it when the object goes.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// A CA in a scratch folder with one registered user.
+struct TestCa {
+  explicit TestCa(int days = localca::LocalCa::kDefaultCaDays);
+
+  ScratchDir scratch;
+  std::string directory;  // the CA folder, inside scratch
+  std::unique_ptr<localca::LocalCa> ca;
+  localca::RegisteredUser user;  // CN=Test User, O=Veskar Tests
+
+  // Registers another user and returns it.
+  localca::RegisteredUser AddUser(const std::string& subject);
+};
+
+// Writes a client INI file the way the library does and returns its path.
+std::string WriteClientIni(const ScratchDir& scratch, const std::string& ca_directory,
+                           const std::string& publish_directory);
+
+localca::EvpPkeyPtr NewRsaKey(int bits);
+
+// A PKCS #10 request for `key`, signed by it, in DER (or PEM).
+Bytes SignedRequest(EVP_PKEY* key, const std::string& common_name, bool pem = false);
+
+localca::X509Ptr ParseCertificate(const Bytes& der);
+
+// True when `certificate` chains to `ca` (the only trusted certificate).
+bool VerifiesAgainst(X509* certificate, X509* ca);
+
+Bytes ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+// The permission bits of `path`, or -1 when it does not exist.
+int FileMode(const std::string& path);
+int FileCount(const std::string& directory);
+
+}  // namespace veskar::toolkit_test
+
+#endif  // VESKAR_TESTS_TOOLKITS_TEST_PKI_H_

@@ -1,0 +1,65 @@
+// veskar services: what it says about each toolkit, found or not.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "command_runner.h"
+
+namespace veskar_cli {
+namespace {
+
+// The folder as the loader reports it: with links resolved.
+std::string Resolved(const char* folder) { return std::filesystem::canonical(folder).string(); }
+
+TEST(ServicesCommandTest, WithoutToolkitsPointsToTheStandIns) {
+  const CommandResult result = RunVeskar({"services"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_NE(result.out.find("service mask: 1\n"), std::string::npos) << result.out;
+  for (const char* file : {"libkmpapi32.so", "libcmsapi32.so"}) {
+    EXPECT_NE(result.out.find(std::string(file) + " was not loaded (" + file +
+                              ": cannot open shared object file"),
+              std::string::npos)
+        << result.out;
+  }
+  EXPECT_NE(result.out.find(std::string("run with LD_LIBRARY_PATH=") + VESKAR_TOOLKIT_DIR),
+            std::string::npos)
+      << result.out;
+}
+
+TEST(ServicesCommandTest, NamesTheFilesTheToolkitsCameFrom) {
+  const CommandResult result = RunVeskar({"services"}, VESKAR_TOOLKIT_DIR);
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_NE(result.out.find("service mask: 7\n"), std::string::npos) << result.out;
+  for (const char* file : {"libkmpapi32.so", "libcmsapi32.so"}) {
+    EXPECT_NE(result.out.find("available, loaded from " + Resolved(VESKAR_TOOLKIT_DIR) + "/" +
+                              file + "\n"),
+              std::string::npos)
+        << result.out;
+  }
+}
+
+TEST(ServicesCommandTest, NamesTheEntryPointsAToolkitLacks) {
+  // The partial IPSec toolkit comes first on the path; the CMS one is complete.
+  const CommandResult result =
+      RunVeskar({"services"}, std::string(VESKAR_PARTIAL_TOOLKIT_DIR) + ":" + VESKAR_TOOLKIT_DIR);
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_NE(result.out.find("service mask: 7\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find(
+                "2 IPSec key management: not usable: " + Resolved(VESKAR_PARTIAL_TOOLKIT_DIR) +
+                "/libkmpapi32.so lacks IKMPLogin, IKMPGetMyVerifyCertificate, "
+                "IKMPLogout, IKMPGetEPFName; every request fails with 51000\n"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("4 CMS enrollment: available"), std::string::npos) << result.out;
+}
+
+TEST(ServicesCommandTest, TakesNoArguments) {
+  const CommandResult result = RunVeskar({"services", "now"});
+  EXPECT_EQ(result.exit_status, 2);
+  EXPECT_NE(result.err.find("takes no arguments"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace veskar_cli

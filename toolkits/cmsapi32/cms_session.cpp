@@ -1,0 +1,267 @@
+#include "toolkits/cmsapi32/cms_session.h"
+
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include "toolkits/cmsapi32/cms_status.h"
+#include "toolkits/localca/files.h"
+#include "toolkits/localca/openssl_util.h"
+
+namespace veskar::cmsapi {
+namespace {
+
+constexpr size_t kMaxTextAttribute = 1024;
+constexpr size_t kMaxPkcs10 = 1024 * 1024;
+
+const char* AttributeName(int attribute) {
+  switch (attribute) {
+    case CMS_REQ_ATTRIB_AUTH_CODE:
+      return "authorisation code";
+    case CMS_REQ_ATTRIB_REF_NUM:
+      return "reference number";
+    case CMS_REQ_ATTRIB_PUBLISH:
+      return "publish flag";
+    case CMS_REQ_ATTRIB_PKCS10:
+      return "PKCS #10 request";
+    default:
+      return "unknown";
+  }
+}
+
+// Checks that `value` is a well-formed record of `kind`, at most `max_size`
+// bytes (exactly 4 for integers). On failure fills *why.
+bool ValueOfKind(const CMSAttribValue* value, CMSDataType kind, size_t max_size, std::string* why) {
+  if (value == nullptr) {
+    *why = "no value record";
+    return false;
+  }
+  if (value->kind != kind) {
+    *why = "value kind " + std::to_string(value->kind) + " where kind " + std::to_string(kind) +
+           " is expected";
+    return false;
+  }
+  if (value->length > 0 && value->value == nullptr) {
+    *why = "a length of " + std::to_string(value->length) + " but no bytes";
+    return false;
+  }
+  if (kind == CMS_DATA_INT32 ? value->length != 4 : value->length > max_size) {
+    *why = "a length of " + std::to_string(value->length) + " bytes";
+    return false;
+  }
+  return true;
+}
+
+int32_t Int32Of(const CMSAttribValue* value) {
+  int32_t number = 0;
+  std::memcpy(&number, value->value, sizeof(number));
+  return number;
+}
+
+std::string TextOf(const CMSAttribValue* value) {
+  return value->length == 0
+             ? std::string()
+             : std::string(reinterpret_cast<const char*>(value->value), value->length);
+}
+
+int StatusOf(localca::CaError error) {
+  switch (error) {
+    case localca::CaError::kNone:
+      return kCmsOk;
+    case localca::CaError::kUnknownReference:
+      return kCmsUnknownReferenceNumber;
+    case localca::CaError::kCodeMismatch:
+      return kCmsAuthorisationFailed;
+    case localca::CaError::kAlreadyUsed:
+      return kCmsAlreadyUsed;
+    case localca::CaError::kCaExpired:
+      return kCmsCaExpired;
+    case localca::CaError::kKeyRejected:
+      return kCmsKeyRejected;
+    case localca::CaError::kDelivery:
+      return kCmsPublishFailed;
+    case localca::CaError::kNotACa:
+      return kCmsCaUnavailable;
+    case localca::CaError::kBadInput:
+    case localca::CaError::kStorage:
+    case localca::CaError::kCrypto:
+      return kCmsIssueFailed;
+  }
+  return kCmsIssueFailed;
+}
+
+// Writes the certificate into the directory folder as <SERIAL>.der.
+localca::CaStatus Publish(const std::string& folder, const localca::IssuedCertificate& issued) {
+  if (folder.empty()) {
+    return {localca::CaError::kDelivery,
+            "the certificate should be published but the client INI file names no directory "
+            "folder"};
+  }
+  const std::string path = folder + "/" + localca::SerialText(issued.certificate.get()) + ".der";
+  std::string error;
+  if (!localca::WriteFileAtomically(path, issued.der.data(), issued.der.size(), 0644,
+                                    localca::Overwrite::kNever, &error)) {
+    return {localca::CaError::kDelivery, "cannot publish the certificate: " + error};
+  }
+  return localca::CaStatus::Ok();
+}
+
+class BufferRegistry {
+ public:
+  unsigned char* Add(const Bytes& bytes) {
+    if (bytes.empty()) return nullptr;
+    std::unique_ptr<unsigned char[]> copy(new unsigned char[bytes.size()]);
+    std::memcpy(copy.get(), bytes.data(), bytes.size());
+    unsigned char* raw = copy.get();
+    std::lock_guard<std::mutex> guard(mutex_);
+    live_[raw] = std::move(copy);
+    return raw;
+  }
+  bool Remove(const unsigned char* data) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return live_.erase(data) == 1;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<const unsigned char*, std::unique_ptr<unsigned char[]>> live_;
+};
+
+BufferRegistry& Buffers() {
+  static BufferRegistry registry;
+  return registry;
+}
+
+}  // namespace
+
+localca::HandleRegistry<Session>& Sessions() {
+  static localca::HandleRegistry<Session> registry;
+  return registry;
+}
+
+localca::HandleRegistry<Request>& Requests() {
+  static localca::HandleRegistry<Request> registry;
+  return registry;
+}
+
+localca::HandleRegistry<CertTemplate>& Templates() {
+  static localca::HandleRegistry<CertTemplate> registry;
+  return registry;
+}
+
+int SetRequestAttribute(Session* session, Request* request, int attribute,
+                        const CMSAttribValue* value) {
+  if (request->issued) {
+    return session->Refuse(kCmsAlreadyIssued,
+                           "the certificate was already issued; the request cannot change");
+  }
+  std::string why;
+  const std::string name = AttributeName(attribute);
+  switch (attribute) {
+    case CMS_REQ_ATTRIB_AUTH_CODE:
+    case CMS_REQ_ATTRIB_REF_NUM:
+      if (!ValueOfKind(value, CMS_DATA_TEXT, kMaxTextAttribute, &why)) break;
+      (attribute == CMS_REQ_ATTRIB_AUTH_CODE ? request->authorisation_code
+                                             : request->reference_number) = TextOf(value);
+      return kCmsOk;
+    case CMS_REQ_ATTRIB_PUBLISH:
+      if (!ValueOfKind(value, CMS_DATA_INT32, 4, &why)) break;
+      request->publish = Int32Of(value);
+      return kCmsOk;
+    case CMS_REQ_ATTRIB_PKCS10:
+      if (!ValueOfKind(value, CMS_DATA_BYTES, kMaxPkcs10, &why)) break;
+      request->pkcs10 =
+          value->length == 0 ? Bytes() : Bytes(value->value, value->value + value->length);
+      return kCmsOk;
+    default:
+      return session->Refuse(kCmsUnknownAttribute,
+                             "request attribute " + std::to_string(attribute) + " is not known");
+  }
+  return session->Refuse(kCmsBadAttributeValue, "the " + name + " attribute (" +
+                                                    std::to_string(attribute) + ") has " + why);
+}
+
+int SetTemplateField(Session* session, CertTemplate* cert_template, int field,
+                     const CMSAttribValue* value) {
+  if (field != CMS_FIELD_TEMPLATE) {
+    return session->Refuse(kCmsUnknownField,
+                           "certificate template field " + std::to_string(field) + " is not known");
+  }
+  std::string why;
+  if (!ValueOfKind(value, CMS_DATA_INT32, 4, &why)) {
+    return session->Refuse(kCmsBadFieldValue, "the template field (0) has " + why);
+  }
+  const int32_t number = Int32Of(value);
+  if (number != kVerificationTemplate) {
+    return session->Refuse(kCmsBadFieldValue,
+                           "template " + std::to_string(number) +
+                               " is not offered; this CA issues template 2 (verification "
+                               "certificate)");
+  }
+  cert_template->template_number = number;
+  return kCmsOk;
+}
+
+int IssueCertificate(Session* session, const CertTemplate& cert_template, Request* request) {
+  if (request->issued) {
+    return session->Refuse(kCmsAlreadyIssued, "a certificate was already issued on this request");
+  }
+  if (cert_template.template_number != kVerificationTemplate) {
+    return session->Refuse(kCmsBadFieldValue,
+                           "the template asks for no certificate this CA issues");
+  }
+  if (!request->authorisation_code || !request->reference_number || !request->pkcs10) {
+    const char* missing = !request->authorisation_code ? "an authorisation code"
+                          : !request->reference_number ? "a reference number"
+                                                       : "a PKCS #10 request";
+    return session->Refuse(kCmsRequestIncomplete,
+                           std::string("the certificate request has no ") + missing);
+  }
+  int reference_number = 0;
+  if (!localca::ParseReferenceNumber(*request->reference_number, &reference_number)) {
+    return session->Refuse(kCmsBadReferenceNumber, "reference number '" +
+                                                       *request->reference_number +
+                                                       "' is not a number from 1 to 2147483647");
+  }
+  const Bytes& pkcs10 = *request->pkcs10;
+  if (pkcs10.empty()) {
+    return session->Refuse(kCmsBadPkcs10, "the PKCS #10 request is empty");
+  }
+  localca::X509ReqPtr parsed = localca::RequestFromBytes(pkcs10.data(), pkcs10.size());
+  if (!parsed) {
+    localca::TakeOpensslError();
+    return session->Refuse(kCmsBadPkcs10,
+                           "the PKCS #10 request cannot be read (DER or PEM expected)");
+  }
+  EVP_PKEY* key = X509_REQ_get0_pubkey(parsed.get());
+  if (key == nullptr || X509_REQ_verify(parsed.get(), key) != 1) {
+    localca::TakeOpensslError();
+    return session->Refuse(kCmsPkcs10Signature, "PKCS #10 signature does not verify");
+  }
+  localca::LocalCa::Delivery publish;
+  if (request->publish != 0) {
+    const std::string folder = session->settings.publish_directory;
+    publish = [folder](const localca::IssuedCertificate& issued) {
+      return Publish(folder, issued);
+    };
+  }
+  localca::IssuedCertificate issued;
+  const localca::CaStatus status =
+      session->ca->Issue(reference_number, *request->authorisation_code, key, publish, &issued);
+  if (!status.ok()) return session->Refuse(StatusOf(status.error), status.message);
+  request->certificate = std::move(issued.der);
+  request->ca_certificate = session->ca->certificate_der();
+  request->issued = true;
+  if (issued.validity_shortened) {
+    return session->Refuse(kCmsValidityShortened,
+                           "the certificate ends with the CA certificate, on " +
+                               localca::TimeText(X509_get0_notAfter(issued.certificate.get())));
+  }
+  return kCmsOk;
+}
+
+unsigned char* NewBuffer(const Bytes& bytes) { return Buffers().Add(bytes); }
+
+bool FreeBuffer(const unsigned char* data) { return Buffers().Remove(data); }
+
+}  // namespace veskar::cmsapi

@@ -1,0 +1,23 @@
+#ifndef VESKAR_TOOLKITS_LOCALCA_CLIENT_INI_H_
+#define VESKAR_TOOLKITS_LOCALCA_CLIENT_INI_H_
+
+#include <string>
+
+namespace veskar::localca {
+
+// The two locations a client INI file names, with the port suffixes the
+// library appends ("+709" to the manager, "+389" to the directory server)
+// taken off.
+struct ClientSettings {
+  std::string ca_directory;       // Manager=: the CA's folder
+  std::string publish_directory;  // Server=: where published certificates go
+};
+
+// Reads the client INI file at `path`: "key=value" lines in a settings
+// section, LF or CRLF line ends. Fails when the file cannot be read or names
+// no manager (CA folder).
+bool ReadClientIni(const char* path, ClientSettings* settings, std::string* error);
+
+}  // namespace veskar::localca
+
+#endif  // VESKAR_TOOLKITS_LOCALCA_CLIENT_INI_H_

@@ -1,0 +1,57 @@
+#ifndef VESKAR_TOOLKITS_LOCALCA_FILES_H_
+#define VESKAR_TOOLKITS_LOCALCA_FILES_H_
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+#include "toolkits/localca/openssl_util.h"
+
+namespace veskar::localca {
+
+// strerror text of an errno value.
+std::string ErrnoText(int error);
+
+// The folder part of `path` ("." when it has none).
+std::string DirectoryOf(const std::string& path);
+
+// Reads all of `path`. Fails (with a message naming the file) when it cannot
+// be read or holds more than `max_size` bytes.
+bool ReadWholeFile(const std::string& path, size_t max_size, Bytes* out, std::string* error);
+
+enum class Overwrite { kNever, kReplace };
+
+// Writes `size` bytes to a new file next to `path` with permissions `mode`,
+// flushes it to disk and then gives it the name `path`, so that readers see
+// either the old content or the new, never a part. With Overwrite::kNever an
+// existing `path` makes the call fail with EEXIST in *error_number and stay
+// untouched. The temporary file never outlives the call.
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size, mode_t mode,
+                         Overwrite overwrite, std::string* error, int* error_number = nullptr);
+
+// Creates the folder `path` with `mode`. True when it was created or already
+// is a folder.
+bool MakeDirectory(const std::string& path, mode_t mode, std::string* error);
+
+// An exclusive advisory lock (flock) on a lock file, held until destruction.
+// Serialises writers across threads and processes: each lock opens its own
+// descriptor, and flock locks belong to the open file description.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Opens (creating it owner-only if needed) and locks `path`, waiting for
+  // other holders.
+  bool Acquire(const std::string& path, std::string* error);
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace veskar::localca
+
+#endif  // VESKAR_TOOLKITS_LOCALCA_FILES_H_

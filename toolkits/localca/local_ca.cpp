@@ -1,0 +1,396 @@
+#include "toolkits/localca/local_ca.h"
+
+#include <dirent.h>
+#include <openssl/bn.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "toolkits/localca/distinguished_name.h"
+#include "toolkits/localca/files.h"
+
+namespace veskar::localca {
+namespace {
+
+constexpr size_t kMaxFileSize = 16 * 1024 * 1024;
+constexpr char kFirstSerial[] = "1000";
+
+struct BnDeleter {
+  void operator()(BIGNUM* p) const { BN_free(p); }
+};
+using BignumPtr = std::unique_ptr<BIGNUM, BnDeleter>;
+
+CaStatus Fail(CaError error, std::string message) { return {error, std::move(message)}; }
+
+CaStatus CryptoFailure(const std::string& what) {
+  const std::string why = TakeOpensslError();
+  return Fail(CaError::kCrypto, what + (why.empty() ? "" : ": " + why));
+}
+
+bool AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
+  X509V3_CTX context;
+  X509V3_set_ctx_nodb(&context);
+  X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
+  X509_EXTENSION* extension = X509V3_EXT_nconf_nid(nullptr, &context, nid, value);
+  if (extension == nullptr) return false;
+  const bool ok = X509_add_ext(certificate, extension, -1) == 1;
+  X509_EXTENSION_free(extension);
+  return ok;
+}
+
+// Fills in everything both kinds of certificate share: version, serial,
+// names, validity from now, key, key identifiers.
+bool StartCertificate(X509* certificate, const BIGNUM* serial, const X509_NAME* subject,
+                      const X509_NAME* issuer, int days, EVP_PKEY* public_key) {
+  ASN1_INTEGER* number = BN_to_ASN1_INTEGER(serial, nullptr);
+  const bool ok = number != nullptr && X509_set_version(certificate, X509_VERSION_3) == 1 &&
+                  X509_set_serialNumber(certificate, number) == 1 &&
+                  X509_set_subject_name(certificate, subject) == 1 &&
+                  X509_set_issuer_name(certificate, issuer) == 1 &&
+                  X509_gmtime_adj(X509_getm_notBefore(certificate), 0) != nullptr &&
+                  X509_time_adj_ex(X509_getm_notAfter(certificate), days, 0, nullptr) != nullptr &&
+                  X509_set_pubkey(certificate, public_key) == 1;
+  ASN1_INTEGER_free(number);
+  return ok;
+}
+
+bool IsEmptyDirectory(const std::string& path, bool* exists, std::string* error) {
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) {
+    *exists = false;
+    if (errno == ENOENT) return true;
+    *error = "cannot use " + path + ": " + ErrnoText(errno);
+    return false;
+  }
+  *exists = true;
+  bool empty = true;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") empty = false;
+  }
+  closedir(dir);
+  if (!empty) *error = path + " is not empty; a new CA needs an empty or new folder";
+  return empty;
+}
+
+std::string PrivateKeyPem(EVP_PKEY* key) {
+  BioPtr bio(BIO_new(BIO_s_mem()));
+  if (!bio ||
+      PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+    return "";
+  }
+  char* text = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &text);
+  return length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string();
+}
+
+EvpPkeyPtr PrivateKeyFromPem(const Bytes& pem) {
+  BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  return EvpPkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+}
+
+// Refuses keys too weak to certify.
+CaStatus CheckPublicKey(EVP_PKEY* key, EVP_PKEY* ca_key) {
+  const int type = EVP_PKEY_get_base_id(key);
+  const int bits = EVP_PKEY_get_bits(key);
+  const bool finite_field =
+      type == EVP_PKEY_RSA || type == EVP_PKEY_RSA_PSS || type == EVP_PKEY_DSA;
+  if (finite_field && bits < 2048) {
+    return Fail(CaError::kKeyRejected,
+                "the request's " + std::string(EVP_PKEY_get0_type_name(key)) + " key of " +
+                    std::to_string(bits) + " bits is too short (2048 bits at least)");
+  }
+  if (EVP_PKEY_eq(key, ca_key) == 1) {
+    return Fail(CaError::kKeyRejected, "the request carries the CA's own key");
+  }
+  return CaStatus::Ok();
+}
+
+// Writes the files of a new CA, removing what it wrote when a step fails.
+class NewCaFiles {
+ public:
+  explicit NewCaFiles(std::string directory) : directory_(std::move(directory)) {}
+  ~NewCaFiles() {
+    if (committed_) return;
+    for (auto it = written_.rbegin(); it != written_.rend(); ++it) {
+      if (unlink(it->c_str()) != 0) rmdir(it->c_str());
+    }
+  }
+  NewCaFiles(const NewCaFiles&) = delete;
+  NewCaFiles& operator=(const NewCaFiles&) = delete;
+
+  bool Folder(const std::string& name, CaStatus* status) {
+    const std::string path = directory_ + "/" + name;
+    if (mkdir(path.c_str(), 0700) != 0) {
+      *status = Fail(CaError::kStorage, "cannot create " + path + ": " + ErrnoText(errno));
+      return false;
+    }
+    written_.push_back(path);
+    return true;
+  }
+  bool File(const std::string& name, const std::string& content, mode_t mode, CaStatus* status) {
+    const std::string path = directory_ + "/" + name;
+    std::string error;
+    if (!WriteFileAtomically(path, content.data(), content.size(), mode, Overwrite::kNever,
+                             &error)) {
+      *status = Fail(CaError::kStorage, error);
+      return false;
+    }
+    written_.push_back(path);
+    return true;
+  }
+  void Commit() { committed_ = true; }
+
+ private:
+  std::string directory_;
+  std::vector<std::string> written_;
+  bool committed_ = false;
+};
+
+}  // namespace
+
+CaStatus LocalCa::Create(const std::string& directory, const std::string& subject, int days) {
+  if (days < 1 || days > kMaxCaDays) {
+    return Fail(CaError::kBadInput,
+                "the CA's validity must be 1 to " + std::to_string(kMaxCaDays) + " days");
+  }
+  std::string error;
+  X509NamePtr name = ParseName(subject, &error);
+  if (!name) return Fail(CaError::kBadInput, "bad CA name '" + subject + "': " + error);
+  bool exists = false;
+  if (!IsEmptyDirectory(directory, &exists, &error)) return Fail(CaError::kStorage, error);
+  if (!exists && mkdir(directory.c_str(), 0700) != 0) {
+    return Fail(CaError::kStorage, "cannot create " + directory + ": " + ErrnoText(errno));
+  }
+  if (exists && chmod(directory.c_str(), 0700) != 0) {
+    return Fail(CaError::kStorage, "cannot restrict " + directory + ": " + ErrnoText(errno));
+  }
+
+  EvpPkeyPtr key = NewEcKey();
+  X509Ptr certificate(X509_new());
+  BignumPtr serial(BN_new());
+  // A random serial keeps two throw-away CAs of the same name apart.
+  if (!key || !certificate || !serial ||
+      BN_rand(serial.get(), 63, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY) != 1 ||
+      !StartCertificate(certificate.get(), serial.get(), name.get(), name.get(), days, key.get()) ||
+      !AddExtension(certificate.get(), certificate.get(), NID_subject_key_identifier, "hash") ||
+      !AddExtension(certificate.get(), certificate.get(), NID_authority_key_identifier,
+                    "keyid:always") ||
+      !AddExtension(certificate.get(), certificate.get(), NID_basic_constraints,
+                    "critical,CA:TRUE") ||
+      !AddExtension(certificate.get(), certificate.get(), NID_key_usage,
+                    "critical,keyCertSign,cRLSign") ||
+      X509_sign(certificate.get(), key.get(), EVP_sha256()) <= 0) {
+    return CryptoFailure("cannot make the CA certificate");
+  }
+  std::string key_pem = PrivateKeyPem(key.get());
+  const std::string certificate_pem = CertificateToPem(certificate.get());
+  if (key_pem.empty() || certificate_pem.empty()) return CryptoFailure("cannot encode the CA");
+
+  CaStatus status;
+  NewCaFiles files(directory);
+  // ca.pem comes last: its presence is what makes the folder a CA.
+  const bool ok = files.Folder("issued", &status) && files.File("ca.key", key_pem, 0600, &status) &&
+                  files.File("serial", std::string(kFirstSerial) + "\n", 0600, &status) &&
+                  files.File("register.txt", FormatRegister({}), 0600, &status) &&
+                  files.File("ca.pem", certificate_pem, 0644, &status);
+  Cleanse(&key_pem);
+  if (!ok) return status;
+  files.Commit();
+  return CaStatus::Ok();
+}
+
+CaStatus LocalCa::Open(const std::string& directory, std::unique_ptr<LocalCa>* ca) {
+  std::unique_ptr<LocalCa> opened(new LocalCa());
+  opened->directory_ = directory;
+  Bytes content;
+  std::string error;
+  if (!ReadWholeFile(opened->Path("ca.pem"), kMaxFileSize, &content, &error)) {
+    return Fail(CaError::kNotACa, "no certificate authority in " + directory + " (" + error + ")");
+  }
+  opened->certificate_ = CertificateFromBytes(content.data(), content.size());
+  if (!opened->certificate_) {
+    TakeOpensslError();
+    return Fail(CaError::kNotACa, opened->Path("ca.pem") + " holds no certificate");
+  }
+  opened->certificate_der_ = CertificateToDer(opened->certificate_.get());
+  if (!ReadWholeFile(opened->Path("ca.key"), kMaxFileSize, &content, &error)) {
+    return Fail(CaError::kNotACa, "the CA in " + directory + " has no key (" + error + ")");
+  }
+  opened->key_ = PrivateKeyFromPem(content);
+  Cleanse(&content);
+  if (!opened->key_ ||
+      X509_check_private_key(opened->certificate_.get(), opened->key_.get()) != 1) {
+    TakeOpensslError();
+    return Fail(CaError::kNotACa,
+                opened->Path("ca.key") + " is not the key of " + opened->Path("ca.pem"));
+  }
+  *ca = std::move(opened);
+  return CaStatus::Ok();
+}
+
+CaStatus LocalCa::ReadRegister(std::vector<RegisteredUser>* users) const {
+  Bytes content;
+  std::string error;
+  if (!ReadWholeFile(Path("register.txt"), kMaxFileSize, &content, &error)) {
+    return Fail(CaError::kStorage, error);
+  }
+  if (!ParseRegister(std::string(content.begin(), content.end()), users, &error)) {
+    return Fail(CaError::kStorage, Path("register.txt") + ": " + error);
+  }
+  return CaStatus::Ok();
+}
+
+CaStatus LocalCa::WriteRegister(const std::vector<RegisteredUser>& users) const {
+  const std::string text = FormatRegister(users);
+  std::string error;
+  if (!WriteFileAtomically(Path("register.txt"), text.data(), text.size(), 0600,
+                           Overwrite::kReplace, &error)) {
+    return Fail(CaError::kStorage, error);
+  }
+  return CaStatus::Ok();
+}
+
+CaStatus LocalCa::ListUsers(std::vector<RegisteredUser>* users) const {
+  return ReadRegister(users);
+}
+
+CaStatus LocalCa::AddUser(const std::string& subject, RegisteredUser* added) {
+  std::string error;
+  X509NamePtr name = ParseName(subject, &error);
+  if (!name) return Fail(CaError::kBadInput, "bad name '" + subject + "': " + error);
+  FileLock lock;
+  if (!lock.Acquire(Path("lock"), &error)) return Fail(CaError::kStorage, error);
+  std::vector<RegisteredUser> users;
+  CaStatus status = ReadRegister(&users);
+  if (!status.ok()) return status;
+  RegisteredUser user;
+  user.subject = NameText(name.get());
+  user.reference_number = NewReferenceNumber(users);
+  user.authorisation_code = NewAuthorisationCode();
+  if (user.subject.empty() || user.reference_number == 0 || user.authorisation_code.empty()) {
+    return CryptoFailure("cannot make the user's codes");
+  }
+  users.push_back(user);
+  status = WriteRegister(users);
+  if (status.ok()) *added = user;
+  return status;
+}
+
+CaStatus LocalCa::MakeCertificate(const std::string& subject, EVP_PKEY* public_key,
+                                  IssuedCertificate* issued) const {
+  std::string error;
+  X509NamePtr name = ParseName(subject, &error);
+  if (!name) return Fail(CaError::kStorage, "the register's name '" + subject + "': " + error);
+  Bytes serial_text;
+  if (!ReadWholeFile(Path("serial"), 64, &serial_text, &error)) {
+    return Fail(CaError::kStorage, error);
+  }
+  std::string hex(serial_text.begin(), serial_text.end());
+  while (!hex.empty() && (hex.back() == '\n' || hex.back() == ' ')) hex.pop_back();
+  BIGNUM* parsed = nullptr;
+  if (hex.empty() || BN_hex2bn(&parsed, hex.c_str()) != static_cast<int>(hex.size())) {
+    BN_free(parsed);
+    return Fail(CaError::kStorage, Path("serial") + " does not hold a hexadecimal number");
+  }
+  BignumPtr serial(parsed);
+
+  X509Ptr certificate(X509_new());
+  if (!certificate ||
+      !StartCertificate(certificate.get(), serial.get(), name.get(),
+                        X509_get_subject_name(certificate_.get()), kUserDays, public_key)) {
+    return CryptoFailure("cannot make the certificate");
+  }
+  const ASN1_TIME* ca_end = X509_get0_notAfter(certificate_.get());
+  issued->validity_shortened = ASN1_TIME_compare(X509_get0_notAfter(certificate.get()), ca_end) > 0;
+  if (issued->validity_shortened && X509_set1_notAfter(certificate.get(), ca_end) != 1) {
+    return CryptoFailure("cannot limit the certificate's validity");
+  }
+  if (!AddExtension(certificate.get(), certificate_.get(), NID_basic_constraints,
+                    "critical,CA:FALSE") ||
+      !AddExtension(certificate.get(), certificate_.get(), NID_key_usage,
+                    "critical,digitalSignature,nonRepudiation") ||
+      !AddExtension(certificate.get(), certificate_.get(), NID_subject_key_identifier, "hash") ||
+      !AddExtension(certificate.get(), certificate_.get(), NID_authority_key_identifier,
+                    "keyid:always") ||
+      X509_sign(certificate.get(), key_.get(), EVP_sha256()) <= 0) {
+    return CryptoFailure("cannot make the certificate");
+  }
+  issued->der = CertificateToDer(certificate.get());
+  if (issued->der.empty()) return CryptoFailure("cannot encode the certificate");
+  issued->certificate = std::move(certificate);
+
+  BignumPtr next(BN_dup(serial.get()));
+  char* next_hex = nullptr;
+  if (!next || BN_add_word(next.get(), 1) != 1 || (next_hex = BN_bn2hex(next.get())) == nullptr) {
+    return CryptoFailure("cannot count serial numbers");
+  }
+  const std::string counter = std::string(next_hex) + "\n";
+  OPENSSL_free(next_hex);
+  if (!WriteFileAtomically(Path("serial"), counter.data(), counter.size(), 0600,
+                           Overwrite::kReplace, &error)) {
+    return Fail(CaError::kStorage, error);
+  }
+  return CaStatus::Ok();
+}
+
+CaStatus LocalCa::Issue(int reference_number, const std::string& authorisation_code,
+                        EVP_PKEY* public_key, const Delivery& deliver, IssuedCertificate* issued) {
+  const std::string reference = std::to_string(reference_number);
+  if (public_key == nullptr) return Fail(CaError::kBadInput, "no public key to certify");
+  std::string error;
+  FileLock lock;
+  if (!lock.Acquire(Path("lock"), &error)) return Fail(CaError::kStorage, error);
+  std::vector<RegisteredUser> users;
+  CaStatus status = ReadRegister(&users);
+  if (!status.ok()) return status;
+  RegisteredUser* user = nullptr;
+  for (RegisteredUser& candidate : users) {
+    if (candidate.reference_number == reference_number) user = &candidate;
+  }
+  if (user == nullptr) {
+    return Fail(CaError::kUnknownReference, "reference number " + reference + " is not registered");
+  }
+  // The code is checked before the state, so that only its holder learns
+  // whether a pair was used.
+  if (!AuthorisationCodesMatch(authorisation_code, user->authorisation_code)) {
+    return Fail(CaError::kCodeMismatch,
+                "authorisation code does not match reference number " + reference);
+  }
+  if (user->used) {
+    return Fail(CaError::kAlreadyUsed, "reference number " + reference + " already used");
+  }
+  if (X509_cmp_current_time(X509_get0_notAfter(certificate_.get())) <= 0) {
+    return Fail(CaError::kCaExpired, "the CA certificate expired on " +
+                                         TimeText(X509_get0_notAfter(certificate_.get())));
+  }
+  status = CheckPublicKey(public_key, key_.get());
+  if (!status.ok()) return status;
+
+  // The serial counter moves on before delivery: a serial is never given
+  // twice, even to a certificate that was made but not delivered.
+  IssuedCertificate made;
+  status = MakeCertificate(user->subject, public_key, &made);
+  if (!status.ok()) return status;
+  if (deliver) {
+    status = deliver(made);
+    if (!status.ok()) return status;
+  }
+  const std::string serial = SerialText(made.certificate.get());
+  const std::string pem = CertificateToPem(made.certificate.get());
+  if (!WriteFileAtomically(Path("issued") + "/" + serial + ".pem", pem.data(), pem.size(), 0600,
+                           Overwrite::kNever, &error)) {
+    return Fail(CaError::kStorage, error);
+  }
+  user->used = true;
+  user->serial = serial;
+  status = WriteRegister(users);
+  if (status.ok()) *issued = std::move(made);
+  return status;
+}
+
+}  // namespace veskar::localca

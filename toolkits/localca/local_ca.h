@@ -1,0 +1,108 @@
+#ifndef VESKAR_TOOLKITS_LOCALCA_LOCAL_CA_H_
+#define VESKAR_TOOLKITS_LOCALCA_LOCAL_CA_H_
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "toolkits/localca/openssl_util.h"
+#include "toolkits/localca/user_register.h"
+
+namespace veskar::localca {
+
+// What went wrong in a CA operation; the toolkits turn each into their own
+// status, and the message into the reason they report.
+enum class CaError {
+  kNone,
+  kBadInput,          // a malformed name, validity or key
+  kNotACa,            // the folder holds no usable CA
+  kStorage,           // a file could not be read or written
+  kCrypto,            // OpenSSL failed
+  kUnknownReference,  // no such reference number
+  kCodeMismatch,      // the authorisation code is not the registered one
+  kAlreadyUsed,       // the pair was used before
+  kCaExpired,         // the CA certificate is no longer valid
+  kKeyRejected,       // the public key to certify is not acceptable
+  kDelivery,          // the caller's delivery step failed
+};
+
+struct CaStatus {
+  CaError error = CaError::kNone;
+  std::string message;  // what was wrong, for a person: "reference number 17 already used"
+
+  bool ok() const { return error == CaError::kNone; }
+  static CaStatus Ok() { return {}; }
+};
+
+struct IssuedCertificate {
+  X509Ptr certificate;
+  Bytes der;
+  bool validity_shortened = false;  // ends with the CA certificate instead of kUserDays
+};
+
+// A certificate authority kept in a folder:
+//   ca.key        the CA's private key, PKCS #8 PEM, owner-only
+//   ca.pem        the self-signed CA certificate
+//   register.txt  the authorised users (see user_register.h)
+//   serial        the next serial number, hexadecimal
+//   issued/       every issued certificate as <SERIAL>.pem
+//   lock          flock()ed while the register or the serial counter changes
+// The folder is owner-only. Writers take the lock and replace files by
+// writing a new file and renaming it, so readers never see a partial file
+// and concurrent enrollments with one pair issue exactly one certificate.
+class LocalCa {
+ public:
+  static constexpr int kDefaultCaDays = 3650;
+  static constexpr int kMaxCaDays = 36500;
+  static constexpr int kUserDays = 365;
+  static constexpr char kDefaultSubject[] = "CN=Veskar Local CA";
+
+  // Makes a new CA in `directory`, which must be absent or empty: a fresh
+  // key pair and a self-signed certificate for `subject`, valid `days` days.
+  static CaStatus Create(const std::string& directory, const std::string& subject, int days);
+
+  // Opens the CA in `directory` (kNotACa when there is none or its key does
+  // not match its certificate).
+  static CaStatus Open(const std::string& directory, std::unique_ptr<LocalCa>* ca);
+
+  // Authorises a user for `subject` and fills *added with the new reference
+  // number and authorisation code.
+  CaStatus AddUser(const std::string& subject, RegisteredUser* added);
+
+  CaStatus ListUsers(std::vector<RegisteredUser>* users) const;
+
+  // Hands over an issued certificate before it is recorded, so that a
+  // failure to deliver it (a profile that cannot be written, a folder that
+  // cannot be published to) leaves the pair unused. Returns Ok or kDelivery.
+  using Delivery = std::function<CaStatus(const IssuedCertificate&)>;
+
+  // Checks the pair (reference number, authorisation code) and, when it is
+  // registered, matches and is unused, certifies `public_key` for the
+  // registered name, delivers the certificate, records it in issued/ and
+  // marks the pair used. `deliver` may be empty.
+  CaStatus Issue(int reference_number, const std::string& authorisation_code, EVP_PKEY* public_key,
+                 const Delivery& deliver, IssuedCertificate* issued);
+
+  X509* certificate() const { return certificate_.get(); }
+  const Bytes& certificate_der() const { return certificate_der_; }
+  const std::string& directory() const { return directory_; }
+
+ private:
+  LocalCa() = default;
+
+  std::string Path(const char* name) const { return directory_ + "/" + name; }
+  CaStatus ReadRegister(std::vector<RegisteredUser>* users) const;
+  CaStatus WriteRegister(const std::vector<RegisteredUser>& users) const;
+  CaStatus MakeCertificate(const std::string& subject, EVP_PKEY* public_key,
+                           IssuedCertificate* issued) const;
+
+  std::string directory_;
+  X509Ptr certificate_;
+  Bytes certificate_der_;
+  EvpPkeyPtr key_;
+};
+
+}  // namespace veskar::localca
+
+#endif  // VESKAR_TOOLKITS_LOCALCA_LOCAL_CA_H_

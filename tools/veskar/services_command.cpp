@@ -1,0 +1,145 @@
+// veskar services: the service mask, and for each toolkit whether the
+// library found it, the file it was loaded from, and which entry points it
+// lacks.
+
+#include <dlfcn.h>
+#include <link.h>
+#include <veskar/veskar.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "command.h"
+
+namespace veskar_cli {
+
+const char kServicesUsage[] =
+    "usage: veskar services\n\n"
+    "Prints the service mask and what each bit means: Netscape (1, always), IPSec\n"
+    "key management (2, when libkmpapi32.so loads) and CMS enrollment (4, when\n"
+    "libcmsapi32.so loads). For each toolkit it says whether the library found it\n"
+    "on the loader's search path (LD_LIBRARY_PATH, then the system's), which file\n"
+    "it loaded, and which entry points that file lacks: a toolkit that lacks any\n"
+    "still shows in the mask, but its agent refuses every request (51000).\n";
+
+namespace {
+
+struct Toolkit {
+  int bit;
+  const char* service;
+  const char* file;  // as the library asks the loader for it
+  std::vector<const char*> entry_points;
+};
+
+const Toolkit kToolkits[] = {
+    {2,
+     "IPSec key management",
+     "libkmpapi32.so",
+     {"IKMPCreateUser", "IKMPGetErrString", "IKMPLogin", "IKMPGetMyVerifyCertificate", "IKMPLogout",
+      "IKMPGetEPFName"}},
+    {4,
+     "CMS enrollment",
+     "libcmsapi32.so",
+     {"CMSQueryLogWarning",
+      "CMSQueryVersionNumber",
+      "CMSLogin",
+      "CMSLogout",
+      "CMSRequestMyCertificate",
+      "CMSRetrieveMyCertificate",
+      "CMSCreateReqHdl",
+      "CMSReleaseReqHdl",
+      "CMSSetReqAttrib",
+      "CMSCreateCertTempl",
+      "CMSReleaseCertTempl",
+      "CMSSetCertFieldValue",
+      "CMSReleaseBuffer",
+      "CMSReleaseKeyPair",
+      "CMSGetLogString",
+      "CMSLogToString",
+      "ENTGetEntErr",
+      "ENTGetCertReqModStr",
+      "ENTGetProtectedData",
+      "ENTPutProtectedData"}},
+};
+
+// The file behind a loaded module, as an absolute path when it can be had.
+std::string LoadedFrom(void* module) {
+  link_map* map = nullptr;
+  if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr ||
+      map->l_name[0] == '\0') {
+    return "(unknown file)";
+  }
+  char resolved[PATH_MAX];
+  return realpath(map->l_name, resolved) != nullptr ? resolved : map->l_name;
+}
+
+// Why the loader does not give us `file`, in its own words.
+std::string WhyNotLoaded(const char* file) {
+  void* module = dlopen(file, RTLD_LAZY | RTLD_LOCAL);
+  if (module != nullptr) {
+    dlclose(module);
+    return "it loads now, so it was added after the library started";
+  }
+  const char* error = dlerror();
+  return error != nullptr ? error : "not found";
+}
+
+// Where the stand-in toolkits built or installed with this command are, if
+// they are there: the folder to put on LD_LIBRARY_PATH.
+std::string StandInFolder(const char* file) {
+  for (const char* folder : {VESKAR_STANDIN_BUILD_DIR, VESKAR_STANDIN_INSTALL_DIR}) {
+    const std::string path = std::string(folder) + "/" + file;
+    if (FILE* probe = std::fopen(path.c_str(), "rb")) {
+      std::fclose(probe);
+      return folder;
+    }
+  }
+  return "";
+}
+
+void Explain(const Toolkit& toolkit, int mask) {
+  // The library opened the toolkit at start-up; RTLD_NOLOAD only finds that
+  // copy and never loads another.
+  void* module = dlopen(toolkit.file, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+  if (module == nullptr) {
+    std::printf("  %d %s: not available: %s was not loaded (%s)\n", toolkit.bit, toolkit.service,
+                toolkit.file, WhyNotLoaded(toolkit.file).c_str());
+    const std::string folder = StandInFolder(toolkit.file);
+    if (!folder.empty()) {
+      std::printf("      the stand-in is in %s; run with LD_LIBRARY_PATH=%s\n", folder.c_str(),
+                  folder.c_str());
+    }
+    return;
+  }
+  std::string missing;
+  for (const char* name : toolkit.entry_points) {
+    if (dlsym(module, name) == nullptr) missing += std::string(missing.empty() ? "" : ", ") + name;
+  }
+  const std::string path = LoadedFrom(module);
+  dlclose(module);
+  if (!(mask & toolkit.bit)) {
+    std::printf("  %d %s: not available, although %s is loaded\n", toolkit.bit, toolkit.service,
+                path.c_str());
+  } else if (missing.empty()) {
+    std::printf("  %d %s: available, loaded from %s\n", toolkit.bit, toolkit.service, path.c_str());
+  } else {
+    std::printf("  %d %s: not usable: %s lacks %s; every request fails with 51000\n", toolkit.bit,
+                toolkit.service, path.c_str(), missing.c_str());
+  }
+}
+
+}  // namespace
+
+int RunServices(const Args& args) {
+  if (!args.empty()) return UsageError("services", "takes no arguments");
+  const int mask = GetAvaliableServices();
+  std::printf("service mask: %d\n", mask);
+  std::printf("  1 Netscape certificate server: available\n");
+  for (const Toolkit& toolkit : kToolkits) Explain(toolkit, mask);
+  return kExitOk;
+}
+
+}  // namespace veskar_cli
