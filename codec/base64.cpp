@@ -35,49 +35,68 @@ constexpr unsigned long kMaxDecodeLength = 0xFFFFFFFFul / 3;
 // A 32-bit host's -1 arrives as 0xFFFFFFFF; both mean "NUL-terminated".
 constexpr unsigned long kTerminated32 = 0xFFFFFFFFul;
 
-// Two alphabet characters for every 12-bit value, so that three bytes
-// become two lookups.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool kBigEndian = true;
+#else
+constexpr bool kBigEndian = false;
+#endif
+
+// Two alphabet characters for every 12-bit value, in the order in which a
+// uint16_t store writes them, so that three bytes become two lookups.
 struct CharPairs {
-  char pair[4096][2];
+  std::uint16_t pair[4096];
 };
 
 constexpr CharPairs MakeCharPairs() {
   CharPairs table{};
   for (int value = 0; value < 4096; ++value) {
-    table.pair[value][0] = kAlphabet[value >> 6];
-    table.pair[value][1] = kAlphabet[value & 0x3F];
+    const auto first = static_cast<unsigned char>(kAlphabet[value >> 6]);
+    const auto second = static_cast<unsigned char>(kAlphabet[value & 0x3F]);
+    table.pair[value] =
+        static_cast<std::uint16_t>(kBigEndian ? (first << 8) | second : (second << 8) | first);
   }
   return table;
 }
 
 constexpr CharPairs kCharPairs = MakeCharPairs();
 
-// For each position in a group of four characters, every byte's six bits
-// already shifted into place in the 24-bit group value. A byte outside the
-// alphabet carries kNotAlphabet instead, which the fast path tests for once
-// per group; its low bits are zero, so it still decodes as zero bits.
-constexpr std::uint32_t kNotAlphabet = 1u << 24;
+// A 24-bit group's three bytes placed as they must lie in a uint32_t for
+// one 4-byte store to write them in order.
+constexpr std::uint32_t InStoreOrder(std::uint32_t group) {
+  return kBigEndian ? group << 8
+                    : ((group >> 16) & 0xFF) | (group & 0xFF00) | ((group & 0xFF) << 16);
+}
 
-struct GroupTables {
-  std::uint32_t shifted[4][256];
+// The fourth byte of that store is free: a character outside the alphabet
+// sets a bit there, which the fast path tests once per group.
+constexpr std::uint32_t kNotAlphabet = kBigEndian ? 1u : 1u << 24;
+
+struct DecodeTables {
+  // For each position in a group of four characters, each character's six
+  // bits already in store order, or kNotAlphabet.
+  std::uint32_t placed[4][256];
+  // Each character's six bits; 0 outside the alphabet.
+  unsigned char six_bits[256];
 };
 
-constexpr GroupTables MakeGroupTables() {
-  GroupTables tables{};
+constexpr DecodeTables MakeDecodeTables() {
+  DecodeTables tables{};
   for (int position = 0; position < 4; ++position) {
-    for (int byte = 0; byte < 256; ++byte) tables.shifted[position][byte] = kNotAlphabet;
-    for (std::uint32_t value = 0; value < 64; ++value) {
-      const auto byte = static_cast<unsigned char>(kAlphabet[value]);
-      tables.shifted[position][byte] = value << (18 - 6 * position);
+    for (int byte = 0; byte < 256; ++byte) tables.placed[position][byte] = kNotAlphabet;
+  }
+  for (std::uint32_t value = 0; value < 64; ++value) {
+    const auto byte = static_cast<unsigned char>(kAlphabet[value]);
+    tables.six_bits[byte] = static_cast<unsigned char>(value);
+    for (int position = 0; position < 4; ++position) {
+      tables.placed[position][byte] = InStoreOrder(value << (18 - 6 * position));
     }
   }
   return tables;
 }
 
-constexpr GroupTables kGroupTables = MakeGroupTables();
+constexpr DecodeTables kDecodeTables = MakeDecodeTables();
 
-// The six bits of one character: its alphabet value, or 0 outside it.
-inline std::uint32_t SixBits(unsigned char c) { return kGroupTables.shifted[3][c] & 0x3F; }
+inline std::uint32_t SixBits(unsigned char c) { return kDecodeTables.six_bits[c]; }
 
 // The white space of the C locale's isspace.
 inline bool IsSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -85,22 +104,57 @@ inline bool IsSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r
 inline char* EncodeGroup(const unsigned char* in, char* out) {
   const std::uint32_t group =
       (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | std::uint32_t{in[2]};
-  std::memcpy(out, kCharPairs.pair[group >> 12], 2);
-  std::memcpy(out + 2, kCharPairs.pair[group & 0xFFF], 2);
+  const std::uint16_t pairs[2] = {kCharPairs.pair[group >> 12], kCharPairs.pair[group & 0xFFF]};
+  std::memcpy(out, pairs, 4);
   return out + 4;
+}
+
+// Eight bytes as a big-endian number, with one load.
+inline std::uint64_t LoadBigEndian64(const unsigned char* in) {
+  std::uint64_t value;
+  std::memcpy(&value, in, 8);
+  if (kBigEndian) return value;
+#if defined(__GNUC__) || defined(__clang__)
+  return __builtin_bswap64(value);
+#else
+  value = ((value & 0x00FF00FF00FF00FFull) << 8) | ((value >> 8) & 0x00FF00FF00FF00FFull);
+  value = ((value & 0x0000FFFF0000FFFFull) << 16) | ((value >> 16) & 0x0000FFFF0000FFFFull);
+  return (value << 32) | (value >> 32);
+#endif
+}
+
+// Encodes the six bytes at `in` and reads eight: the caller keeps two more
+// bytes of input after them.
+inline void EncodeSix(const unsigned char* in, char* out) {
+  const std::uint64_t bits = LoadBigEndian64(in);
+  std::memcpy(out, &kCharPairs.pair[bits >> 52], 2);
+  std::memcpy(out + 2, &kCharPairs.pair[(bits >> 40) & 0xFFF], 2);
+  std::memcpy(out + 4, &kCharPairs.pair[(bits >> 28) & 0xFFF], 2);
+  std::memcpy(out + 6, &kCharPairs.pair[(bits >> 16) & 0xFFF], 2);
+}
+
+inline char* EndLine(char* out) {
+  out[0] = '\n';
+  out[1] = '\r';
+  return out + 2;
 }
 
 // Writes the text of `length` bytes and its NUL; returns the end of the text.
 char* Encode(const unsigned char* in, std::size_t length, char* out) {
-  const unsigned char* const line_end = in + length / kLineBytes * kLineBytes;
-  while (in != line_end) {
+  const unsigned char* const end = in + length;
+  // Whole lines, eight loads of six bytes each, while the last load of a
+  // line still ends inside the input.
+  while (static_cast<std::size_t>(end - in) >= kLineBytes + 2) {
+    for (std::size_t i = 0; i < kLineBytes / 6; ++i) EncodeSix(in + 6 * i, out + 8 * i);
+    in += kLineBytes;
+    out = EndLine(out + kLineChars);
+  }
+  if (static_cast<std::size_t>(end - in) >= kLineBytes) {
     for (std::size_t i = 0; i < kLineBytes; i += 3) out = EncodeGroup(in + i, out);
     in += kLineBytes;
-    out[0] = '\n';
-    out[1] = '\r';
-    out += 2;
+    out = EndLine(out);
   }
-  std::size_t rest = length % kLineBytes;
+  std::size_t rest = static_cast<std::size_t>(end - in);
   for (; rest >= 3; rest -= 3, in += 3) out = EncodeGroup(in, out);
   if (rest == 2) {
     const std::uint32_t bits = (std::uint32_t{in[0]} << 8) | in[1];
@@ -127,9 +181,17 @@ inline unsigned char* PutGroup(std::uint32_t group, unsigned char* out) {
   return out + 3;
 }
 
-inline std::uint32_t ShiftedGroup(const unsigned char* in) {
-  return kGroupTables.shifted[0][in[0]] | kGroupTables.shifted[1][in[1]] |
-         kGroupTables.shifted[2][in[2]] | kGroupTables.shifted[3][in[3]];
+// Four characters as their three bytes in store order, with kNotAlphabet
+// set if any is outside the alphabet. The outer two come out of one 4-byte
+// load and the inner two from byte loads, which shares the work between the
+// load units and the arithmetic ones.
+inline std::uint32_t PlacedGroup(const unsigned char* in) {
+  std::uint32_t word;
+  std::memcpy(&word, in, 4);
+  const std::uint32_t first = kBigEndian ? word >> 24 : word & 0xFF;
+  const std::uint32_t last = kBigEndian ? word & 0xFF : word >> 24;
+  return kDecodeTables.placed[0][first] | kDecodeTables.placed[1][in[1]] |
+         kDecodeTables.placed[2][in[2]] | kDecodeTables.placed[3][last];
 }
 
 // Decodes `length` characters into `out`, which holds 3 * length / 4 bytes.
@@ -161,11 +223,24 @@ std::size_t Decode(const unsigned char* in, std::size_t length, unsigned char* o
 
     // Fast path: a run of groups of four alphabet characters. Between two
     // such groups the general steps below would skip nothing and find no "=".
+    // Two groups at a time while four more characters follow them, so that
+    // the buffer has room for the fourth byte of each 4-byte store (the
+    // next group overwrites it).
     const std::size_t run_start = pos;
+    while (length - pos >= 12) {
+      const std::uint32_t first = PlacedGroup(in + pos);
+      const std::uint32_t second = PlacedGroup(in + pos + 4);
+      if ((first | second) & kNotAlphabet) break;
+      std::memcpy(out, &first, 4);
+      std::memcpy(out + 3, &second, 4);
+      out += 6;
+      pos += 8;
+    }
     while (length - pos >= 4) {
-      const std::uint32_t group = ShiftedGroup(in + pos);
+      const std::uint32_t group = PlacedGroup(in + pos);
       if (group & kNotAlphabet) break;
-      out = PutGroup(group, out);
+      std::memcpy(out, &group, 3);
+      out += 3;
       pos += 4;
     }
 
