@@ -31,10 +31,12 @@ bool WantsHelp(const Args& args);
 int RunServices(const Args& args);
 int RunMessages(const Args& args);
 int RunVersion(const Args& args);
+int RunBase64(const Args& args);
 
 extern const char kServicesUsage[];
 extern const char kMessagesUsage[];
 extern const char kVersionUsage[];
+extern const char kBase64Usage[];
 
 }  // namespace veskar_cli
 

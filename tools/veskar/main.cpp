@@ -14,6 +14,7 @@ const Command kCommands[] = {
     {"services", "show which certificate services are available", kServicesUsage, RunServices},
     {"messages", "print the message table, or one message", kMessagesUsage, RunMessages},
     {"version", "print the library's version record", kVersionUsage, RunVersion},
+    {"base64", "encode bytes as Base64 text or decode it", kBase64Usage, RunBase64},
 };
 
 void PrintOverview(std::FILE* out) {
