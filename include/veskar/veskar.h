@@ -2,9 +2,10 @@
 #define VESKAR_VESKAR_H_
 
 // Everything a host uses: the service mask, the request records, the agents,
-// the session accessors and the framework types they pass.
+// the session accessors, the Base64 codec and the framework types they pass.
 
 #include <veskar/agent.h>
+#include <veskar/base64.h>
 #include <veskar/cms_agent.h>
 #include <veskar/cstring.h>
 #include <veskar/export.h>

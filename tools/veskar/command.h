@@ -32,11 +32,13 @@ int RunServices(const Args& args);
 int RunMessages(const Args& args);
 int RunVersion(const Args& args);
 int RunCa(const Args& args);
+int RunBase64(const Args& args);
 
 extern const char kServicesUsage[];
 extern const char kMessagesUsage[];
 extern const char kVersionUsage[];
 extern const char kCaUsage[];
+extern const char kBase64Usage[];
 
 }  // namespace veskar_cli
 

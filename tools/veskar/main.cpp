@@ -14,6 +14,7 @@ const Command kCommands[] = {
     {"services", "show which certificate services are available", kServicesUsage, RunServices},
     {"messages", "print the message table, or one message", kMessagesUsage, RunMessages},
     {"version", "print the library's version record", kVersionUsage, RunVersion},
+    {"base64", "encode bytes as Base64 text or decode it", kBase64Usage, RunBase64},
 #ifdef VESKAR_HAVE_LOCAL_CA
     {"ca", "administer a local certificate authority", kCaUsage, RunCa},
 #endif

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in a Release build (build-bench/) and runs them. Arguments
+# go to the benchmark (e.g. --benchmark_filter=encode); without any, each case
+# runs five times in shuffled order and the medians are compared, which keeps
+# the ratios steady on a busy machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVESKAR_BUILD_BENCHMARKS=ON \
+  -DVESKAR_BUILD_TESTS=OFF -DVESKAR_BUILD_TOOLS=OFF >/dev/null
+cmake --build build-bench --target base64_benchmark -j2
+if [ $# -eq 0 ]; then
+  set -- --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true
+fi
+build-bench/benchmarks/base64_benchmark "$@"

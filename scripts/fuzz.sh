@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang in build-fuzz/ and runs each one
+# from its seed corpus in fuzz/corpus/ for a share of FUZZ_SECONDS (default
+# 60 in all). Fails when a fuzzer reports a crash, an overrun, undefined
+# behaviour, a leak or a failed check; the input is left in build-fuzz/artifacts/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+
+total=${FUZZ_SECONDS:-60}
+fuzzers=(base64_decode base64_round_trip)
+per_fuzzer=$(( total / ${#fuzzers[@]} ))
+(( per_fuzzer >= 1 )) || per_fuzzer=1
+
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVESKAR_BUILD_FUZZERS=ON -DVESKAR_BUILD_TESTS=OFF -DVESKAR_BUILD_TOOLS=OFF >/dev/null
+cmake --build build-fuzz -j2 --target "${fuzzers[@]/%/_fuzzer}"
+
+mkdir -p build-fuzz/artifacts
+for name in "${fuzzers[@]}"; do
+  # New inputs go to the build tree; the seeds in the repository stay as they are.
+  mkdir -p "build-fuzz/corpus/$name"
+  echo "fuzzing $name for ${per_fuzzer}s" >&2
+  "build-fuzz/fuzz/${name}_fuzzer" -max_total_time="$per_fuzzer" -print_final_stats=1 \
+    -artifact_prefix="build-fuzz/artifacts/$name-" "build-fuzz/corpus/$name" "fuzz/corpus/$name"
+done
