@@ -205,24 +205,9 @@ std::size_t Decode(const unsigned char* in, std::size_t length, unsigned char* o
   unsigned char* const start = out;
   std::size_t pos = 0;
   while (pos < length) {
-    // A final quantum is recognised by its "=" at exactly these offsets,
-    // with no white space skipped.
-    const std::size_t left = length - pos;
-    if (left > 2 && in[pos + 2] == '=') {
-      *out++ = static_cast<unsigned char>((SixBits(in[pos]) << 2) | (SixBits(in[pos + 1]) >> 4));
-      break;
-    }
-    if (left > 3 && in[pos + 3] == '=') {
-      const std::uint32_t bits =
-          (SixBits(in[pos]) << 12) | (SixBits(in[pos + 1]) << 6) | SixBits(in[pos + 2]);
-      out[0] = static_cast<unsigned char>(bits >> 10);
-      out[1] = static_cast<unsigned char>(bits >> 2);
-      out += 2;
-      break;
-    }
-
     // Fast path: a run of groups of four alphabet characters. Between two
     // such groups the general steps below would skip nothing and find no "=".
+    // Anything else, padding included, takes the general steps.
     // Two groups at a time while four more characters follow them, so that
     // the buffer has room for the fourth byte of each 4-byte store (the
     // next group overwrites it).
@@ -251,10 +236,16 @@ std::size_t Decode(const unsigned char* in, std::size_t length, unsigned char* o
       for (; found < 4; ++found) {
         while (pos < length && IsSpace(in[pos])) ++pos;
         if (pos == length) break;
+        // "=" in the third or fourth place is padding: the final quantum,
+        // after which nothing is read. It is found with white space skipped,
+        // like the rest of a group, so that a break or a blank before the
+        // last group does not turn into bytes that were never encoded.
+        if (found >= 2 && in[pos] == '=') break;
         group = (group << 6) | SixBits(in[pos++]);
       }
       if (found < 4) {
-        // Cut short by the end: keep the whole bytes the characters carry.
+        // Cut short by the end or by padding: keep the whole bytes the
+        // characters carry.
         if (found == 2) {
           *out++ = static_cast<unsigned char>(group >> 4);
         } else if (found == 3) {

@@ -36,22 +36,12 @@ void Put(std::string* out, unsigned byte) { *out += static_cast<char>(byte & 0xF
 int PlainDecode(const unsigned char* in, std::size_t n, std::string* out) {
   std::size_t pos = 0;
   while (pos < n) {
-    if (pos + 2 < n && in[pos + 2] == '=') {
-      Put(out, SixBits(in[pos]) << 2 | SixBits(in[pos + 1]) >> 4);
-      break;
-    }
-    if (pos + 3 < n && in[pos + 3] == '=') {
-      const unsigned bits =
-          SixBits(in[pos]) << 12 | SixBits(in[pos + 1]) << 6 | SixBits(in[pos + 2]);
-      Put(out, bits >> 10);
-      Put(out, bits >> 2);
-      break;
-    }
     unsigned group = 0;
     int found = 0;
     for (; found < 4; ++found) {
       while (pos < n && IsSpace(in[pos])) ++pos;
       if (pos == n) break;
+      if (found >= 2 && in[pos] == '=') break;  // padding: the final quantum
       group = group << 6 | SixBits(in[pos++]);
     }
     if (found == 2) Put(out, group >> 4);
