@@ -144,9 +144,10 @@ int RunList(const Args& args) {
 }  // namespace
 
 int RunCa(const Args& args) {
-  return RunSubcommands("ca", {{"init", kInitUsage, RunInit},
-                               {"add-user", kAddUserUsage, RunAddUser},
-                               {"list", kListUsage, RunList}},
+  return RunSubcommands("ca",
+                        {{"init", kInitUsage, RunInit},
+                         {"add-user", kAddUserUsage, RunAddUser},
+                         {"list", kListUsage, RunList}},
                         args);
 }
 

@@ -86,9 +86,17 @@ int RunEnrollCms(const Args& args) {
   Options options;
   std::string error;
   if (!options.Parse(args,
-                     {kCaOption, kDirectoryOption, kReferenceOption, kCodeOption,
-                      {"--request", true}, {"--new-key", true}, {"--common-name", true},
-                      {"--publish", false}, kCertOption, kCaCertOption, kFormatOption},
+                     {kCaOption,
+                      kDirectoryOption,
+                      kReferenceOption,
+                      kCodeOption,
+                      {"--request", true},
+                      {"--new-key", true},
+                      {"--common-name", true},
+                      {"--publish", false},
+                      kCertOption,
+                      kCaCertOption,
+                      kFormatOption},
                      &error)) {
     return UsageError(kCommand, error);
   }
@@ -135,9 +143,8 @@ int RunEnrollCms(const Args& args) {
   }
 
   const std::set<std::string> files_before = ProtectedDataFiles();
-  CQnPMCrtUsrEntCms record("veskar", ca.c_str(), directory.c_str(),
-                           options.Value("--code").c_str(), reference.c_str(),
-                           options.Has("--publish") ? 1 : 0, request.data(),
+  CQnPMCrtUsrEntCms record("veskar", ca.c_str(), directory.c_str(), options.Value("--code").c_str(),
+                           reference.c_str(), options.Has("--publish") ? 1 : 0, request.data(),
                            static_cast<unsigned int>(request.size()));
   CQnEntCmsPMA agent;
   const Enrollment enrollment = Enroll(agent, record);

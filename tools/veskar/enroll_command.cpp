@@ -34,10 +34,9 @@ bool IsOneLine(const std::string& text) { return text.find_first_of("\r\n") == s
 }  // namespace
 
 int RunEnroll(const Args& args) {
-  return RunSubcommands("enroll",
-                        {{"cms", kEnrollCmsUsage, RunEnrollCms},
-                         {"ipsec", kEnrollIpsecUsage, RunEnrollIpsec}},
-                        args);
+  return RunSubcommands(
+      "enroll",
+      {{"cms", kEnrollCmsUsage, RunEnrollCms}, {"ipsec", kEnrollIpsecUsage, RunEnrollIpsec}}, args);
 }
 
 bool ReadOutputOptions(const Options& options, CertificateOutputs* outputs, std::string* error) {

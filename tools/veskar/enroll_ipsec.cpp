@@ -5,7 +5,6 @@
 #include <veskar/ipsec_agent.h>
 #include <veskar/records.h>
 
-
 #include "enroll.h"
 #include "file_io.h"
 #include "secret_input.h"
@@ -65,9 +64,16 @@ int RunEnrollIpsec(const Args& args) {
   Options options;
   std::string error;
   if (!options.Parse(args,
-                     {{"--profile", true}, kCaOption, kDirectoryOption, kReferenceOption,
-                      kCodeOption, {"--password-file", true}, {"--password-stdin", false},
-                      kCertOption, kCaCertOption, kFormatOption},
+                     {{"--profile", true},
+                      kCaOption,
+                      kDirectoryOption,
+                      kReferenceOption,
+                      kCodeOption,
+                      {"--password-file", true},
+                      {"--password-stdin", false},
+                      kCertOption,
+                      kCaCertOption,
+                      kFormatOption},
                      &error)) {
     return UsageError(kCommand, error);
   }
@@ -80,8 +86,7 @@ int RunEnrollIpsec(const Args& args) {
     return UsageError(kCommand, "--reference takes a number from 1 to 2147483647");
   }
   if (create && !options.Has("--ca")) return UsageError(kCommand, "needs --ca to create a user");
-  SecretSource password_source{options.Value("--password-file"),
-                               options.Has("--password-stdin")};
+  SecretSource password_source{options.Value("--password-file"), options.Has("--password-stdin")};
   if (!password_source.file.empty() && password_source.from_stdin) {
     return UsageError(kCommand, "takes --password-file or --password-stdin, not both");
   }
@@ -102,8 +107,9 @@ int RunEnrollIpsec(const Args& args) {
   }
   const bool profile_exists = access(profile.c_str(), F_OK) == 0;
   if (create && profile_exists) {
-    return Failure(kCommand, profile + " already exists; to log in to it, leave out --reference "
-                                       "and --code");
+    return Failure(kCommand, profile +
+                                 " already exists; to log in to it, leave out --reference "
+                                 "and --code");
   }
   if (create && !CanCreate(profile, &error)) return Failure(kCommand, error);
   if (!create && !profile_exists) return Failure(kCommand, "there is no profile " + profile);
@@ -121,10 +127,8 @@ int RunEnrollIpsec(const Args& args) {
   if (enrollment.message != 0 || !enrollment.exception.empty()) {
     return ReportFailure(kCommand, enrollment, agent, Hint(enrollment.message));
   }
-  return ReportSuccess(kCommand,
-                       create ? "created the user's profile and logged in" : "logged in",
-                       enrollment, outputs,
-                       "  profile: " + profile + "\n");
+  return ReportSuccess(kCommand, create ? "created the user's profile and logged in" : "logged in",
+                       enrollment, outputs, "  profile: " + profile + "\n");
 }
 
 }  // namespace veskar_cli

@@ -22,8 +22,7 @@ const Command kCommands[] = {
 #endif
 #ifdef VESKAR_HAVE_OPENSSL
     {"enroll", "enroll a user for a certificate (CMS or IPSec)", kEnrollUsage, RunEnroll},
-    {"protected", "store or fetch an item of a protected-data file", kProtectedUsage,
-     RunProtected},
+    {"protected", "store or fetch an item of a protected-data file", kProtectedUsage, RunProtected},
 #endif
 };
 
@@ -53,8 +52,7 @@ std::string Joined(const std::vector<Subcommand>& subcommands) {
 
 int UsageError(const char* command, const std::string& message) {
   std::fprintf(stderr, "veskar%s%s: %s (see 'veskar%s%s --help')\n", command ? " " : "",
-               command ? command : "", message.c_str(), command ? " " : "",
-               command ? command : "");
+               command ? command : "", message.c_str(), command ? " " : "", command ? command : "");
   return kExitUsage;
 }
 
@@ -107,8 +105,7 @@ int Main(const Args& words) {
 }  // namespace veskar_cli
 
 int main(int argc, char** argv) {
-  const bool no_standins =
-      argc > 1 && std::strcmp(argv[1], veskar_cli::kNoStandInsOption) == 0;
+  const bool no_standins = argc > 1 && std::strcmp(argv[1], veskar_cli::kNoStandInsOption) == 0;
   veskar_cli::UseStandInToolkits(argv, no_standins);
   return veskar_cli::Main(veskar_cli::Args(argv + 1 + (no_standins ? 1 : 0), argv + argc));
 }

@@ -5,8 +5,7 @@
 
 namespace veskar_cli {
 
-bool Options::Parse(const Args& args, std::initializer_list<OptionSpec> specs,
-                    std::string* error) {
+bool Options::Parse(const Args& args, std::initializer_list<OptionSpec> specs, std::string* error) {
   given_.clear();
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];

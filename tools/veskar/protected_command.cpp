@@ -68,8 +68,11 @@ int ReadItemOptions(const char* command, const Args& args, const OptionSpec& ext
                     Options* options, ItemOptions* item) {
   std::string error;
   if (!options->Parse(args,
-                      {{"--file", true}, {"--label", true}, {"--protection-file", true},
-                       {"--protection-stdin", false}, extra},
+                      {{"--file", true},
+                       {"--label", true},
+                       {"--protection-file", true},
+                       {"--protection-stdin", false},
+                       extra},
                       &error)) {
     return UsageError(command, error);
   }
@@ -134,8 +137,9 @@ int RunPut(const Args& args) {
   bool stored = false;
   try {
     CQnEntCmsPMA agent;
-    agent.PutToProtectedFile(item.label.c_str(), data.data(), static_cast<unsigned int>(data.size()),
-                             item.file.c_str(), protection.c_str());
+    agent.PutToProtectedFile(item.label.c_str(), data.data(),
+                             static_cast<unsigned int>(data.size()), item.file.c_str(),
+                             protection.c_str());
     unsigned int length = 0;
     const std::unique_ptr<unsigned char[]> back = GetItem(item, protection, &length);
     stored = back && length == data.size() && std::memcmp(back.get(), data.data(), length) == 0;

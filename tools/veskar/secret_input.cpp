@@ -89,8 +89,8 @@ bool ReadSecret(const SecretSource& source, const char* what, bool confirm, std:
     }
   }
   if (secret->empty() || secret->size() > kMaxSecret) {
-    *error = std::string("the ") + what +
-             (secret->empty() ? " is empty" : " is longer than 1024 bytes");
+    *error =
+        std::string("the ") + what + (secret->empty() ? " is empty" : " is longer than 1024 bytes");
     Wipe(secret);
     return false;
   }

@@ -97,9 +97,10 @@ void Explain(const Toolkit& toolkit, int mask) {
                 toolkit.file, WhyNotLoaded(toolkit.file).c_str());
     const std::string folder = StandInFolder(toolkit.file);
     if (!folder.empty()) {
-      std::printf("      the stand-in is in %s; run with LD_LIBRARY_PATH=%s, or without\n"
-                  "      --no-standins and %s\n",
-                  folder.c_str(), folder.c_str(), kNoStandInsVariable);
+      std::printf(
+          "      the stand-in is in %s; run with LD_LIBRARY_PATH=%s, or without\n"
+          "      --no-standins and %s\n",
+          folder.c_str(), folder.c_str(), kNoStandInsVariable);
     }
     return;
   }

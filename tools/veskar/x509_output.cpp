@@ -73,16 +73,16 @@ bool NewKeyAndRequest(const std::string& key_path, const std::string& common_nam
   }
   // The key's PEM text lives in secure memory, wiped when the BIO goes.
   localca::BioPtr pem(BIO_new(BIO_s_secmem()));
-  if (!pem || PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr,
-                                       nullptr) != 1) {
+  if (!pem ||
+      PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
     *error = "cannot encode the new key: " + CryptoError();
     return false;
   }
   char* text = nullptr;
   const long text_length = BIO_get_mem_data(pem.get(), &text);
   return localca::WriteFileAtomically(key_path, text,
-                                      static_cast<size_t>(text_length > 0 ? text_length : 0),
-                                      0600, localca::Overwrite::kNever, error);
+                                      static_cast<size_t>(text_length > 0 ? text_length : 0), 0600,
+                                      localca::Overwrite::kNever, error);
 }
 
 bool WriteCertificate(const std::string& path, const unsigned char* der, size_t size,
