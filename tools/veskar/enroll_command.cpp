@@ -66,8 +66,12 @@ int CheckBeforeEnrolling(const char* command, int service_bit, const std::string
     if (!IsOneLine(*folder)) return Failure(command, "a location cannot hold a line break");
   }
   if (!ca_folder.empty() && !IsDirectory(ca_folder)) {
+#ifdef VESKAR_HAVE_LOCAL_CA
     return Failure(command, "there is no CA folder " + ca_folder +
                                 " (make one with 'veskar ca init " + ca_folder + "')");
+#else
+    return Failure(command, "there is no CA folder " + ca_folder);
+#endif
   }
   if (!directory_folder.empty() && !IsDirectory(directory_folder)) {
     return Failure(command, "there is no directory folder " + directory_folder);
