@@ -1,13 +1,84 @@
 #!/usr/bin/env bash
-# The main job: builds the library and its command, then shows what a host
-# sees: the service mask, the version record and the message table.
+# The main job: builds the library, its command and the stand-in toolkits,
+# then enrolls users end to end against a throw-away certificate authority:
+# a CMS enrollment from a fresh key, the certificate shown and verified with
+# openssl, then an IPSec user created and logged in, and logged in again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target veskar_cli >/dev/null
-veskar=build/tools/veskar/veskar
-set -x
-"$veskar" version
+veskar=$PWD/build/tools/veskar/veskar
+
+# Everything the demonstration makes, the library's temporary files
+# included, lives in one folder that goes away however the script ends.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export TMPDIR=$work
+cd "$work"
+
+step() { printf '\n== %s\n' "$*"; }
+# Prints the value of a "name: value" line of the output of `veskar ca add-user`.
+field() { sed -n "s/^$1: //p"; }
+
+step "toolkits"
 "$veskar" services
-"$veskar" messages
+
+step "a certificate authority in a throw-away folder, and a publish folder"
+"$veskar" ca init ca --name "CN=Demo CA, O=Veskar Demo"
+mkdir directory
+
+step "the administrator registers Alice"
+alice=$("$veskar" ca add-user ca "CN=Alice Example, O=Veskar Demo")
+echo "$alice"
+alice_ref=$(field "reference number" <<<"$alice")
+alice_code=$(field "authorisation code" <<<"$alice")
+
+step "Alice enrolls through the CMS toolkit with a fresh key"
+enrolled=$("$veskar" enroll cms --ca ca --directory directory \
+  --reference "$alice_ref" --code "$alice_code" \
+  --new-key alice.key --publish --cert alice.pem --ca-cert ca-copy.pem)
+echo "$enrolled"
+
+step "the certificate, as openssl sees it"
+openssl x509 -in alice.pem -noout -subject -issuer -serial -dates
+openssl verify -CAfile ca/ca.pem alice.pem
+# The certificate certifies Alice's new key.
+cmp <(openssl x509 -in alice.pem -noout -pubkey) <(openssl pkey -in alice.key -pubout)
+echo "the certificate holds the public key of alice.key"
+echo "published: $(ls directory)"
+
+step "the library's protected copy, opened with the reference number"
+copy=$(sed -n 's/^  protected copy: //p' <<<"$enrolled")
+printf '%s\n' "$alice_ref" >alice.ref
+"$veskar" protected get --file "$copy" --label "Verification Certificate" \
+  --protection-file alice.ref --out copy.der
+cmp <(openssl x509 -inform der -in copy.der -outform der) <(openssl x509 -in alice.pem -outform der)
+echo "the copy is the certificate Alice received"
+
+step "the same codes a second time are refused"
+if "$veskar" enroll cms --ca ca --reference "$alice_ref" --code "$alice_code" \
+  --new-key again.key --cert again.pem 2>&1; then
+  echo "a used pair was accepted" >&2
+  exit 1
+fi
+[ ! -e again.key ] && [ ! -e again.pem ]
+echo "refused, and the key made for it removed again"
+
+step "the administrator registers Bob for IPSec"
+bob=$("$veskar" ca add-user ca "CN=Bob Example, O=Veskar Demo")
+echo "$bob"
+printf 'correct horse battery staple\n' >bob.password
+chmod 600 bob.password
+
+step "Bob's IPSec user is created and logged in"
+"$veskar" enroll ipsec --ca ca --directory directory --profile bob.p12 \
+  --reference "$(field "reference number" <<<"$bob")" \
+  --code "$(field "authorisation code" <<<"$bob")" \
+  --password-file bob.password --cert bob.pem --ca-cert bob-ca.pem
+openssl verify -CAfile ca/ca.pem bob.pem
+
+step "Bob logs in to his existing profile again"
+"$veskar" enroll ipsec --profile bob.p12 --password-file bob.password
+
+step "done: every step succeeded"

@@ -12,8 +12,17 @@ struct CommandResult {
   std::string err;
 };
 
-// Runs the veskar command with `args` (each passed as one word), with
-// LD_LIBRARY_PATH set to `library_path` or, when that is empty, unset.
+struct RunOptions {
+  std::string library_path;      // LD_LIBRARY_PATH; unset when empty
+  std::vector<std::string> env;  // more "NAME=VALUE" settings
+  std::string input;             // standard input; /dev/null when empty
+};
+
+// Runs the veskar command with `args` (each passed as one word).
+CommandResult RunVeskar(const std::vector<std::string>& args, const RunOptions& options);
+
+// The same with LD_LIBRARY_PATH set to `library_path` or, when that is empty,
+// unset, and nothing on standard input.
 CommandResult RunVeskar(const std::vector<std::string>& args, const std::string& library_path = "");
 
 }  // namespace veskar_cli

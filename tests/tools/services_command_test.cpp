@@ -13,17 +13,50 @@ namespace {
 // The folder as the loader reports it: with links resolved.
 std::string Resolved(const char* folder) { return std::filesystem::canonical(folder).string(); }
 
+// With the stand-ins turned off, either way, a bare search path finds no
+// toolkit, and the report says where the stand-ins are.
 TEST(ServicesCommandTest, WithoutToolkitsPointsToTheStandIns) {
-  const CommandResult result = RunVeskar({"services"});
-  ASSERT_EQ(result.exit_status, 0) << result.err;
-  EXPECT_NE(result.out.find("service mask: 1\n"), std::string::npos) << result.out;
-  for (const char* file : {"libkmpapi32.so", "libcmsapi32.so"}) {
-    EXPECT_NE(result.out.find(std::string(file) + " was not loaded (" + file +
-                              ": cannot open shared object file"),
+  RunOptions by_variable;
+  by_variable.env = {"VESKAR_NO_STANDINS=1"};
+  for (const auto& [args, options] :
+       {std::pair<std::vector<std::string>, RunOptions>{{"--no-standins", "services"}, {}},
+        {{"services"}, by_variable}}) {
+    SCOPED_TRACE(args[0]);
+    const CommandResult result = RunVeskar(args, options);
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_NE(result.out.find("service mask: 1\n"), std::string::npos) << result.out;
+    for (const char* file : {"libkmpapi32.so", "libcmsapi32.so"}) {
+      EXPECT_NE(result.out.find(std::string(file) + " was not loaded (" + file +
+                                ": cannot open shared object file"),
+                std::string::npos)
+          << result.out;
+    }
+    EXPECT_NE(result.out.find("run with LD_LIBRARY_PATH=" + Resolved(VESKAR_TOOLKIT_DIR)),
               std::string::npos)
         << result.out;
   }
-  EXPECT_NE(result.out.find(std::string("run with LD_LIBRARY_PATH=") + VESKAR_TOOLKIT_DIR),
+}
+
+TEST(ServicesCommandTest, FindsTheStandInsBuiltWithIt) {
+  const CommandResult result = RunVeskar({"services"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_NE(result.out.find("service mask: 7\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("loaded from " + Resolved(VESKAR_TOOLKIT_DIR) + "/libcmsapi32.so"),
+            std::string::npos)
+      << result.out;
+}
+
+// A toolkit on the search path wins over the stand-in; the one it lacks
+// still comes from the stand-ins.
+TEST(ServicesCommandTest, AToolkitOnTheSearchPathComesFirst) {
+  const CommandResult result = RunVeskar({"services"}, VESKAR_PARTIAL_TOOLKIT_DIR);
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_NE(result.out.find("2 IPSec key management: not usable: " +
+                            Resolved(VESKAR_PARTIAL_TOOLKIT_DIR) + "/libkmpapi32.so lacks"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("4 CMS enrollment: available, loaded from " +
+                            Resolved(VESKAR_TOOLKIT_DIR) + "/libcmsapi32.so"),
             std::string::npos)
       << result.out;
 }

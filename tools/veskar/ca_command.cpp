@@ -48,11 +48,6 @@ const char kListUsage[] =
     "reference number, authorisation code (while unused), state, the serial number\n"
     "of the certificate issued, and the name.\n";
 
-int Failure(const char* subcommand, const std::string& message) {
-  std::fprintf(stderr, "veskar ca %s: %s\n", subcommand, message.c_str());
-  return kExitFailure;
-}
-
 bool ParseDays(const std::string& text, int* days) {
   char* end = nullptr;
   errno = 0;
@@ -90,10 +85,10 @@ int RunInit(const Args& args) {
   }
   if (directory.empty()) return UsageError("ca init", "names no folder");
   const CaStatus created = LocalCa::Create(directory, name, days);
-  if (!created.ok()) return Failure("init", created.message);
+  if (!created.ok()) return Failure("ca init", created.message);
   std::unique_ptr<LocalCa> ca;
   const CaStatus opened = LocalCa::Open(directory, &ca);
-  if (!opened.ok()) return Failure("init", opened.message);
+  if (!opened.ok()) return Failure("ca init", opened.message);
   std::printf("created a certificate authority in %s\n", directory.c_str());
   std::printf("  subject: %s\n",
               veskar::localca::NameText(X509_get_subject_name(ca->certificate())).c_str());
@@ -113,10 +108,10 @@ int OpenCa(const char* subcommand, const std::string& directory, std::unique_ptr
 int RunAddUser(const Args& args) {
   if (args.size() != 2) return UsageError("ca add-user", "takes a folder and a name");
   std::unique_ptr<LocalCa> ca;
-  if (const int status = OpenCa("add-user", args[0], &ca); status != kExitOk) return status;
+  if (const int status = OpenCa("ca add-user", args[0], &ca); status != kExitOk) return status;
   RegisteredUser user;
   const CaStatus added = ca->AddUser(args[1], &user);
-  if (!added.ok()) return Failure("add-user", added.message);
+  if (!added.ok()) return Failure("ca add-user", added.message);
   std::printf("registered %s\n", user.subject.c_str());
   std::printf("reference number: %d\n", user.reference_number);
   std::printf("authorisation code: %s\n", user.authorisation_code.c_str());
@@ -126,10 +121,10 @@ int RunAddUser(const Args& args) {
 int RunList(const Args& args) {
   if (args.size() != 1) return UsageError("ca list", "takes one folder");
   std::unique_ptr<LocalCa> ca;
-  if (const int status = OpenCa("list", args[0], &ca); status != kExitOk) return status;
+  if (const int status = OpenCa("ca list", args[0], &ca); status != kExitOk) return status;
   std::vector<RegisteredUser> users;
   const CaStatus listed = ca->ListUsers(&users);
-  if (!listed.ok()) return Failure("list", listed.message);
+  if (!listed.ok()) return Failure("ca list", listed.message);
   std::printf("CA: %s, valid until %s\n",
               veskar::localca::NameText(X509_get_subject_name(ca->certificate())).c_str(),
               veskar::localca::TimeText(X509_get0_notAfter(ca->certificate())).c_str());
@@ -146,32 +141,14 @@ int RunList(const Args& args) {
   return kExitOk;
 }
 
-struct Subcommand {
-  const char* name;
-  const char* usage;
-  int (*run)(const Args& args);
-};
-
-const Subcommand kSubcommands[] = {
-    {"init", kInitUsage, RunInit},
-    {"add-user", kAddUserUsage, RunAddUser},
-    {"list", kListUsage, RunList},
-};
-
 }  // namespace
 
 int RunCa(const Args& args) {
-  if (args.empty()) return UsageError("ca", "needs a command: init, add-user or list");
-  for (const Subcommand& subcommand : kSubcommands) {
-    if (args[0] != subcommand.name) continue;
-    const Args rest(args.begin() + 1, args.end());
-    if (WantsHelp(rest)) {
-      std::fputs(subcommand.usage, stdout);
-      return kExitOk;
-    }
-    return subcommand.run(rest);
-  }
-  return UsageError("ca", "unknown command '" + args[0] + "'");
+  return RunSubcommands("ca",
+                        {{"init", kInitUsage, RunInit},
+                         {"add-user", kAddUserUsage, RunAddUser},
+                         {"list", kListUsage, RunList}},
+                        args);
 }
 
 }  // namespace veskar_cli

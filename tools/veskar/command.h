@@ -22,23 +22,43 @@ struct Command {
   int (*run)(const Args& args);
 };
 
-// Prints "veskar: <message>" and the hint to use --help; returns kExitUsage.
+// Prints "veskar <command>: <message>" and the hint to use --help; returns
+// kExitUsage.
 int UsageError(const char* command, const std::string& message);
+
+// Prints "veskar <command>: <message>"; returns kExitFailure.
+int Failure(const char* command, const std::string& message);
 
 // True when args is exactly {"--help"} or {"-h"}.
 bool WantsHelp(const Args& args);
+
+// A command with subcommands ("ca init", "enroll cms") dispatches with
+// RunSubcommands: `command` is "ca", `args` what follows it. Prints the
+// subcommand's usage for --help, and a usage error naming the subcommands
+// for none or an unknown one.
+struct Subcommand {
+  const char* name;
+  const char* usage;
+  int (*run)(const Args& args);
+};
+int RunSubcommands(const char* command, const std::vector<Subcommand>& subcommands,
+                   const Args& args);
 
 int RunServices(const Args& args);
 int RunMessages(const Args& args);
 int RunVersion(const Args& args);
 int RunCa(const Args& args);
 int RunBase64(const Args& args);
+int RunEnroll(const Args& args);
+int RunProtected(const Args& args);
 
 extern const char kServicesUsage[];
 extern const char kMessagesUsage[];
 extern const char kVersionUsage[];
 extern const char kCaUsage[];
 extern const char kBase64Usage[];
+extern const char kEnrollUsage[];
+extern const char kProtectedUsage[];
 
 }  // namespace veskar_cli
 

@@ -6,9 +6,12 @@
 #include <string>
 
 #include "command.h"
+#include "toolkit_search.h"
 
 namespace veskar_cli {
 namespace {
+
+constexpr char kNoStandInsOption[] = "--no-standins";
 
 const Command kCommands[] = {
     {"services", "show which certificate services are available", kServicesUsage, RunServices},
@@ -18,42 +21,79 @@ const Command kCommands[] = {
 #ifdef VESKAR_HAVE_LOCAL_CA
     {"ca", "administer a local certificate authority", kCaUsage, RunCa},
 #endif
+#ifdef VESKAR_HAVE_OPENSSL
+    {"enroll", "enroll a user for a certificate (CMS or IPSec)", kEnrollUsage, RunEnroll},
+    {"protected", "store or fetch an item of a protected-data file", kProtectedUsage, RunProtected},
+#endif
 };
 
 void PrintOverview(std::FILE* out) {
-  std::fprintf(out, "usage: veskar <command> [arguments]\n\ncommands:\n");
+  std::fprintf(out, "usage: veskar [%s] <command> [arguments]\n\ncommands:\n", kNoStandInsOption);
   for (const Command& command : kCommands) {
     std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
   }
-  std::fprintf(out, "\n'veskar <command> --help' describes one command.\n");
+  std::fprintf(out,
+               "\n'veskar <command> --help' describes one command.\n\n"
+               "A toolkit the loader does not find (LD_LIBRARY_PATH, then the system's\n"
+               "folders) is taken from the stand-ins built or installed with veskar;\n"
+               "%s, or %s set in the environment, turns that off.\n",
+               kNoStandInsOption, kNoStandInsVariable);
+}
+
+std::string Joined(const std::vector<Subcommand>& subcommands) {
+  std::string names;
+  for (size_t i = 0; i < subcommands.size(); ++i) {
+    if (i > 0) names += i + 1 == subcommands.size() ? " or " : ", ";
+    names += subcommands[i].name;
+  }
+  return names;
 }
 
 }  // namespace
 
 int UsageError(const char* command, const std::string& message) {
   std::fprintf(stderr, "veskar%s%s: %s (see 'veskar%s%s --help')\n", command ? " " : "",
-               command ? command : "", message.c_str(), command ? " " : "",
-               command ? command : "");
+               command ? command : "", message.c_str(), command ? " " : "", command ? command : "");
   return kExitUsage;
+}
+
+int Failure(const char* command, const std::string& message) {
+  std::fprintf(stderr, "veskar %s: %s\n", command, message.c_str());
+  return kExitFailure;
 }
 
 bool WantsHelp(const Args& args) {
   return args.size() == 1 && (args[0] == "--help" || args[0] == "-h");
 }
 
-int Main(int argc, char** argv) {
-  if (argc < 2) {
+int RunSubcommands(const char* command, const std::vector<Subcommand>& subcommands,
+                   const Args& args) {
+  if (args.empty()) return UsageError(command, "needs a command: " + Joined(subcommands));
+  for (const Subcommand& subcommand : subcommands) {
+    if (args[0] != subcommand.name) continue;
+    const Args rest(args.begin() + 1, args.end());
+    if (WantsHelp(rest)) {
+      std::fputs(subcommand.usage, stdout);
+      return kExitOk;
+    }
+    return subcommand.run(rest);
+  }
+  return UsageError(command, "unknown command '" + args[0] + "'");
+}
+
+int Main(const Args& words) {
+  if (words.empty()) {
     PrintOverview(stderr);
     return kExitUsage;
   }
-  const std::string name = argv[1];
+  const std::string& name = words[0];
   if (name == "--help" || name == "-h" || name == "help") {
     PrintOverview(stdout);
     return kExitOk;
   }
   for (const Command& command : kCommands) {
     if (name != command.name) continue;
-    Args args(argv + 2, argv + argc);
+    const Args args(words.begin() + 1, words.end());
     if (WantsHelp(args)) {
       std::fputs(command.usage, stdout);
       return kExitOk;
@@ -65,4 +105,8 @@ int Main(int argc, char** argv) {
 
 }  // namespace veskar_cli
 
-int main(int argc, char** argv) { return veskar_cli::Main(argc, argv); }
+int main(int argc, char** argv) {
+  const bool no_standins = argc > 1 && std::strcmp(argv[1], veskar_cli::kNoStandInsOption) == 0;
+  veskar_cli::UseStandInToolkits(argv, no_standins);
+  return veskar_cli::Main(veskar_cli::Args(argv + 1 + (no_standins ? 1 : 0), argv + argc));
+}

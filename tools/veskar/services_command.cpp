@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "command.h"
+#include "toolkit_search.h"
 
 namespace veskar_cli {
 
@@ -87,19 +88,6 @@ std::string WhyNotLoaded(const char* file) {
   return error != nullptr ? error : "not found";
 }
 
-// Where the stand-in toolkits built or installed with this command are, if
-// they are there: the folder to put on LD_LIBRARY_PATH.
-std::string StandInFolder(const char* file) {
-  for (const char* folder : {VESKAR_STANDIN_BUILD_DIR, VESKAR_STANDIN_INSTALL_DIR}) {
-    const std::string path = std::string(folder) + "/" + file;
-    if (FILE* probe = std::fopen(path.c_str(), "rb")) {
-      std::fclose(probe);
-      return folder;
-    }
-  }
-  return "";
-}
-
 void Explain(const Toolkit& toolkit, int mask) {
   // The library opened the toolkit at start-up; RTLD_NOLOAD only finds that
   // copy and never loads another.
@@ -109,8 +97,10 @@ void Explain(const Toolkit& toolkit, int mask) {
                 toolkit.file, WhyNotLoaded(toolkit.file).c_str());
     const std::string folder = StandInFolder(toolkit.file);
     if (!folder.empty()) {
-      std::printf("      the stand-in is in %s; run with LD_LIBRARY_PATH=%s\n", folder.c_str(),
-                  folder.c_str());
+      std::printf(
+          "      the stand-in is in %s; run with LD_LIBRARY_PATH=%s, or without\n"
+          "      --no-standins and %s\n",
+          folder.c_str(), folder.c_str(), kNoStandInsVariable);
     }
     return;
   }

@@ -1,0 +1,134 @@
+// veskar enroll ipsec: an IPSec enrollment through the library, creating the
+// user's profile first or logging in to one that exists.
+
+#include <unistd.h>
+#include <veskar/ipsec_agent.h>
+#include <veskar/records.h>
+
+#include "enroll.h"
+#include "file_io.h"
+#include "secret_input.h"
+
+namespace veskar_cli {
+
+const char kEnrollIpsecUsage[] =
+    "usage: veskar enroll ipsec --profile FILE [--ca DIR] [--directory DIR]\n"
+    "                           [--reference N --code CODE]\n"
+    "                           [--password-file FILE | --password-stdin]\n"
+    "                           [--cert FILE] [--ca-cert FILE] [--format pem|der]\n\n"
+    "With --reference and --code, creates the user through the IPSec toolkit: a new\n"
+    "key, a certificate from the CA, and the password-protected profile FILE, which\n"
+    "must not exist yet. Without them, logs in to the existing profile FILE. Either\n"
+    "way it then fetches the user's and the CA's certificates.\n\n"
+    "  --profile FILE       the profile\n"
+    "  --ca DIR             the CA location (for the stand-in toolkit, the CA's\n"
+    "                       folder); needed to create a user\n"
+    "  --directory DIR      the directory location\n"
+    "  --reference N        the reference number the CA's administrator handed out\n"
+    "  --code CODE          the authorisation code that goes with it\n"
+    "  --password-file FILE read the password from the first line of FILE\n"
+    "  --password-stdin     read it from the first line of standard input\n"
+    "                       (otherwise it is asked for, without echo, on the terminal)\n"
+    "  --cert FILE          where the user's certificate goes\n"
+    "  --ca-cert FILE       where the CA's certificate goes\n"
+    "  --format pem|der     the form of both (default pem)\n\n"
+    "The password is never taken as an argument. On success prints the\n"
+    "certificate's subject, issuer, serial number and validity. On failure prints\n"
+    "the message number and its text and exits 1. Bad usage exits 2.\n";
+
+namespace {
+
+constexpr char kCommand[] = "enroll ipsec";
+constexpr int kIpsecService = 2;
+
+// This toolkit gives no reason of its own, so the likely causes are named.
+std::string Hint(int message) {
+  switch (message) {
+    case 51000:
+      return "the IPSec toolkit lacks entry points ('veskar services' says which)";
+    case 53002:
+      return "the CA did not create the user: check the reference number and the "
+             "authorisation code (a pair works once)";
+    case 53006:
+      return "the profile could not be opened: a wrong password, or not a profile";
+    case 53007:
+      return "the profile holds no certificate to fetch";
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
+int RunEnrollIpsec(const Args& args) {
+  Options options;
+  std::string error;
+  if (!options.Parse(args,
+                     {{"--profile", true},
+                      kCaOption,
+                      kDirectoryOption,
+                      kReferenceOption,
+                      kCodeOption,
+                      {"--password-file", true},
+                      {"--password-stdin", false},
+                      kCertOption,
+                      kCaCertOption,
+                      kFormatOption},
+                     &error)) {
+    return UsageError(kCommand, error);
+  }
+  if (!options.Has("--profile")) return UsageError(kCommand, "needs --profile");
+  const bool create = options.Has("--reference");
+  if (create != options.Has("--code")) {
+    return UsageError(kCommand, "--reference and --code go together");
+  }
+  if (create && !IsReferenceNumber(options.Value("--reference"))) {
+    return UsageError(kCommand, "--reference takes a number from 1 to 2147483647");
+  }
+  if (create && !options.Has("--ca")) return UsageError(kCommand, "needs --ca to create a user");
+  SecretSource password_source{options.Value("--password-file"), options.Has("--password-stdin")};
+  if (!password_source.file.empty() && password_source.from_stdin) {
+    return UsageError(kCommand, "takes --password-file or --password-stdin, not both");
+  }
+  if (!CanReadSecret(password_source)) {
+    return UsageError(kCommand,
+                      "needs the password: --password-file FILE, --password-stdin, or a "
+                      "terminal to ask at");
+  }
+  CertificateOutputs outputs;
+  if (!ReadOutputOptions(options, &outputs, &error)) return UsageError(kCommand, error);
+
+  const std::string profile = AbsolutePath(options.Value("--profile"));
+  const std::string ca = AbsolutePath(options.Value("--ca"));
+  const std::string directory = AbsolutePath(options.Value("--directory"));
+  if (const int status = CheckBeforeEnrolling(kCommand, kIpsecService, ca, directory, outputs);
+      status != kExitOk) {
+    return status;
+  }
+  const bool profile_exists = access(profile.c_str(), F_OK) == 0;
+  if (create && profile_exists) {
+    return Failure(kCommand, profile +
+                                 " already exists; to log in to it, leave out --reference "
+                                 "and --code");
+  }
+  if (create && !CanCreate(profile, &error)) return Failure(kCommand, error);
+  if (!create && !profile_exists) return Failure(kCommand, "there is no profile " + profile);
+
+  std::string password;
+  if (!ReadSecret(password_source, "password", create, &password, &error)) {
+    return Failure(kCommand, error);
+  }
+  CQnPMCrtUsrEntIPSec record("veskar", ca.c_str(), directory.c_str(), password.c_str(),
+                             profile.c_str(), options.Value("--code").c_str(),
+                             options.Value("--reference").c_str());
+  Wipe(&password);
+  CQnEntIPSecPMA agent;
+  const Enrollment enrollment = Enroll(agent, record);
+  if (enrollment.message != 0 || !enrollment.exception.empty()) {
+    return ReportFailure(kCommand, enrollment, agent, Hint(enrollment.message));
+  }
+  return ReportSuccess(kCommand, create ? "created the user's profile and logged in" : "logged in",
+                       enrollment, outputs, "  profile: " + profile + "\n");
+}
+
+}  // namespace veskar_cli

@@ -1,0 +1,25 @@
+#ifndef VESKAR_TOOLS_VESKAR_FILE_IO_H_
+#define VESKAR_TOOLS_VESKAR_FILE_IO_H_
+
+#include <string>
+
+#include "toolkits/localca/files.h"
+#include "toolkits/localca/openssl_util.h"
+
+namespace veskar_cli {
+
+using veskar::localca::Bytes;
+
+bool IsDirectory(const std::string& path);
+
+// True when a file named `path` could be made: its folder exists and is
+// writable, and `path` is not a folder. Otherwise false with *error.
+bool CanCreate(const std::string& path, std::string* error);
+
+// `path` made absolute against the current folder (not resolved), so that a
+// toolkit reading it later sees the same file.
+std::string AbsolutePath(const std::string& path);
+
+}  // namespace veskar_cli
+
+#endif  // VESKAR_TOOLS_VESKAR_FILE_IO_H_

@@ -1,0 +1,209 @@
+// veskar protected put|get: labelled items of a protected-data file, through
+// the CMS agent's protected-data operations.
+
+#include <openssl/crypto.h>
+#include <unistd.h>
+#include <veskar/cms_agent.h>
+#include <veskar/services.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+
+#include "command.h"
+#include "file_io.h"
+#include "options.h"
+#include "secret_input.h"
+
+namespace veskar_cli {
+
+const char kProtectedUsage[] =
+    "usage: veskar protected put --file FILE --label LABEL --in DATA\n"
+    "                            [--protection-file F | --protection-stdin]\n"
+    "       veskar protected get --file FILE --label LABEL [--out DATA]\n"
+    "                            [--protection-file F | --protection-stdin]\n\n"
+    "Stores or fetches the item LABEL of the protected-data file FILE through the\n"
+    "CMS toolkit. Each item is sealed with a key derived from its protection\n"
+    "string. 'veskar protected put --help' and 'veskar protected get --help' say\n"
+    "more.\n";
+
+namespace {
+
+constexpr int kCmsService = 4;
+constexpr size_t kMaxItem = 16 * 1024 * 1024;
+
+const char kPutUsage[] =
+    "usage: veskar protected put --file FILE --label LABEL --in DATA\n"
+    "                            [--protection-file F | --protection-stdin]\n\n"
+    "Stores the bytes of the file DATA ('-' for standard input) as the item LABEL\n"
+    "of the protected-data file FILE, replacing an item of that label; FILE is\n"
+    "made, owner-only, when it does not exist. The protection string is the first\n"
+    "line of F, or of standard input with --protection-stdin, or is asked for twice\n"
+    "on the terminal without echo; it is never an argument. '--in -' needs\n"
+    "--protection-file. The item is read back to make sure it was stored: the\n"
+    "toolkit does not report a failed write. Empty data cannot be stored (an empty\n"
+    "item reads back as a missing one). Exits 0 when stored, 1 when not, 2 on bad\n"
+    "usage.\n";
+
+const char kGetUsage[] =
+    "usage: veskar protected get --file FILE --label LABEL [--out DATA]\n"
+    "                            [--protection-file F | --protection-stdin]\n\n"
+    "Writes the item LABEL of the protected-data file FILE to DATA (a new or\n"
+    "replaced owner-only file) or, without --out, to standard output. The\n"
+    "protection string comes as for 'put', asked once. A missing item and a wrong\n"
+    "protection string look the same, by design: nothing is read, and the command\n"
+    "exits 1. Bad usage exits 2.\n";
+
+struct ItemOptions {
+  std::string file;
+  std::string label;
+  SecretSource protection;
+};
+
+// Parses the options both subcommands share and `extra`; checks what both
+// need. Returns kExitOk, or the exit status after saying what is wrong.
+int ReadItemOptions(const char* command, const Args& args, const OptionSpec& extra,
+                    Options* options, ItemOptions* item) {
+  std::string error;
+  if (!options->Parse(args,
+                      {{"--file", true},
+                       {"--label", true},
+                       {"--protection-file", true},
+                       {"--protection-stdin", false},
+                       extra},
+                      &error)) {
+    return UsageError(command, error);
+  }
+  if (const char* missing = options->FirstMissing({"--file", "--label"})) {
+    return UsageError(command, std::string("needs ") + missing);
+  }
+  item->file = options->Value("--file");
+  item->label = options->Value("--label");
+  item->protection = {options->Value("--protection-file"), options->Has("--protection-stdin")};
+  if (!item->protection.file.empty() && item->protection.from_stdin) {
+    return UsageError(command, "takes --protection-file or --protection-stdin, not both");
+  }
+  if (!CanReadSecret(item->protection)) {
+    return UsageError(command,
+                      "needs the protection string: --protection-file F, --protection-stdin, "
+                      "or a terminal to ask at");
+  }
+  if (!(GetAvaliableServices() & kCmsService)) {
+    return Failure(command,
+                   "protected data needs the CMS toolkit: libcmsapi32.so was not loaded "
+                   "('veskar services' says why)");
+  }
+  return kExitOk;
+}
+
+// Reads the item; null when it is missing, empty or cannot be opened.
+std::unique_ptr<unsigned char[]> GetItem(const ItemOptions& item, const std::string& protection,
+                                         unsigned int* length) {
+  CQnEntCmsPMA agent;
+  unsigned char* data = nullptr;
+  *length = 0;
+  agent.GetFromProtectedFile(item.label.c_str(), item.file.c_str(), protection.c_str(), &data,
+                             *length);
+  return std::unique_ptr<unsigned char[]>(data);
+}
+
+int RunPut(const Args& args) {
+  constexpr char kCommand[] = "protected put";
+  Options options;
+  ItemOptions item;
+  if (const int status = ReadItemOptions(kCommand, args, {"--in", true}, &options, &item);
+      status != kExitOk) {
+    return status;
+  }
+  const std::string input = options.Value("--in");
+  if (input.empty()) return UsageError(kCommand, "needs --in");
+  if (input == "-" && item.protection.file.empty()) {
+    return UsageError(kCommand, "'--in -' needs --protection-file");
+  }
+  Bytes data;
+  std::string error;
+  if (!veskar::localca::ReadWholeFile(input == "-" ? "/dev/stdin" : input, kMaxItem, &data,
+                                      &error)) {
+    return Failure(kCommand, error);
+  }
+  if (data.empty()) return Failure(kCommand, "nothing to store: the data is empty");
+  if (!CanCreate(item.file, &error)) return Failure(kCommand, error);
+  std::string protection;
+  if (!ReadSecret(item.protection, "protection string", true, &protection, &error)) {
+    return Failure(kCommand, error);
+  }
+  bool stored = false;
+  try {
+    CQnEntCmsPMA agent;
+    agent.PutToProtectedFile(item.label.c_str(), data.data(),
+                             static_cast<unsigned int>(data.size()), item.file.c_str(),
+                             protection.c_str());
+    unsigned int length = 0;
+    const std::unique_ptr<unsigned char[]> back = GetItem(item, protection, &length);
+    stored = back && length == data.size() && std::memcmp(back.get(), data.data(), length) == 0;
+  } catch (const std::exception& thrown) {
+    Wipe(&protection);
+    return Failure(kCommand, std::string("the library failed: ") + thrown.what());
+  }
+  Wipe(&protection);
+  if (!stored) {
+    return Failure(kCommand, "the item was not stored in " + item.file +
+                                 " (the file is not a protected-data file, or cannot be written)");
+  }
+  std::printf("stored %zu bytes as '%s' in %s\n", data.size(), item.label.c_str(),
+              item.file.c_str());
+  return kExitOk;
+}
+
+int RunGet(const Args& args) {
+  constexpr char kCommand[] = "protected get";
+  Options options;
+  ItemOptions item;
+  if (const int status = ReadItemOptions(kCommand, args, {"--out", true}, &options, &item);
+      status != kExitOk) {
+    return status;
+  }
+  const std::string output = options.Value("--out");
+  std::string error;
+  if (IsDirectory(item.file)) return Failure(kCommand, item.file + " is a folder");
+  if (access(item.file.c_str(), R_OK) != 0) {
+    return Failure(kCommand, "cannot read " + item.file + ": " + std::strerror(errno));
+  }
+  if (!output.empty() && !CanCreate(output, &error)) return Failure(kCommand, error);
+  std::string protection;
+  if (!ReadSecret(item.protection, "protection string", false, &protection, &error)) {
+    return Failure(kCommand, error);
+  }
+  unsigned int length = 0;
+  std::unique_ptr<unsigned char[]> data;
+  try {
+    data = GetItem(item, protection, &length);
+  } catch (const std::exception& thrown) {
+    Wipe(&protection);
+    return Failure(kCommand, std::string("the library failed: ") + thrown.what());
+  }
+  Wipe(&protection);
+  if (!data) {
+    return Failure(kCommand, "no item '" + item.label + "' in " + item.file +
+                                 " opens with that protection string");
+  }
+  const bool written =
+      output.empty()
+          ? std::fwrite(data.get(), 1, length, stdout) == length && std::fflush(stdout) == 0
+          : veskar::localca::WriteFileAtomically(output, data.get(), length, 0600,
+                                                 veskar::localca::Overwrite::kReplace, &error);
+  OPENSSL_cleanse(data.get(), length);
+  if (!written) return Failure(kCommand, output.empty() ? "cannot write standard output" : error);
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunProtected(const Args& args) {
+  return RunSubcommands("protected", {{"put", kPutUsage, RunPut}, {"get", kGetUsage, RunGet}},
+                        args);
+}
+
+}  // namespace veskar_cli

@@ -1,0 +1,30 @@
+#ifndef VESKAR_TOOLS_VESKAR_TOOLKIT_SEARCH_H_
+#define VESKAR_TOOLS_VESKAR_TOOLKIT_SEARCH_H_
+
+#include <string>
+
+namespace veskar_cli {
+
+// Set (to anything) in the environment, it keeps the command from using the
+// stand-in toolkits built or installed with it, as --no-standins does.
+constexpr char kNoStandInsVariable[] = "VESKAR_NO_STANDINS";
+
+// Lets the command use the stand-in toolkits it was built or installed with
+// when a toolkit is missing from the loader's search path. The library loads
+// the toolkits before main runs, so the search path must be right when the
+// process starts: when the service mask lacks a toolkit whose stand-in is
+// found (and not yet on LD_LIBRARY_PATH), this appends the stand-ins' folder
+// to LD_LIBRARY_PATH and executes the program again with the same `argv`,
+// once. A toolkit already on the search path keeps precedence. Returns when
+// nothing was to be done, the search is turned off (`disabled`, or
+// kNoStandInsVariable set), or the program could not be executed again.
+void UseStandInToolkits(char** argv, bool disabled);
+
+// The folder holding the stand-in `file` ("libcmsapi32.so"), or "" when none
+// is there. Looks in the install folder relative to the executable first,
+// then the build tree, then the configured install folder.
+std::string StandInFolder(const char* file);
+
+}  // namespace veskar_cli
+
+#endif  // VESKAR_TOOLS_VESKAR_TOOLKIT_SEARCH_H_

@@ -1,0 +1,121 @@
+// Requests, keys and certificates for the enroll command, through libcrypto
+// and the helpers the stand-in toolkits use.
+
+#include "x509_output.h"
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <strings.h>
+
+#include "toolkits/localca/distinguished_name.h"
+
+namespace veskar_cli {
+namespace {
+
+namespace localca = veskar::localca;
+
+constexpr size_t kMaxRequestFile = 64 * 1024;
+
+std::string CryptoError() {
+  const std::string error = localca::TakeOpensslError();
+  return error.empty() ? "libcrypto failed" : error;
+}
+
+bool RequestDer(X509_REQ* request, Bytes* der) {
+  unsigned char* encoded = nullptr;
+  const int length = i2d_X509_REQ(request, &encoded);
+  if (length <= 0) return false;
+  der->assign(encoded, encoded + length);
+  OPENSSL_free(encoded);
+  return true;
+}
+
+}  // namespace
+
+bool ParseCertFormat(const std::string& text, CertFormat* format) {
+  if (strcasecmp(text.c_str(), "pem") == 0) {
+    *format = CertFormat::kPem;
+  } else if (strcasecmp(text.c_str(), "der") == 0) {
+    *format = CertFormat::kDer;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool ReadRequest(const std::string& path, Bytes* der, std::string* error) {
+  Bytes content;
+  if (!localca::ReadWholeFile(path, kMaxRequestFile, &content, error)) return false;
+  localca::X509ReqPtr request = localca::RequestFromBytes(content.data(), content.size());
+  localca::TakeOpensslError();
+  if (!request || !RequestDer(request.get(), der)) {
+    *error = path + " holds no PKCS #10 request (PEM or DER)";
+    return false;
+  }
+  return true;
+}
+
+bool NewKeyAndRequest(const std::string& key_path, const std::string& common_name, Bytes* der,
+                      std::string* error) {
+  localca::EvpPkeyPtr key = localca::NewEcKey();
+  localca::X509ReqPtr request(X509_REQ_new());
+  X509_NAME* name = request ? X509_REQ_get_subject_name(request.get()) : nullptr;
+  const bool made =
+      key && name != nullptr && X509_REQ_set_version(request.get(), X509_REQ_VERSION_1) == 1 &&
+      X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                                 reinterpret_cast<const unsigned char*>(common_name.c_str()), -1,
+                                 -1, 0) == 1 &&
+      X509_REQ_set_pubkey(request.get(), key.get()) == 1 &&
+      X509_REQ_sign(request.get(), key.get(), EVP_sha256()) > 0 && RequestDer(request.get(), der);
+  if (!made) {
+    *error = "cannot make a key and request: " + CryptoError();
+    return false;
+  }
+  // The key's PEM text lives in secure memory, wiped when the BIO goes.
+  localca::BioPtr pem(BIO_new(BIO_s_secmem()));
+  if (!pem ||
+      PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+    *error = "cannot encode the new key: " + CryptoError();
+    return false;
+  }
+  char* text = nullptr;
+  const long text_length = BIO_get_mem_data(pem.get(), &text);
+  return localca::WriteFileAtomically(key_path, text,
+                                      static_cast<size_t>(text_length > 0 ? text_length : 0), 0600,
+                                      localca::Overwrite::kNever, error);
+}
+
+bool WriteCertificate(const std::string& path, const unsigned char* der, size_t size,
+                      CertFormat format, std::string* error) {
+  localca::X509Ptr certificate = localca::CertificateFromBytes(der, size);
+  if (!certificate) {
+    *error = "the certificate for " + path + " is not a certificate";
+    return false;
+  }
+  std::string text;
+  if (format == CertFormat::kPem) {
+    text = localca::CertificateToPem(certificate.get());
+  } else {
+    const Bytes encoded = localca::CertificateToDer(certificate.get());
+    text.assign(encoded.begin(), encoded.end());
+  }
+  if (text.empty()) {
+    *error = "cannot encode the certificate for " + path + ": " + CryptoError();
+    return false;
+  }
+  return localca::WriteFileAtomically(path, text.data(), text.size(), 0644,
+                                      localca::Overwrite::kReplace, error);
+}
+
+std::string DescribeCertificate(const unsigned char* der, size_t size) {
+  localca::X509Ptr certificate = localca::CertificateFromBytes(der, size);
+  if (!certificate) return "";
+  X509* c = certificate.get();
+  return "  subject: " + localca::NameText(X509_get_subject_name(c)) +
+         "\n  issuer: " + localca::NameText(X509_get_issuer_name(c)) +
+         "\n  serial: " + localca::SerialText(c) +
+         "\n  valid from: " + localca::TimeText(X509_get0_notBefore(c)) +
+         "\n  valid until: " + localca::TimeText(X509_get0_notAfter(c)) + "\n";
+}
+
+}  // namespace veskar_cli
