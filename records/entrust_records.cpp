@@ -1,8 +1,10 @@
 #include <veskar/records.h>
 
+#include "agents/messages.h"
+
 namespace {
-constexpr int kEntrustIPSecType = 2;
-constexpr int kEntrustCmsType = 4;
+constexpr int kEntrustIPSecType = veskar::kMsgSvrEntrustIPSec;
+constexpr int kEntrustCmsType = veskar::kMsgSvrEntrustCms;
 }  // namespace
 
 CQnPMCrtUsrEntIPSec::CQnPMCrtUsrEntIPSec(CString label, CString ca_location,

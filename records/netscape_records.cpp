@@ -1,7 +1,9 @@
 #include <veskar/records.h>
 
+#include "agents/messages.h"
+
 namespace {
-constexpr int kNetscapeType = 1;
+constexpr int kNetscapeType = veskar::kMsgSvrNetscape;
 constexpr int kNetscapeDefaultVersion = 4;
 }  // namespace
 

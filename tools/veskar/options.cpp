@@ -9,11 +9,11 @@ bool Options::Parse(const Args& args, std::initializer_list<OptionSpec> specs, s
   given_.clear();
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* known = nullptr;
     for (const OptionSpec& candidate : specs) {
-      if (arg == candidate.name) spec = &candidate;
+      if (arg == candidate.name) known = &candidate;
     }
-    if (spec == nullptr) {
+    if (known == nullptr) {
       *error = arg.rfind("-", 0) == 0 ? "unknown option '" + arg + "'"
                                       : "unexpected argument '" + arg + "'";
       return false;
@@ -22,7 +22,7 @@ bool Options::Parse(const Args& args, std::initializer_list<OptionSpec> specs, s
       *error = arg + " given twice";
       return false;
     }
-    if (!spec->takes_value) {
+    if (!known->takes_value) {
       given_[arg] = "";
       continue;
     }
