@@ -89,7 +89,7 @@ class IpsecFaults : public ::testing::Test {
   void TearDown() override {
     veskar::SetEnvForTesting(nullptr);
     veskar::LibraryEntry(nullptr, veskar::kProcessDetach);
-    EXPECT_EQ(tmp_.Entries(), CallList()) << "left in " << tmp_.path();
+    EXPECT_EQ(tmp_.Files(), CallList()) << "left in " << tmp_.path();
     EXPECT_EQ(FakeKmp_OpenSessions(), 0);
   }
 

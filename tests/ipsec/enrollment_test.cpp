@@ -33,7 +33,7 @@ class IpsecEnrollment : public ::testing::Test {
   }
 
   void TearDown() override {
-    EXPECT_EQ(tmp_.Entries(), CallList()) << "left in " << tmp_.path();
+    EXPECT_EQ(tmp_.Files(), CallList()) << "left in " << tmp_.path();
     EXPECT_EQ(FakeKmp_OpenSessions(), 0);
     EXPECT_EQ(agent_.GetExtendedErrorString(), "untouched");
     for (unsigned char* buffer : owned_) delete[] buffer;
@@ -305,7 +305,7 @@ TEST_F(IpsecEnrollment, UnusableRequestsAreRefusedWith51000) {
     }
     EXPECT_EQ(agent_.GetErrorString(), "Certificate Service is not avaliable");
     EXPECT_EQ(Calls(), CallList());
-    EXPECT_EQ(tmp_.Entries(), CallList());
+    EXPECT_EQ(tmp_.Files(), CallList());
   }
 }
 
@@ -332,7 +332,7 @@ TEST_F(IpsecEnrollment, IniFileThatCannotBeWrittenGives53005) {
     ExpectNoOutput();
     EXPECT_EQ(agent_.GetErrorString(), "Failed to Create Entrust Client INI file");
     EXPECT_EQ(Calls(), CallList());
-    EXPECT_EQ(tmp_.Entries(), CallList());
+    EXPECT_EQ(tmp_.Files(), CallList());
   }
 }
 

@@ -17,6 +17,7 @@
 #include <veskar/veskar.h>
 
 #include "fakes/fake_kmp_control.h"
+#include "support/temp_dir.h"
 
 namespace ipsec_test {
 
@@ -30,50 +31,6 @@ constexpr char kIniQuoted[] =
 
 using CallList = std::vector<std::string>;
 const CallList kLoginAndFetch = {"IKMPLogin", "IKMPGetMyVerifyCertificate", "IKMPLogout"};
-
-// A new directory that is $TMPDIR while the object lives.
-class ScopedTempDir {
- public:
-  ScopedTempDir() {
-    const char* old = std::getenv("TMPDIR");
-    had_old_ = old != nullptr;
-    if (had_old_) old_ = old;
-    std::string pattern =
-        (had_old_ && old[0] != '\0' ? old_ : std::string("/tmp")) + "/veskar-ipsec-XXXXXX";
-    if (mkdtemp(&pattern[0]) != nullptr) path_ = pattern;
-    setenv("TMPDIR", path_.c_str(), 1);
-  }
-  ~ScopedTempDir() {
-    if (had_old_) {
-      setenv("TMPDIR", old_.c_str(), 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
-    for (const std::string& name : Entries()) unlink((path_ + "/" + name).c_str());
-    rmdir(path_.c_str());
-  }
-  ScopedTempDir(const ScopedTempDir&) = delete;
-  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
-
-  bool ok() const { return !path_.empty(); }
-  const std::string& path() const { return path_; }
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(path_.c_str())) {
-      while (dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-      }
-      closedir(dir);
-    }
-    return names;
-  }
-
- private:
-  std::string path_;
-  std::string old_;
-  bool had_old_ = false;
-};
 
 inline std::vector<std::string> JournalLines() {
   std::vector<std::string> lines;
@@ -152,7 +109,7 @@ inline void ExpectFailureLeftNothing(const unsigned char* certificate, unsigned 
   EXPECT_EQ(ca_length, sizeof earlier_ca);
   EXPECT_EQ(Calls(), calls);
   EXPECT_EQ(FakeKmp_OpenSessions(), 0);
-  EXPECT_EQ(tmp.Entries(), CallList());
+  EXPECT_EQ(tmp.Files(), CallList());
 }
 
 }  // namespace ipsec_test

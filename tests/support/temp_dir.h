@@ -36,6 +36,7 @@ class ScopedTempDir {
   ScopedTempDir(const ScopedTempDir&) = delete;
   ScopedTempDir& operator=(const ScopedTempDir&) = delete;
 
+  bool ok() const { return !path_.empty(); }
   const std::string& path() const { return path_; }
 
   // Names of the entries in the directory, sorted.
