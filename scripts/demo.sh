@@ -7,7 +7,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target veskar_cli >/dev/null
+# Quiet when the build works; the compiler's messages when it does not.
+build_log=$(mktemp)
+if ! cmake --build build --target veskar_cli >"$build_log" 2>&1; then
+  cat "$build_log" >&2
+  rm -f "$build_log"
+  exit 1
+fi
+rm -f "$build_log"
 veskar=$PWD/build/tools/veskar/veskar
 
 # Everything the demonstration makes, the library's temporary files
@@ -32,11 +39,12 @@ step "the administrator registers Alice"
 alice=$("$veskar" ca add-user ca "CN=Alice Example, O=Veskar Demo")
 echo "$alice"
 alice_ref=$(field "reference number" <<<"$alice")
-alice_code=$(field "authorisation code" <<<"$alice")
+# The code is a secret: it goes in a file, not on the command line.
+(umask 077 && field "authorisation code" <<<"$alice" >alice.code)
 
 step "Alice enrolls through the CMS toolkit with a fresh key"
 enrolled=$("$veskar" enroll cms --ca ca --directory directory \
-  --reference "$alice_ref" --code "$alice_code" \
+  --reference "$alice_ref" --code-file alice.code \
   --new-key alice.key --publish --cert alice.pem --ca-cert ca-copy.pem)
 echo "$enrolled"
 
@@ -57,7 +65,7 @@ cmp <(openssl x509 -inform der -in copy.der -outform der) <(openssl x509 -in ali
 echo "the copy is the certificate Alice received"
 
 step "the same codes a second time are refused"
-if "$veskar" enroll cms --ca ca --reference "$alice_ref" --code "$alice_code" \
+if "$veskar" enroll cms --ca ca --reference "$alice_ref" --code-file alice.code \
   --new-key again.key --cert again.pem 2>&1; then
   echo "a used pair was accepted" >&2
   exit 1
@@ -68,13 +76,13 @@ echo "refused, and the key made for it removed again"
 step "the administrator registers Bob for IPSec"
 bob=$("$veskar" ca add-user ca "CN=Bob Example, O=Veskar Demo")
 echo "$bob"
-printf 'correct horse battery staple\n' >bob.password
-chmod 600 bob.password
+(umask 077 && field "authorisation code" <<<"$bob" >bob.code)
+(umask 077 && printf 'correct horse battery staple\n' >bob.password)
 
 step "Bob's IPSec user is created and logged in"
 "$veskar" enroll ipsec --ca ca --directory directory --profile bob.p12 \
   --reference "$(field "reference number" <<<"$bob")" \
-  --code "$(field "authorisation code" <<<"$bob")" \
+  --code-file bob.code \
   --password-file bob.password --cert bob.pem --ca-cert bob-ca.pem
 openssl verify -CAfile ca/ca.pem bob.pem
 

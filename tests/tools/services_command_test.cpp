@@ -31,9 +31,10 @@ TEST(ServicesCommandTest, WithoutToolkitsPointsToTheStandIns) {
                 std::string::npos)
           << result.out;
     }
-    EXPECT_NE(result.out.find("run with LD_LIBRARY_PATH=" + Resolved(VESKAR_TOOLKIT_DIR)),
-              std::string::npos)
-        << result.out;
+    for (const char* folder : {VESKAR_CMS_TOOLKIT_DIR, VESKAR_KMP_TOOLKIT_DIR}) {
+      EXPECT_NE(result.out.find("run with LD_LIBRARY_PATH=" + Resolved(folder)), std::string::npos)
+          << result.out;
+    }
   }
 }
 
@@ -41,7 +42,7 @@ TEST(ServicesCommandTest, FindsTheStandInsBuiltWithIt) {
   const CommandResult result = RunVeskar({"services"});
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_NE(result.out.find("service mask: 7\n"), std::string::npos) << result.out;
-  EXPECT_NE(result.out.find("loaded from " + Resolved(VESKAR_TOOLKIT_DIR) + "/libcmsapi32.so"),
+  EXPECT_NE(result.out.find("loaded from " + Resolved(VESKAR_CMS_TOOLKIT_DIR) + "/libcmsapi32.so"),
             std::string::npos)
       << result.out;
 }
@@ -56,18 +57,20 @@ TEST(ServicesCommandTest, AToolkitOnTheSearchPathComesFirst) {
             std::string::npos)
       << result.out;
   EXPECT_NE(result.out.find("4 CMS enrollment: available, loaded from " +
-                            Resolved(VESKAR_TOOLKIT_DIR) + "/libcmsapi32.so"),
+                            Resolved(VESKAR_CMS_TOOLKIT_DIR) + "/libcmsapi32.so"),
             std::string::npos)
       << result.out;
 }
 
 TEST(ServicesCommandTest, NamesTheFilesTheToolkitsCameFrom) {
-  const CommandResult result = RunVeskar({"services"}, VESKAR_TOOLKIT_DIR);
+  const CommandResult result = RunVeskar(
+      {"services"}, std::string(VESKAR_CMS_TOOLKIT_DIR) + ":" + VESKAR_KMP_TOOLKIT_DIR);
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_NE(result.out.find("service mask: 7\n"), std::string::npos) << result.out;
-  for (const char* file : {"libkmpapi32.so", "libcmsapi32.so"}) {
-    EXPECT_NE(result.out.find("available, loaded from " + Resolved(VESKAR_TOOLKIT_DIR) + "/" +
-                              file + "\n"),
+  for (const auto& [folder, file] : {std::pair<const char*, const char*>{VESKAR_KMP_TOOLKIT_DIR,
+                                                                         "libkmpapi32.so"},
+                                     {VESKAR_CMS_TOOLKIT_DIR, "libcmsapi32.so"}}) {
+    EXPECT_NE(result.out.find("available, loaded from " + Resolved(folder) + "/" + file + "\n"),
               std::string::npos)
         << result.out;
   }
@@ -76,7 +79,7 @@ TEST(ServicesCommandTest, NamesTheFilesTheToolkitsCameFrom) {
 TEST(ServicesCommandTest, NamesTheEntryPointsAToolkitLacks) {
   // The partial IPSec toolkit comes first on the path; the CMS one is complete.
   const CommandResult result =
-      RunVeskar({"services"}, std::string(VESKAR_PARTIAL_TOOLKIT_DIR) + ":" + VESKAR_TOOLKIT_DIR);
+      RunVeskar({"services"}, std::string(VESKAR_PARTIAL_TOOLKIT_DIR) + ":" + VESKAR_CMS_TOOLKIT_DIR);
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_NE(result.out.find("service mask: 7\n"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find(

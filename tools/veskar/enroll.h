@@ -30,6 +30,8 @@ constexpr OptionSpec kCaOption{"--ca", true};
 constexpr OptionSpec kDirectoryOption{"--directory", true};
 constexpr OptionSpec kReferenceOption{"--reference", true};
 constexpr OptionSpec kCodeOption{"--code", true};
+// The authorisation code from a file, kept out of the process list.
+constexpr OptionSpec kCodeFileOption{"--code-file", true};
 constexpr OptionSpec kCertOption{"--cert", true};
 constexpr OptionSpec kCaCertOption{"--ca-cert", true};
 constexpr OptionSpec kFormatOption{"--format", true};
@@ -43,6 +45,19 @@ bool ReadOutputOptions(const Options& options, CertificateOutputs* outputs, std:
 // the toolkit of `service_bit` loaded, the CA folder (when given) and the
 // directory folder (when given) exist, and the output files can be written.
 // Returns kExitOk, or kExitFailure after saying what is wrong.
+// Which of --code and --code-file was given: "" for neither, "both" for
+// both (a usage error), else the option's name.
+std::string CodeOptionGiven(const Options& options);
+
+// The authorisation code: the value of --code, or the first line of the
+// --code-file file. Fails with *error when the file cannot be read.
+bool ReadCode(const Options& options, std::string* code, std::string* error);
+
+// The CA or directory location to hand the toolkit: a folder that exists is
+// made absolute (the toolkit may resolve it from elsewhere); anything else,
+// such as a server name for a real toolkit, is passed on as given.
+std::string ToolkitLocation(const std::string& value);
+
 int CheckBeforeEnrolling(const char* command, int service_bit, const std::string& ca_folder,
                          const std::string& directory_folder, const CertificateOutputs& outputs);
 

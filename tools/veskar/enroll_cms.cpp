@@ -15,7 +15,8 @@
 namespace veskar_cli {
 
 const char kEnrollCmsUsage[] =
-    "usage: veskar enroll cms --ca DIR [--directory DIR] --reference N --code CODE\n"
+    "usage: veskar enroll cms --ca DIR [--directory DIR] --reference N\n"
+    "                         (--code CODE | --code-file FILE)\n"
     "                         (--request FILE | --new-key FILE [--common-name NAME])\n"
     "                         [--publish] --cert FILE [--ca-cert FILE] [--format pem|der]\n\n"
     "Enrolls through the CMS toolkit with the reference number and authorisation\n"
@@ -24,6 +25,8 @@ const char kEnrollCmsUsage[] =
     "  --directory DIR     the directory location: where --publish puts the certificate\n"
     "  --reference N       the reference number\n"
     "  --code CODE         the authorisation code\n"
+    "  --code-file FILE    the authorisation code, from the first line of FILE (keeps\n"
+    "                      it out of the process list)\n"
     "  --request FILE      a PKCS #10 request (PEM or DER) for a key you have\n"
     "  --new-key FILE      make a new EC P-256 key, written to FILE as owner-only PEM\n"
     "                      (an existing FILE is never replaced), and a request for it\n"
@@ -90,6 +93,7 @@ int RunEnrollCms(const Args& args) {
                       kDirectoryOption,
                       kReferenceOption,
                       kCodeOption,
+                      kCodeFileOption,
                       {"--request", true},
                       {"--new-key", true},
                       {"--common-name", true},
@@ -100,9 +104,12 @@ int RunEnrollCms(const Args& args) {
                      &error)) {
     return UsageError(kCommand, error);
   }
-  if (const char* missing = options.FirstMissing({"--ca", "--reference", "--code", "--cert"})) {
+  if (const char* missing = options.FirstMissing({"--ca", "--reference", "--cert"})) {
     return UsageError(kCommand, std::string("needs ") + missing);
   }
+  const std::string code_option = CodeOptionGiven(options);
+  if (code_option.empty()) return UsageError(kCommand, "needs --code or --code-file");
+  if (code_option == "both") return UsageError(kCommand, "takes --code or --code-file, not both");
   const std::string key_path = options.Value("--new-key");
   const bool new_key = options.Has("--new-key");
   if (new_key == options.Has("--request")) {
@@ -121,16 +128,19 @@ int RunEnrollCms(const Args& args) {
   }
   CertificateOutputs outputs;
   if (!ReadOutputOptions(options, &outputs, &error)) return UsageError(kCommand, error);
-  if (new_key && (key_path == outputs.certificate || key_path == outputs.ca_certificate)) {
+  if (new_key && (NormalPath(key_path) == NormalPath(outputs.certificate) ||
+                  NormalPath(key_path) == NormalPath(outputs.ca_certificate))) {
     return UsageError(kCommand, "--new-key and a certificate name the same file");
   }
 
-  const std::string ca = AbsolutePath(options.Value("--ca"));
-  const std::string directory = AbsolutePath(options.Value("--directory"));
+  const std::string ca = ToolkitLocation(options.Value("--ca"));
+  const std::string directory = ToolkitLocation(options.Value("--directory"));
   if (const int status = CheckBeforeEnrolling(kCommand, kCmsService, ca, directory, outputs);
       status != kExitOk) {
     return status;
   }
+  std::string code;
+  if (!ReadCode(options, &code, &error)) return Failure(kCommand, error);
   Bytes request;
   if (new_key) {
     const std::string name =
@@ -143,7 +153,7 @@ int RunEnrollCms(const Args& args) {
   }
 
   const std::set<std::string> files_before = ProtectedDataFiles();
-  CQnPMCrtUsrEntCms record("veskar", ca.c_str(), directory.c_str(), options.Value("--code").c_str(),
+  CQnPMCrtUsrEntCms record("veskar", ca.c_str(), directory.c_str(), code.c_str(),
                            reference.c_str(), options.Has("--publish") ? 1 : 0, request.data(),
                            static_cast<unsigned int>(request.size()));
   CQnEntCmsPMA agent;

@@ -7,6 +7,9 @@
 
 #include "enroll.h"
 #include "file_io.h"
+#include "secret_input.h"
+#include "toolkit_search.h"
+#include "x509_output.h"
 
 namespace veskar_cli {
 
@@ -31,6 +34,17 @@ constexpr Service kServices[] = {{2, "IPSec key management", "libkmpapi32.so"},
 // Where the toolkit reads a location, a line break would end it early.
 bool IsOneLine(const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; }
 
+// Checked before the library is called, so that a refusal costs no code pair.
+int CheckOutputs(const char* command, const CertificateOutputs& outputs) {
+  std::string error;
+  for (const std::string* path : {&outputs.certificate, &outputs.ca_certificate}) {
+    if (!path->empty() && (!CanCreate(*path, &error) || !MayHoldCertificate(*path, &error))) {
+      return Failure(command, error);
+    }
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunEnroll(const Args& args) {
@@ -47,7 +61,8 @@ bool ReadOutputOptions(const Options& options, CertificateOutputs* outputs, std:
     *error = "--format takes pem or der";
     return false;
   }
-  if (!outputs->certificate.empty() && outputs->certificate == outputs->ca_certificate) {
+  if (!outputs->certificate.empty() &&
+      NormalPath(outputs->certificate) == NormalPath(outputs->ca_certificate)) {
     *error = "--cert and --ca-cert name the same file";
     return false;
   }
@@ -65,6 +80,10 @@ int CheckBeforeEnrolling(const char* command, int service_bit, const std::string
   for (const std::string* folder : {&ca_folder, &directory_folder}) {
     if (!IsOneLine(*folder)) return Failure(command, "a location cannot hold a line break");
   }
+  // The stand-ins take folders; another toolkit takes its own kind of
+  // location, which is passed on as given.
+  const char* file = service_bit == kServices[0].bit ? kServices[0].file : kServices[1].file;
+  if (!StandInLoaded(file)) return CheckOutputs(command, outputs);
   if (!ca_folder.empty() && !IsDirectory(ca_folder)) {
 #ifdef VESKAR_HAVE_LOCAL_CA
     return Failure(command, "there is no CA folder " + ca_folder +
@@ -76,11 +95,27 @@ int CheckBeforeEnrolling(const char* command, int service_bit, const std::string
   if (!directory_folder.empty() && !IsDirectory(directory_folder)) {
     return Failure(command, "there is no directory folder " + directory_folder);
   }
-  std::string error;
-  for (const std::string* path : {&outputs.certificate, &outputs.ca_certificate}) {
-    if (!path->empty() && !CanCreate(*path, &error)) return Failure(command, error);
+  return CheckOutputs(command, outputs);
+}
+
+std::string CodeOptionGiven(const Options& options) {
+  const bool inline_code = options.Has(kCodeOption.name);
+  const bool code_file = options.Has(kCodeFileOption.name);
+  if (inline_code && code_file) return "both";
+  return inline_code ? kCodeOption.name : code_file ? kCodeFileOption.name : "";
+}
+
+bool ReadCode(const Options& options, std::string* code, std::string* error) {
+  if (!options.Has(kCodeFileOption.name)) {
+    *code = options.Value(kCodeOption.name);
+    return true;
   }
-  return kExitOk;
+  return ReadSecret(SecretSource{options.Value(kCodeFileOption.name), false},
+                    "authorisation code", false, code, error);
+}
+
+std::string ToolkitLocation(const std::string& value) {
+  return IsDirectory(value) ? AbsolutePath(value) : value;
 }
 
 int ReportFailure(const char* command, const Enrollment& enrollment, CQnPkiMsgAgent& agent,

@@ -69,6 +69,7 @@ int RunEnrollIpsec(const Args& args) {
                       kDirectoryOption,
                       kReferenceOption,
                       kCodeOption,
+                      kCodeFileOption,
                       {"--password-file", true},
                       {"--password-stdin", false},
                       kCertOption,
@@ -79,8 +80,10 @@ int RunEnrollIpsec(const Args& args) {
   }
   if (!options.Has("--profile")) return UsageError(kCommand, "needs --profile");
   const bool create = options.Has("--reference");
-  if (create != options.Has("--code")) {
-    return UsageError(kCommand, "--reference and --code go together");
+  const std::string code_option = CodeOptionGiven(options);
+  if (code_option == "both") return UsageError(kCommand, "takes --code or --code-file, not both");
+  if (create != !code_option.empty()) {
+    return UsageError(kCommand, "--reference and --code (or --code-file) go together");
   }
   if (create && !IsReferenceNumber(options.Value("--reference"))) {
     return UsageError(kCommand, "--reference takes a number from 1 to 2147483647");
@@ -99,8 +102,8 @@ int RunEnrollIpsec(const Args& args) {
   if (!ReadOutputOptions(options, &outputs, &error)) return UsageError(kCommand, error);
 
   const std::string profile = AbsolutePath(options.Value("--profile"));
-  const std::string ca = AbsolutePath(options.Value("--ca"));
-  const std::string directory = AbsolutePath(options.Value("--directory"));
+  const std::string ca = ToolkitLocation(options.Value("--ca"));
+  const std::string directory = ToolkitLocation(options.Value("--directory"));
   if (const int status = CheckBeforeEnrolling(kCommand, kIpsecService, ca, directory, outputs);
       status != kExitOk) {
     return status;
@@ -114,12 +117,14 @@ int RunEnrollIpsec(const Args& args) {
   if (create && !CanCreate(profile, &error)) return Failure(kCommand, error);
   if (!create && !profile_exists) return Failure(kCommand, "there is no profile " + profile);
 
+  std::string code;
+  if (!ReadCode(options, &code, &error)) return Failure(kCommand, error);
   std::string password;
   if (!ReadSecret(password_source, "password", create, &password, &error)) {
     return Failure(kCommand, error);
   }
   CQnPMCrtUsrEntIPSec record("veskar", ca.c_str(), directory.c_str(), password.c_str(),
-                             profile.c_str(), options.Value("--code").c_str(),
+                             profile.c_str(), code.c_str(),
                              options.Value("--reference").c_str());
   Wipe(&password);
   CQnEntIPSecPMA agent;

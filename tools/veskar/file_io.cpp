@@ -37,4 +37,24 @@ std::string AbsolutePath(const std::string& path) {
   return path == "." ? current : std::string(current) + "/" + path;
 }
 
+std::string NormalPath(const std::string& path) {
+  if (path.empty()) return path;
+  const std::string absolute = AbsolutePath(path);
+  std::string out;
+  size_t start = 0;
+  while (start <= absolute.size()) {
+    size_t end = absolute.find('/', start);
+    if (end == std::string::npos) end = absolute.size();
+    const std::string part = absolute.substr(start, end - start);
+    if (part == "..") {
+      const size_t slash = out.rfind('/');
+      out.erase(slash == std::string::npos ? 0 : slash);
+    } else if (!part.empty() && part != ".") {
+      out += "/" + part;
+    }
+    start = end + 1;
+  }
+  return out.empty() ? "/" : out;
+}
+
 }  // namespace veskar_cli

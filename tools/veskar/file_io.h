@@ -20,6 +20,11 @@ bool CanCreate(const std::string& path, std::string* error);
 // toolkit reading it later sees the same file.
 std::string AbsolutePath(const std::string& path);
 
+// `path` made absolute with "." and ".." parts and repeated slashes taken
+// out (links are not followed), so that two spellings of one name compare
+// equal.
+std::string NormalPath(const std::string& path);
+
 }  // namespace veskar_cli
 
 #endif  // VESKAR_TOOLS_VESKAR_FILE_IO_H_

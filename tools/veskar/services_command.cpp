@@ -3,7 +3,6 @@
 // lacks.
 
 #include <dlfcn.h>
-#include <link.h>
 #include <veskar/veskar.h>
 
 #include <climits>
@@ -65,17 +64,6 @@ const Toolkit kToolkits[] = {
       "ENTGetProtectedData",
       "ENTPutProtectedData"}},
 };
-
-// The file behind a loaded module, as an absolute path when it can be had.
-std::string LoadedFrom(void* module) {
-  link_map* map = nullptr;
-  if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr ||
-      map->l_name[0] == '\0') {
-    return "(unknown file)";
-  }
-  char resolved[PATH_MAX];
-  return realpath(map->l_name, resolved) != nullptr ? resolved : map->l_name;
-}
 
 // Why the loader does not give us `file`, in its own words.
 std::string WhyNotLoaded(const char* file) {

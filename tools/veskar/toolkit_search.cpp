@@ -3,6 +3,8 @@
 
 #include "toolkit_search.h"
 
+#include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 #include <veskar/services.h>
 
@@ -33,15 +35,37 @@ std::string ExecutableFolder() {
   return slash == std::string::npos ? "" : executable.substr(0, slash);
 }
 
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Folders that hold one subfolder per stand-in. The build tree counts only
+// for a command that runs from it: an installed command must not pick up
+// whatever appears later at the path where it was once built.
 std::vector<std::string> CandidateFolders() {
   std::vector<std::string> folders;
   const std::string executable_folder = ExecutableFolder();
   if (!executable_folder.empty()) {
     folders.push_back(executable_folder + "/" + VESKAR_STANDIN_FROM_EXECUTABLE);
   }
-  folders.push_back(VESKAR_STANDIN_BUILD_DIR);
+  if (!executable_folder.empty() && StartsWith(executable_folder + "/", VESKAR_BUILD_TREE "/")) {
+    folders.push_back(VESKAR_STANDIN_BUILD_DIR);
+  }
   folders.push_back(VESKAR_STANDIN_INSTALL_DIR);
   return folders;
+}
+
+// "libcmsapi32.so" lives in the subfolder "cmsapi32".
+std::string SubfolderOf(const std::string& file) {
+  std::string name = file;
+  if (StartsWith(name, "lib")) name.erase(0, 3);
+  const size_t dot = name.find('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string Canonical(const std::string& path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) != nullptr ? resolved : path;
 }
 
 bool OnSearchPath(const std::string& folder) {
@@ -54,13 +78,34 @@ bool OnSearchPath(const std::string& folder) {
 }  // namespace
 
 std::string StandInFolder(const char* file) {
-  for (const std::string& folder : CandidateFolders()) {
-    if (access((folder + "/" + file).c_str(), R_OK) == 0) {
-      char resolved[PATH_MAX];
-      return realpath(folder.c_str(), resolved) != nullptr ? resolved : folder;
-    }
+  for (const std::string& root : CandidateFolders()) {
+    const std::string folder = root + "/" + SubfolderOf(file);
+    if (access((folder + "/" + file).c_str(), R_OK) == 0) return Canonical(folder);
   }
   return "";
+}
+
+std::string LoadedFrom(void* module) {
+  link_map* map = nullptr;
+  if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr ||
+      map->l_name[0] == '\0') {
+    return "(unknown file)";
+  }
+  return Canonical(map->l_name);
+}
+
+bool StandInLoaded(const char* file) {
+  // RTLD_NOLOAD only finds the copy the library opened; it never loads one.
+  void* module = dlopen(file, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+  if (module == nullptr) return false;
+  const std::string path = LoadedFrom(module);
+  dlclose(module);
+  return IsStandIn(path, file);
+}
+
+bool IsStandIn(const std::string& loaded_path, const char* file) {
+  const std::string folder = StandInFolder(file);
+  return !folder.empty() && Canonical(loaded_path) == folder + "/" + file;
 }
 
 void UseStandInToolkits(char** argv, bool disabled) {
@@ -69,21 +114,25 @@ void UseStandInToolkits(char** argv, bool disabled) {
     return;
   }
   if (disabled || std::getenv(kNoStandInsVariable) != nullptr) return;
+  // Only the folders of the missing toolkits go on the path, so a toolkit
+  // the loader found anywhere (its cache and default folders included) keeps
+  // precedence over a stand-in.
   const int mask = GetAvaliableServices();
-  std::string folder;
+  std::vector<std::string> folders;
   for (const Toolkit& toolkit : kToolkits) {
     if (mask & toolkit.bit) continue;
-    folder = StandInFolder(toolkit.file);
-    if (!folder.empty()) break;
+    const std::string folder = StandInFolder(toolkit.file);
+    // A stand-in already on the path that did not load would not load again.
+    if (!folder.empty() && !OnSearchPath(folder)) folders.push_back(folder);
   }
-  // A stand-in already on the path that did not load would not load again.
-  if (folder.empty() || OnSearchPath(folder)) return;
+  if (folders.empty()) return;
 
   const char* previous = std::getenv("LD_LIBRARY_PATH");
   const bool had_path = previous != nullptr;
   const std::string previous_path = had_path ? previous : "";
   // An empty entry would mean the current folder, so none is made.
-  const std::string path = previous_path.empty() ? folder : previous_path + ":" + folder;
+  std::string path = previous_path;
+  for (const std::string& folder : folders) path += (path.empty() ? "" : ":") + folder;
   if (setenv("LD_LIBRARY_PATH", path.c_str(), 1) != 0 || setenv(kSearchedVariable, "1", 1) != 0) {
     return;
   }

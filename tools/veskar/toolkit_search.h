@@ -13,7 +13,7 @@ constexpr char kNoStandInsVariable[] = "VESKAR_NO_STANDINS";
 // when a toolkit is missing from the loader's search path. The library loads
 // the toolkits before main runs, so the search path must be right when the
 // process starts: when the service mask lacks a toolkit whose stand-in is
-// found (and not yet on LD_LIBRARY_PATH), this appends the stand-ins' folder
+// found (and not yet on LD_LIBRARY_PATH), this appends that stand-in's folder
 // to LD_LIBRARY_PATH and executes the program again with the same `argv`,
 // once. A toolkit already on the search path keeps precedence. Returns when
 // nothing was to be done, the search is turned off (`disabled`, or
@@ -22,8 +22,19 @@ void UseStandInToolkits(char** argv, bool disabled);
 
 // The folder holding the stand-in `file` ("libcmsapi32.so"), or "" when none
 // is there. Looks in the install folder relative to the executable first,
-// then the build tree, then the configured install folder.
+// then the build tree (only for a command running from it), then the
+// configured install folder. Each stand-in has a folder of its own.
 std::string StandInFolder(const char* file);
+
+// True when `loaded_path` (the file a toolkit was loaded from) is the
+// stand-in `file` built or installed with the command.
+bool IsStandIn(const std::string& loaded_path, const char* file);
+
+// True when the toolkit `file` the library loaded is the stand-in.
+bool StandInLoaded(const char* file);
+
+// The file behind a loaded module, as an absolute path when it can be had.
+std::string LoadedFrom(void* module);
 
 }  // namespace veskar_cli
 

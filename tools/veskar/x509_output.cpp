@@ -3,6 +3,8 @@
 
 #include "x509_output.h"
 
+#include <sys/stat.h>
+
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <strings.h>
@@ -85,8 +87,24 @@ bool NewKeyAndRequest(const std::string& key_path, const std::string& common_nam
                                       localca::Overwrite::kNever, error);
 }
 
+bool MayHoldCertificate(const std::string& path, std::string* error) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return true;
+  constexpr size_t kLargestCertificateFile = 1 << 20;
+  Bytes content;
+  std::string read_error;
+  if (S_ISREG(info.st_mode) &&
+      localca::ReadWholeFile(path, kLargestCertificateFile, &content, &read_error) &&
+      localca::CertificateFromBytes(content.data(), content.size())) {
+    return true;
+  }
+  *error = "will not replace " + path + ": it does not hold a certificate";
+  return false;
+}
+
 bool WriteCertificate(const std::string& path, const unsigned char* der, size_t size,
                       CertFormat format, std::string* error) {
+  if (!MayHoldCertificate(path, error)) return false;
   localca::X509Ptr certificate = localca::CertificateFromBytes(der, size);
   if (!certificate) {
     *error = "the certificate for " + path + " is not a certificate";

@@ -23,9 +23,14 @@ bool ReadRequest(const std::string& path, Bytes* der, std::string* error);
 bool NewKeyAndRequest(const std::string& key_path, const std::string& common_name, Bytes* der,
                       std::string* error);
 
+// True when `path` may receive a certificate: it does not exist, or it is a
+// regular file that already holds one. Anything else (a key, say) is never
+// replaced; *error then says so.
+bool MayHoldCertificate(const std::string& path, std::string* error);
+
 // Writes the DER certificate `der` (`size` bytes) to `path` in `format`,
-// replacing the file. Fails with *error, also when `der` holds no
-// certificate.
+// replacing an earlier certificate there. Fails with *error when `der` holds
+// no certificate or `path` holds something else.
 bool WriteCertificate(const std::string& path, const unsigned char* der, size_t size,
                       CertFormat format, std::string* error);
 
