@@ -1,5 +1,7 @@
 #include "file_io.h"
 
+#include <cstdio>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +37,25 @@ std::string AbsolutePath(const std::string& path) {
   char current[PATH_MAX];
   if (getcwd(current, sizeof(current)) == nullptr) return path;
   return path == "." ? current : std::string(current) + "/" + path;
+}
+
+bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error) {
+  out->clear();
+  unsigned char chunk[65536];
+  for (;;) {
+    const size_t got = std::fread(chunk, 1, sizeof chunk, stdin);
+    out->insert(out->end(), chunk, chunk + got);
+    if (out->size() > max_size) {
+      *error = "standard input holds more than " + std::to_string(max_size) + " bytes";
+      return false;
+    }
+    if (got < sizeof chunk) break;
+  }
+  if (std::ferror(stdin)) {
+    *error = "cannot read standard input";
+    return false;
+  }
+  return true;
 }
 
 std::string NormalPath(const std::string& path) {

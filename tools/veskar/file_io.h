@@ -16,6 +16,10 @@ bool IsDirectory(const std::string& path);
 // writable, and `path` is not a folder. Otherwise false with *error.
 bool CanCreate(const std::string& path, std::string* error);
 
+// Reads all of standard input (a pipe as well as a file). Fails with *error
+// when it cannot be read or holds more than `max_size` bytes.
+bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error);
+
 // `path` made absolute against the current folder (not resolved), so that a
 // toolkit reading it later sees the same file.
 std::string AbsolutePath(const std::string& path);

@@ -124,10 +124,9 @@ int RunPut(const Args& args) {
   }
   Bytes data;
   std::string error;
-  if (!veskar::localca::ReadWholeFile(input == "-" ? "/dev/stdin" : input, kMaxItem, &data,
-                                      &error)) {
-    return Failure(kCommand, error);
-  }
+  const bool read = input == "-" ? ReadStandardInput(kMaxItem, &data, &error)
+                                 : veskar::localca::ReadWholeFile(input, kMaxItem, &data, &error);
+  if (!read) return Failure(kCommand, error);
   if (data.empty()) return Failure(kCommand, "nothing to store: the data is empty");
   if (!CanCreate(item.file, &error)) return Failure(kCommand, error);
   std::string protection;
