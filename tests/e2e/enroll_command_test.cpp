@@ -155,11 +155,13 @@ TEST_F(EnrollCommandTest, ProtectedPutThenGet) {
   EXPECT_EQ(got.exit_status, 0) << got.err;
   EXPECT_EQ(got.out, std::string("payload\0bytes", 13));
 
-  // Data from standard input, a pipe here, goes in the same way.
+  // Data from standard input through a pipe goes in the same way.
+  RunOptions through_pipe = Input("from a pipe");
+  through_pipe.input_through_pipe = true;
   const CommandResult piped =
       RunVeskar({"protected", "put", "--file", store, "--label", "piped", "--in", "-",
                  "--protection-file", File("protection")},
-                Input("from a pipe"));
+                through_pipe);
   ASSERT_EQ(piped.exit_status, 0) << piped.err;
   EXPECT_EQ(piped.out, "stored 11 bytes as 'piped' in " + store + "\n");
 

@@ -16,6 +16,7 @@ struct RunOptions {
   std::string library_path;      // LD_LIBRARY_PATH; unset when empty
   std::vector<std::string> env;  // more "NAME=VALUE" settings
   std::string input;             // standard input; /dev/null when empty
+  bool input_through_pipe = false;  // `input` comes through a pipe, not a file
 };
 
 // Runs the veskar command with `args` (each passed as one word).
