@@ -12,9 +12,8 @@ namespace {
 constexpr uint32_t kKeyPairKind = 2;
 
 // A copy of a toolkit buffer in memory the caller owns, or null when empty.
-// A toolkit that reports bytes without giving them counts as empty.
 unsigned char* CopyOut(const CMSBinaryData& data, unsigned int* length) {
-  *length = data.data != nullptr ? data.length : 0;
+  *length = data.length;
   if (*length == 0) return nullptr;
   unsigned char* copy = new unsigned char[*length];
   std::memcpy(copy, data.data, *length);
@@ -45,7 +44,8 @@ int CQnEntCmsPMA::CreateUserCertificate(unsigned char** certificate, unsigned in
     return veskar::ReportMessage(&m_strError, veskar::kMsgServiceNotAvailable);
   }
   unsigned char* pkcs10_req = record->m_pPKCS10Req;
-  const unsigned int pkcs10_req_len = record->m_nPKCS10ReqLen;
+  // A length without bytes would send the toolkit a pointer it cannot read.
+  const unsigned int pkcs10_req_len = pkcs10_req != nullptr ? record->m_nPKCS10ReqLen : 0;
   const int to_publish = record->ToPublish();
   CString ref_num = record->GetRefNum();
   CString auth_code = record->GetAuthCode();
@@ -142,6 +142,11 @@ int CQnEntCmsPMA::CreateNewCertificate(CString ca_location, CString ca_location2
     m_gpCMSReleaseKeyPair(&key_pair);
     m_gpCMSReleaseBuffer(&ca_certificate);
   });
+  // A toolkit that reports bytes it does not hand over has not delivered.
+  if ((key_pair.certificate.length != 0 && key_pair.certificate.data == nullptr) ||
+      (ca_certificate.length != 0 && ca_certificate.data == nullptr)) {
+    return result = veskar::kMsgCmsRetrieveFailed;
+  }
 
   // Hand out copies. If anything below throws, the caller gets nothing
   // rather than buffers nobody knows to free.

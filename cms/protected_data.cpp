@@ -13,7 +13,8 @@ void CQnEntCmsPMA::PutToProtectedFile(CString label, CMSBinaryData* data, CStrin
 
 void CQnEntCmsPMA::PutToProtectedFile(CString label, unsigned char* data, unsigned int length,
                                       CString path, CString protection) {
-  CMSBinaryData record{length, data};
+  // A length without bytes would send the toolkit a pointer it cannot read.
+  CMSBinaryData record{data != nullptr ? length : 0, data};
   PutToProtectedFile(label, &record, path, protection);
 }
 

@@ -43,7 +43,7 @@ void CString::Format(const char* format, ...) {
   va_end(args);
 }
 
-void CString::Format(unsigned int format_id, ...) {
+void CString::FormatMessageText(unsigned int format_id, ...) {
   const char* format = veskar::FindMessage(format_id);
   va_list args;
   va_start(args, format_id);

@@ -60,10 +60,9 @@ int CQnEntIPSecPMA::CreateUserCertificate(unsigned char** certificate, unsigned 
   CString manager = record->GetCALocation();
   const CString ini_path = CreateEtIniFile(manager, server);
   if (ini_path.IsEmpty()) return ReportMessage(&m_strError, veskar::kMsgIpsecIniFailed);
-  // Only for an exception leaving the call (the ordinary removal comes last
-  // and reports its own failure, after which this makes one more attempt).
-  // The exception in flight is the one the host must see, so a failure to
-  // remove is not raised from here.
+  // Only for an exception leaving the call before the ordinary removal,
+  // which comes last. The exception in flight is the one the host must see,
+  // so a failure to remove is not raised from here.
   ScopeGuard remove_ini_on_unwind([&]() {
     try {
       DeleteEtIniFile(ini_path);
@@ -118,6 +117,8 @@ int CQnEntIPSecPMA::CreateUserCertificate(unsigned char** certificate, unsigned 
   }
   log_out.Run();
 
+  // One attempt at removal: a failure from here on is reported, not retried.
+  remove_ini_on_unwind.Dismiss();
   if (result == veskar::kMsgSuccess) {
     // The certificates are fetched: a leftover INI file must not cost the
     // user them, so a failure to remove it is not reported.
@@ -128,7 +129,6 @@ int CQnEntIPSecPMA::CreateUserCertificate(unsigned char** certificate, unsigned 
   } else {
     DeleteEtIniFile(ini_path);
   }
-  remove_ini_on_unwind.Dismiss();
 
   if (result != veskar::kMsgSuccess) return ReportMessage(&m_strError, result);
 

@@ -51,7 +51,8 @@ class VESKAR_API CQnEntCmsPMA : public CQnPkiMsgAgent {
 
   // Stores `length` bytes at `data` (not copied, not freed) in the
   // protected-data file `path` under `label`, protected by `protection`.
-  // Failures are not reported. Does nothing while the toolkit is not bound.
+  // Failures are not reported. Use only while the CMS toolkit is bound
+  // (m_gbLoaded); without the entry point it needs, it does nothing.
   void PutToProtectedFile(CString label, unsigned char* data, unsigned int length, CString path,
                           CString protection);
   // Reads the item `label` of the protected-data file `path`. On success

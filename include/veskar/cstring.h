@@ -35,8 +35,13 @@ class VESKAR_API CString {
   // Replaces the content with `format` formatted as printf does.
   void Format(const char* format, ...) VESKAR_PRINTF_LIKE(2, 3);
   // Replaces the content with message `format_id` used as a printf format.
-  // An unknown message number leaves the string empty.
-  void Format(unsigned int format_id, ...);
+  // An unknown message number leaves the string empty. A CString argument
+  // stands for its text (as "%s" expects), as the framework's users are
+  // used to.
+  template <typename... Args>
+  void Format(unsigned int format_id, const Args&... args) {
+    FormatMessageText(format_id, PrintfArgument(args)...);
+  }
 
   friend bool operator==(const CString& a, const CString& b) { return a.text_ == b.text_; }
   friend bool operator==(const CString& a, const char* b) { return a.text_ == (b ? b : ""); }
@@ -46,6 +51,13 @@ class VESKAR_API CString {
   friend bool operator!=(const char* a, const CString& b) { return !(b == a); }
 
  private:
+  void FormatMessageText(unsigned int format_id, ...);
+  static const char* PrintfArgument(const CString& text) { return text; }
+  template <typename T>
+  static const T& PrintfArgument(const T& value) {
+    return value;
+  }
+
   std::string text_;
 };
 

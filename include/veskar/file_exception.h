@@ -20,7 +20,7 @@ class VESKAR_API CFileException : public std::exception {
   CFileException& operator=(const CFileException&) = default;
   ~CFileException() override;
 
-  // "cannot <action> file <path>: <reason>".
+  // "file error on '<path>': <reason>".
   const char* what() const noexcept override { return m_strMessage.c_str(); }
 
   CString m_strFileName;

@@ -4,6 +4,10 @@
 // Request records: the parameter objects a host fills and passes to an
 // agent's request operations (see <veskar/agent.h>).
 //
+// An Entrust agent accepts a record of its message-server type only when it
+// is of that agent's record class (or derived from it); a host that derives
+// its own record classes must therefore be built with RTTI.
+//
 // Ownership: a record owns its strings. Byte buffers it refers to (PKCS #10
 // requests, query identifiers, CA certificates written by an agent) are held
 // by pointer and length only; no record copies, allocates or releases them,

@@ -215,6 +215,26 @@ TEST_F(CmsEnrollment, EmptyCertificatesAreASuccessWithNullBuffers) {
   EXPECT_EQ(ca_length, 0u);
 }
 
+TEST_F(CmsEnrollment, ALengthWithoutBytesIsARetrievalFailureNotAnEmptyCertificate) {
+  FakeCms_SetLengthWithoutBytes(64);
+  EXPECT_EQ(Enroll(), 52009);
+  EXPECT_EQ(certificate_, nullptr);
+  EXPECT_EQ(length_, 0u);
+  const Journal journal = Calls();
+  EXPECT_EQ(CleanupCalls(journal),
+            (std::vector<std::string>{"CMSReleaseKeyPair", "CMSReleaseBuffer",
+                                      "CMSReleaseCertTempl", "CMSReleaseReqHdl", "CMSLogout"}));
+  EXPECT_TRUE(journal.Of("ENTPutProtectedData").empty());
+  EXPECT_TRUE(tmp_.Files().empty());
+}
+
+TEST_F(CmsEnrollment, ARequestLengthWithoutBytesIsSentAsEmpty) {
+  record_.SetPKCS10Req(40, nullptr);
+  ASSERT_EQ(Enroll(), 0);
+  EXPECT_NE(Calls().Of("CMSSetReqAttrib")[3].find("attr=15 kind=4 len=0 ptr=null"),
+            std::string::npos);
+}
+
 TEST_F(CmsEnrollment, RecordsThatAreNotCmsRequestsAreRefusedWithoutAToolkitCall) {
   FakeCms_SetStatus("CMSLogin", 900);
   ASSERT_EQ(Enroll(), 52003);  // leaves an extended error of "" and a text

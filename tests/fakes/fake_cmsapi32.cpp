@@ -36,6 +36,7 @@ struct State {
   Bytes user_cert;
   Bytes ca_cert;
   int get_protected_failure = 0;
+  unsigned int length_without_bytes = 0;
   std::map<std::string, Bytes> protected_items;
   Bytes protected_result;
   std::string journal;
@@ -181,6 +182,10 @@ void FakeCms_SetCertificates(const unsigned char* user, size_t user_length,
   S().user_cert.assign(user, user + (user ? user_length : 0));
   S().ca_cert.assign(ca, ca + (ca ? ca_length : 0));
 }
+void FakeCms_SetLengthWithoutBytes(unsigned int length) {
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  S().length_without_bytes = length;
+}
 void FakeCms_SetGetProtectedFailure(int status) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   S().get_protected_failure = status;
@@ -261,6 +266,10 @@ int CMSRetrieveMyCertificate(void* const login, void* const request, KeyPair* ke
   if (status == 0) {
     HandOut(S().user_cert, &key_pair->certificate);
     HandOut(S().ca_cert, ca_certificate);
+    if (S().length_without_bytes != 0) {
+      TakeBack(&key_pair->certificate);
+      key_pair->certificate.length = S().length_without_bytes;
+    }
     *status_out = 0;
   }
   return status;

@@ -106,13 +106,19 @@ TEST(CStringTest, FormatWithLiteralReplacesContent) {
 }
 
 TEST(CStringTest, FormatWithMessageNumberGivesIniText) {
+  const char* expected =
+      "[Entrust Settings]\n"
+      "Manager=ca.example.test+709\n"
+      "Server=dir.example.test+389\n"
+      "ClientType=Heavy";
   CString ini("previous content");
   ini.Format(42157u, "ca.example.test", "dir.example.test");
-  EXPECT_STREQ(ini,
-               "[Entrust Settings]\n"
-               "Manager=ca.example.test+709\n"
-               "Server=dir.example.test+389\n"
-               "ClientType=Heavy");
+  EXPECT_STREQ(ini, expected);
+  // CString arguments stand for their text, as with the framework's string.
+  const CString manager("ca.example.test"), server("dir.example.test");
+  CString again;
+  again.Format(42157u, manager, server);
+  EXPECT_STREQ(again, expected);
 }
 
 TEST(CStringTest, FormatWithUnknownMessageNumberEmpties) {
