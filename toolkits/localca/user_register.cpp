@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <sstream>
 
+#include "toolkits/localca/text_fields.h"
+
 namespace veskar::localca {
 namespace {
 
@@ -15,17 +17,6 @@ constexpr char kHeader[] = "# reference\tcode\tstate\tserial\tsubject\n";
 constexpr char kCodeAlphabet[] = "ABCDEFGHJKMNPQRSTUVWXYZ23456789";  // 31 symbols
 constexpr int kCodeGroups = 3;
 constexpr int kCodeGroupLength = 4;
-
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (;;) {
-    const size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab - start));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
-  }
-}
 
 std::string Normalised(const std::string& code) {
   std::string out;
@@ -65,7 +56,7 @@ bool ParseRegister(const std::string& text, std::vector<RegisteredUser>* users,
   while (std::getline(in, line)) {
     ++line_number;
     if (line.empty() || line[0] == '#') continue;
-    const std::vector<std::string> fields = SplitTabs(line);
+    const std::vector<std::string> fields = SplitFields(line, '\t');
     RegisteredUser user;
     const bool ok = fields.size() == 5 && ParseReferenceNumber(fields[0], &user.reference_number) &&
                     !fields[1].empty() && (fields[2] == "used" || fields[2] == "pending") &&
