@@ -6,6 +6,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <regex>
+#include <set>
 #include <vector>
 
 #include "cms_enrollment.h"
@@ -153,10 +155,35 @@ TEST_F(CmsToolkitTest, PublishWritesCertificateToDirectoryFolder) {
   const Outcome outcome = Enroll(in);
   ASSERT_EQ(outcome.failed_step, "") << outcome.reason;
   localca::X509Ptr certificate = ParseCertificate(outcome.certificate);
-  const std::string published =
-      publish_dir_ + "/" + localca::SerialText(certificate.get()) + ".der";
+  const std::string published = publish_dir_ + "/" + localca::PublishedFileName(certificate.get());
   EXPECT_EQ(ReadFile(published), outcome.certificate);
   EXPECT_EQ(FileCount(publish_dir_), 1);
+}
+
+// Two CAs of the same name publish into one folder; neither file is in the
+// other's way.
+TEST_F(CmsToolkitTest, CasSharingADirectoryFolderDoNotCollide) {
+  TestCa other;
+  localca::EvpPkeyPtr other_key = localca::NewEcKey();
+  EnrollInput first = GoodInput();
+  first.publish = 1;
+  EnrollInput second{WriteClientIni(other.scratch, other.directory, publish_dir_),
+                     other.user.authorisation_code, std::to_string(other.user.reference_number), 1,
+                     SignedRequest(other_key.get(), "Other")};
+  const Outcome outcomes[] = {Enroll(first), Enroll(second)};
+  const std::regex file_name("[0-9A-F]{16}-[0-9A-F]{1,16}\\.der");
+  std::set<std::string> names;
+  for (const Outcome& outcome : outcomes) {
+    ASSERT_EQ(outcome.failed_step, "") << outcome.reason;
+    localca::X509Ptr certificate = ParseCertificate(outcome.certificate);
+    ASSERT_TRUE(certificate);
+    const std::string name = localca::PublishedFileName(certificate.get());
+    EXPECT_TRUE(std::regex_match(name, file_name)) << name;
+    EXPECT_EQ(ReadFile(publish_dir_ + "/" + name), outcome.certificate);
+    names.insert(name);
+  }
+  EXPECT_EQ(names.size(), 2u);
+  EXPECT_EQ(FileCount(publish_dir_), 2);
 }
 
 TEST_F(CmsToolkitTest, FailedPublishIssuesNothing) {

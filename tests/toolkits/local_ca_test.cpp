@@ -107,6 +107,37 @@ TEST(LocalCaTest, DamagedRegisterIsReportedNotGuessed) {
   }
 }
 
+// Serials are random and recorded: two new CAs (of the same name) do not
+// start from the same number, and one CA never gives a serial twice.
+TEST(LocalCaTest, SerialsAreRandomPositiveAndRecorded) {
+  TestCa cas[2];
+  std::set<std::string> serials;
+  for (TestCa& test_ca : cas) {
+    serials.insert(SerialText(test_ca.ca->certificate()));
+    for (int i = 0; i < 4; ++i) {
+      const RegisteredUser user =
+          i == 0 ? test_ca.user : test_ca.AddUser("CN=User " + std::to_string(i));
+      EvpPkeyPtr key = NewEcKey();
+      IssuedCertificate issued;
+      const CaStatus status =
+          test_ca.ca->Issue(user.reference_number, user.authorisation_code, key.get(), {}, &issued);
+      ASSERT_TRUE(status.ok()) << status.message;
+      const ASN1_INTEGER* serial = X509_get0_serialNumber(issued.certificate.get());
+      EXPECT_EQ(ASN1_STRING_type(serial), V_ASN1_INTEGER) << "not positive";
+      EXPECT_LE(ASN1_STRING_length(serial), 8);
+      serials.insert(SerialText(issued.certificate.get()));
+    }
+    std::vector<RegisteredUser> users;
+    ASSERT_TRUE(test_ca.ca->ListUsers(&users).ok());
+    for (const RegisteredUser& user : users) {
+      EXPECT_TRUE(user.used);
+      EXPECT_EQ(serials.count(user.serial), 1u) << user.serial;
+      EXPECT_EQ(FileMode(test_ca.directory + "/issued/" + user.serial + ".pem"), 0600);
+    }
+  }
+  EXPECT_EQ(serials.size(), 10u);  // two CA certificates, eight users'
+}
+
 TEST(NameTest, ReadsBothFormsAndPrintsWhatItReads) {
   struct Case {
     const char* typed;

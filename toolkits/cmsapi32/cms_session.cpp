@@ -90,14 +90,15 @@ int StatusOf(localca::CaError error) {
   return kCmsIssueFailed;
 }
 
-// Writes the certificate into the directory folder as <SERIAL>.der.
+// Writes the certificate into the directory folder under its
+// PublishedFileName, never over an existing file.
 localca::CaStatus Publish(const std::string& folder, const localca::IssuedCertificate& issued) {
   if (folder.empty()) {
     return {localca::CaError::kDelivery,
             "the certificate should be published but the client INI file names no directory "
             "folder"};
   }
-  const std::string path = folder + "/" + localca::SerialText(issued.certificate.get()) + ".der";
+  const std::string path = folder + "/" + localca::PublishedFileName(issued.certificate.get());
   std::string error;
   if (!localca::WriteFileAtomically(path, issued.der.data(), issued.der.size(), 0644,
                                     localca::Overwrite::kNever, &error)) {
