@@ -138,6 +138,55 @@ TEST(LocalCaTest, SerialsAreRandomPositiveAndRecorded) {
   EXPECT_EQ(serials.size(), 10u);  // two CA certificates, eight users'
 }
 
+// The register marks the pair used before delivery, so no later failure can
+// leave a delivered certificate's pair pending; a failed delivery puts the
+// pair back and leaves no copy in issued/.
+TEST(LocalCaTest, PairIsSpentBeforeDeliveryAndRestoredWhenDeliveryFails) {
+  TestCa test_ca;
+  const RegisteredUser& user = test_ca.user;
+  const auto state_of_pair = [&test_ca](std::string* serial) {
+    std::vector<RegisteredUser> users;
+    EXPECT_TRUE(test_ca.ca->ListUsers(&users).ok());
+    *serial = users.empty() ? "" : users[0].serial;
+    return !users.empty() && users[0].used;
+  };
+  EvpPkeyPtr key = NewEcKey();
+  IssuedCertificate issued;
+  int deliveries = 0;
+  const struct {
+    const char* name;
+    bool delivered;
+  } attempts[] = {{"failed delivery", false}, {"delivery", true}};
+  for (const auto& attempt : attempts) {
+    SCOPED_TRACE(attempt.name);
+    const bool delivered = attempt.delivered;
+    const CaStatus status = test_ca.ca->Issue(
+        user.reference_number, user.authorisation_code, key.get(),
+        [&](const IssuedCertificate& made) {
+          ++deliveries;
+          std::string serial;
+          EXPECT_TRUE(state_of_pair(&serial)) << "delivered while the pair is still pending";
+          EXPECT_EQ(serial, SerialText(made.certificate.get()));
+          return delivered ? CaStatus::Ok() : CaStatus{CaError::kDelivery, "no room"};
+        },
+        &issued);
+    std::string serial;
+    EXPECT_EQ(status.ok(), delivered) << status.message;
+    EXPECT_EQ(state_of_pair(&serial), delivered);
+    EXPECT_EQ(serial.empty(), !delivered);
+    EXPECT_EQ(toolkit_test::FileCount(test_ca.directory + "/issued"), delivered ? 1 : 0);
+  }
+  const CaStatus again = test_ca.ca->Issue(
+      user.reference_number, user.authorisation_code, key.get(),
+      [&](const IssuedCertificate&) {
+        ++deliveries;
+        return CaStatus::Ok();
+      },
+      &issued);
+  EXPECT_EQ(again.error, CaError::kAlreadyUsed);
+  EXPECT_EQ(deliveries, 2);
+}
+
 TEST(NameTest, ReadsBothFormsAndPrintsWhatItReads) {
   struct Case {
     const char* typed;

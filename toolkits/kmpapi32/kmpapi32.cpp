@@ -87,8 +87,8 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   profile.key = localca::NewEcKey();
   if (!profile.key) return kKmpIssueFailed;
   bool profile_existed = false;
-  // The profile is written before the CA records the pair as used, so a
-  // profile that cannot be written leaves the pair for another try.
+  // Written as the CA's delivery step: a profile that cannot be written
+  // puts the pair back for another try.
   const auto deliver = [&](const localca::IssuedCertificate& issued) -> localca::CaStatus {
     profile.certificate.reset(X509_dup(issued.certificate.get()));
     profile.ca_certificate.reset(X509_dup(ca->certificate()));

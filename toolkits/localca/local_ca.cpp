@@ -399,21 +399,40 @@ CaStatus LocalCa::Issue(int reference_number, const std::string& authorisation_c
   IssuedCertificate made;
   status = MakeCertificate(user->subject, serial_number.get(), public_key, &made);
   if (!status.ok()) return status;
-  if (deliver) {
-    status = deliver(made);
-    if (!status.ok()) return status;
-  }
   const std::string serial = SerialText(made.certificate.get());
   const std::string pem = CertificateToPem(made.certificate.get());
-  if (!WriteFileAtomically(Path("issued") + "/" + serial + ".pem", pem.data(), pem.size(), 0600,
-                           Overwrite::kNever, &error)) {
-    return Fail(CaError::kStorage, error);
-  }
+  if (serial.empty() || pem.empty()) return CryptoFailure("cannot encode the certificate");
+
+  // The pair is spent before the certificate leaves the CA. Whatever fails
+  // after this, the worst outcome is a pair that has to be registered again,
+  // never one that issues twice.
   user->used = true;
   user->serial = serial;
   status = WriteRegister(users);
-  if (status.ok()) *issued = std::move(made);
-  return status;
+  if (!status.ok()) return status;
+  const std::string copy = Path("issued") + "/" + serial + ".pem";
+  const bool copied =
+      WriteFileAtomically(copy, pem.data(), pem.size(), 0600, Overwrite::kNever, &error);
+  if (!copied) {
+    status = Fail(CaError::kStorage, error);
+  } else if (deliver) {
+    status = deliver(made);
+  }
+  if (!status.ok()) {
+    // Not delivered: the certificate was never issued, and the pair is the
+    // user's again.
+    if (copied) unlink(copy.c_str());
+    user->used = false;
+    user->serial.clear();
+    const CaStatus restored = WriteRegister(users);
+    if (!restored.ok()) {
+      status.message += "; reference number " + reference +
+                        " stays used, as the register could not be restored: " + restored.message;
+    }
+    return status;
+  }
+  *issued = std::move(made);
+  return CaStatus::Ok();
 }
 
 std::string PublishedFileName(X509* certificate) {

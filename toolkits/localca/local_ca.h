@@ -75,15 +75,18 @@ class LocalCa {
 
   CaStatus ListUsers(std::vector<RegisteredUser>* users) const;
 
-  // Hands over an issued certificate before it is recorded, so that a
-  // failure to deliver it (a profile that cannot be written, a folder that
-  // cannot be published to) leaves the pair unused. Returns Ok or kDelivery.
+  // Hands over an issued certificate (writes the profile, publishes it),
+  // called once the register marks the pair used and with the CA's lock
+  // held. Returns Ok or kDelivery; a failure puts the pair back to pending.
   using Delivery = std::function<CaStatus(const IssuedCertificate&)>;
 
   // Checks the pair (reference number, authorisation code) and, when it is
   // registered, matches and is unused, certifies `public_key` for the
-  // registered name, delivers the certificate, records it in issued/ and
-  // marks the pair used. `deliver` may be empty.
+  // registered name, marks the pair used (with the serial) in the register,
+  // records the certificate in issued/ and delivers it. When the copy in
+  // issued/ or the delivery fails, both are undone and the pair is pending
+  // again; should the register then not be restored, the pair stays used (a
+  // pair never issues twice). `deliver` may be empty.
   CaStatus Issue(int reference_number, const std::string& authorisation_code, EVP_PKEY* public_key,
                  const Delivery& deliver, IssuedCertificate* issued);
 
