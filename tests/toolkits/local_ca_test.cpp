@@ -187,6 +187,39 @@ TEST(LocalCaTest, PairIsSpentBeforeDeliveryAndRestoredWhenDeliveryFails) {
   EXPECT_EQ(deliveries, 2);
 }
 
+TEST(LocalCaTest, CertifiesOnlyKeysOfAcceptedKindAndSize) {
+  TestCa test_ca;
+  struct Case {
+    const char* name;
+    EvpPkeyPtr key;
+    const char* refusal;  // null: certified
+  };
+  Case cases[] = {
+      {"RSA 1024", toolkit_test::NewRsaKey(1024), "RSA key of 1024 bits is too short (2048"},
+      {"P-224", EvpPkeyPtr(EVP_EC_gen("P-224")), "EC key of 224 bits is too short (256"},
+      {"X25519", EvpPkeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519")),
+       "X25519 key is of a kind this CA does not certify"},
+      {"the CA's key", nullptr, "the CA's own key"},
+      {"P-384", EvpPkeyPtr(EVP_EC_gen("P-384")), nullptr},
+      {"Ed25519", EvpPkeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")), nullptr},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EVP_PKEY* key = c.key ? c.key.get() : X509_get0_pubkey(test_ca.ca->certificate());
+    ASSERT_NE(key, nullptr);
+    const RegisteredUser user = test_ca.AddUser(std::string("CN=") + c.name);
+    IssuedCertificate issued;
+    const CaStatus status =
+        test_ca.ca->Issue(user.reference_number, user.authorisation_code, key, {}, &issued);
+    if (c.refusal == nullptr) {
+      EXPECT_TRUE(status.ok()) << status.message;
+      continue;
+    }
+    EXPECT_EQ(status.error, CaError::kKeyRejected);
+    EXPECT_NE(status.message.find(c.refusal), std::string::npos) << status.message;
+  }
+}
+
 TEST(NameTest, ReadsBothFormsAndPrintsWhatItReads) {
   struct Case {
     const char* typed;

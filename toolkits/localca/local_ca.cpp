@@ -142,16 +142,24 @@ EvpPkeyPtr PrivateKeyFromPem(const Bytes& pem) {
   return EvpPkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
 }
 
-// Refuses keys too weak to certify.
+// Refuses keys too weak to certify, and kinds of key whose strength this
+// CA does not judge.
 CaStatus CheckPublicKey(EVP_PKEY* key, EVP_PKEY* ca_key) {
-  const int type = EVP_PKEY_get_base_id(key);
-  const int bits = EVP_PKEY_get_bits(key);
-  const bool finite_field =
-      type == EVP_PKEY_RSA || type == EVP_PKEY_RSA_PSS || type == EVP_PKEY_DSA;
-  if (finite_field && bits < 2048) {
+  const std::string kind = EVP_PKEY_get0_type_name(key) ? EVP_PKEY_get0_type_name(key) : "unknown";
+  int least_bits = 0;
+  if (EVP_PKEY_is_a(key, "RSA") || EVP_PKEY_is_a(key, "RSA-PSS") || EVP_PKEY_is_a(key, "DSA")) {
+    least_bits = 2048;
+  } else if (EVP_PKEY_is_a(key, "EC")) {
+    least_bits = 256;
+  } else if (!EVP_PKEY_is_a(key, "ED25519") && !EVP_PKEY_is_a(key, "ED448")) {
     return Fail(CaError::kKeyRejected,
-                "the request's " + std::string(EVP_PKEY_get0_type_name(key)) + " key of " +
-                    std::to_string(bits) + " bits is too short (2048 bits at least)");
+                "the request's " + kind + " key is of a kind this CA does not certify");
+  }
+  const int bits = EVP_PKEY_get_bits(key);
+  if (bits < least_bits) {
+    return Fail(CaError::kKeyRejected, "the request's " + kind + " key of " + std::to_string(bits) +
+                                           " bits is too short (" + std::to_string(least_bits) +
+                                           " bits at least)");
   }
   if (EVP_PKEY_eq(key, ca_key) == 1) {
     return Fail(CaError::kKeyRejected, "the request carries the CA's own key");
