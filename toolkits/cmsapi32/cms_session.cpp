@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 
 #include "toolkits/cmsapi32/cms_status.h"
@@ -58,10 +59,10 @@ int32_t Int32Of(const CMSAttribValue* value) {
   return number;
 }
 
-std::string TextOf(const CMSAttribValue* value) {
+std::string_view TextOf(const CMSAttribValue* value) {
   return value->length == 0
-             ? std::string()
-             : std::string(reinterpret_cast<const char*>(value->value), value->length);
+             ? std::string_view()
+             : std::string_view(reinterpret_cast<const char*>(value->value), value->length);
 }
 
 int StatusOf(localca::CaError error) {
@@ -160,10 +161,13 @@ int SetRequestAttribute(Session* session, Request* request, int attribute,
   const std::string name = AttributeName(attribute);
   switch (attribute) {
     case CMS_REQ_ATTRIB_AUTH_CODE:
+      if (!ValueOfKind(value, CMS_DATA_TEXT, kMaxTextAttribute, &why)) break;
+      // Made in place: a code set again wipes the one it replaces.
+      request->authorisation_code.emplace(TextOf(value));
+      return kCmsOk;
     case CMS_REQ_ATTRIB_REF_NUM:
       if (!ValueOfKind(value, CMS_DATA_TEXT, kMaxTextAttribute, &why)) break;
-      (attribute == CMS_REQ_ATTRIB_AUTH_CODE ? request->authorisation_code
-                                             : request->reference_number) = TextOf(value);
+      request->reference_number = std::string(TextOf(value));
       return kCmsOk;
     case CMS_REQ_ATTRIB_PUBLISH:
       if (!ValueOfKind(value, CMS_DATA_INT32, 4, &why)) break;
@@ -247,8 +251,8 @@ int IssueCertificate(Session* session, const CertTemplate& cert_template, Reques
     };
   }
   localca::IssuedCertificate issued;
-  const localca::CaStatus status =
-      session->ca->Issue(reference_number, *request->authorisation_code, key, publish, &issued);
+  const localca::CaStatus status = session->ca->Issue(
+      reference_number, request->authorisation_code->str(), key, publish, &issued);
   if (!status.ok()) return session->Refuse(StatusOf(status.error), status.message);
   request->certificate = std::move(issued.der);
   request->ca_certificate = session->ca->certificate_der();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <sstream>
 
+#include "toolkits/localca/openssl_util.h"
 #include "toolkits/localca/text_fields.h"
 
 namespace veskar::localca {
@@ -18,8 +19,11 @@ constexpr char kCodeAlphabet[] = "ABCDEFGHJKMNPQRSTUVWXYZ23456789";  // 31 symbo
 constexpr int kCodeGroups = 3;
 constexpr int kCodeGroupLength = 4;
 
+// A copy of the code to compare; reserved up front so that no grown-out
+// buffer with part of the code is freed unwiped.
 std::string Normalised(const std::string& code) {
   std::string out;
+  out.reserve(code.size());
   for (const char c : code) {
     if (c == '-' || c == ' ' || c == '\t') continue;
     out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -125,10 +129,13 @@ int NewReferenceNumber(const std::vector<RegisteredUser>& taken) {
 }
 
 bool AuthorisationCodesMatch(const std::string& typed, const std::string& registered) {
-  const std::string a = Normalised(typed);
-  const std::string b = Normalised(registered);
-  if (a.size() != b.size() || a.empty()) return false;
-  return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+  std::string a = Normalised(typed);
+  std::string b = Normalised(registered);
+  const bool match =
+      a.size() == b.size() && !a.empty() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+  Cleanse(&a);
+  Cleanse(&b);
+  return match;
 }
 
 }  // namespace veskar::localca
