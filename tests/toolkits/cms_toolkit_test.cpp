@@ -297,6 +297,51 @@ TEST_F(CmsToolkitTest, BadHandlesAndRecordsAreRefused) {
   EXPECT_EQ(CMSLogout(nullptr), kCmsBadArgument);
 }
 
+// A released handle stays refused after new objects of its kind are made,
+// which may take the released one's memory.
+TEST_F(CmsToolkitTest, ReleasedHandlesStayRefusedAfterNewOnesAreMade) {
+  const auto login_now = [this] {
+    void* login = nullptr;
+    EXPECT_EQ(CMSLogin(CMSQueryVersionNumber(), CMS_CRYPTO_LIBRARY_DEFAULT, nullptr, ini_.c_str(),
+                       nullptr, &login),
+              kCmsOk);
+    return login;
+  };
+  void* stale_login = login_now();
+  void* released = stale_login;
+  ASSERT_EQ(CMSLogout(&released), kCmsOk);
+  void* login = login_now();
+  void* stale_request = nullptr;
+  void* stale_template = nullptr;
+  ASSERT_EQ(CMSCreateReqHdl(login, CMS_REQ_HDL_DEFAULT, &stale_request), kCmsOk);
+  ASSERT_EQ(CMSCreateCertTempl(login, &stale_template), kCmsOk);
+  released = stale_request;
+  ASSERT_EQ(CMSReleaseReqHdl(login, &released), kCmsOk);
+  released = stale_template;
+  ASSERT_EQ(CMSReleaseCertTempl(login, &released), kCmsOk);
+  void* request = nullptr;
+  void* cert_template = nullptr;
+  ASSERT_EQ(CMSCreateReqHdl(login, CMS_REQ_HDL_DEFAULT, &request), kCmsOk);
+  ASSERT_EQ(CMSCreateCertTempl(login, &cert_template), kCmsOk);
+
+  const int32_t flag = 1;
+  CMSAttribValue publish{CMS_DATA_INT32, 4,
+                         reinterpret_cast<unsigned char*>(const_cast<int32_t*>(&flag))};
+  EXPECT_EQ(CMSSetReqAttrib(login, stale_request, CMS_REQ_ATTRIB_PUBLISH, &publish), kCmsBadHandle);
+  EXPECT_EQ(CMSSetReqAttrib(login, request, CMS_REQ_ATTRIB_PUBLISH, &publish), kCmsOk);
+  const int32_t number = 2;
+  CMSAttribValue field{CMS_DATA_INT32, 4,
+                       reinterpret_cast<unsigned char*>(const_cast<int32_t*>(&number))};
+  EXPECT_EQ(CMSSetCertFieldValue(login, stale_template, CMS_FIELD_TEMPLATE, &field), kCmsBadHandle);
+  EXPECT_EQ(CMSSetCertFieldValue(login, cert_template, CMS_FIELD_TEMPLATE, &field), kCmsOk);
+  EXPECT_EQ(CMSCreateReqHdl(stale_login, CMS_REQ_HDL_DEFAULT, &stale_request), kCmsBadHandle);
+  EXPECT_EQ(CMSLogout(&stale_login), kCmsBadHandle);
+
+  EXPECT_EQ(CMSReleaseCertTempl(login, &cert_template), kCmsOk);
+  EXPECT_EQ(CMSReleaseReqHdl(login, &request), kCmsOk);
+  EXPECT_EQ(CMSLogout(&login), kCmsOk);
+}
+
 TEST_F(CmsToolkitTest, ReasonNeverOverrunsTheCallersBuffer) {
   void* login = nullptr;
   void* request = nullptr;
