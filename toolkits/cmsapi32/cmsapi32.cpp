@@ -109,6 +109,8 @@ int VESKAR_TOOLKIT_CALL CMSLogin(const char* version, CryptoLibrary crypto,
     if (crypto != CMS_CRYPTO_LIBRARY_DEFAULT) return cms::kCmsBadArgument;
     auto session = std::make_unique<cms::Session>();
     std::string error;
+    // Without a login there is no handle to ask ENTGetEntErr with, so the
+    // status and its CMSLogToString text are all a caller learns here.
     if (!veskar::localca::ReadClientIni(ini_path, &session->settings, &error)) {
       return cms::kCmsIniUnreadable;
     }
