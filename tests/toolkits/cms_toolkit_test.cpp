@@ -6,6 +6,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <regex>
+#include <set>
 #include <vector>
 
 #include "cms_enrollment.h"
@@ -153,10 +155,35 @@ TEST_F(CmsToolkitTest, PublishWritesCertificateToDirectoryFolder) {
   const Outcome outcome = Enroll(in);
   ASSERT_EQ(outcome.failed_step, "") << outcome.reason;
   localca::X509Ptr certificate = ParseCertificate(outcome.certificate);
-  const std::string published =
-      publish_dir_ + "/" + localca::SerialText(certificate.get()) + ".der";
+  const std::string published = publish_dir_ + "/" + localca::PublishedFileName(certificate.get());
   EXPECT_EQ(ReadFile(published), outcome.certificate);
   EXPECT_EQ(FileCount(publish_dir_), 1);
+}
+
+// Two CAs of the same name publish into one folder; neither file is in the
+// other's way.
+TEST_F(CmsToolkitTest, CasSharingADirectoryFolderDoNotCollide) {
+  TestCa other;
+  localca::EvpPkeyPtr other_key = localca::NewEcKey();
+  EnrollInput first = GoodInput();
+  first.publish = 1;
+  EnrollInput second{WriteClientIni(other.scratch, other.directory, publish_dir_),
+                     other.user.authorisation_code, std::to_string(other.user.reference_number), 1,
+                     SignedRequest(other_key.get(), "Other")};
+  const Outcome outcomes[] = {Enroll(first), Enroll(second)};
+  const std::regex file_name("[0-9A-F]{16}-[0-9A-F]{1,16}\\.der");
+  std::set<std::string> names;
+  for (const Outcome& outcome : outcomes) {
+    ASSERT_EQ(outcome.failed_step, "") << outcome.reason;
+    localca::X509Ptr certificate = ParseCertificate(outcome.certificate);
+    ASSERT_TRUE(certificate);
+    const std::string name = localca::PublishedFileName(certificate.get());
+    EXPECT_TRUE(std::regex_match(name, file_name)) << name;
+    EXPECT_EQ(ReadFile(publish_dir_ + "/" + name), outcome.certificate);
+    names.insert(name);
+  }
+  EXPECT_EQ(names.size(), 2u);
+  EXPECT_EQ(FileCount(publish_dir_), 2);
 }
 
 TEST_F(CmsToolkitTest, FailedPublishIssuesNothing) {
@@ -268,6 +295,51 @@ TEST_F(CmsToolkitTest, BadHandlesAndRecordsAreRefused) {
   EXPECT_EQ(CMSLogout(&login), kCmsOk);
   EXPECT_EQ(CMSLogout(&stale), kCmsBadHandle);
   EXPECT_EQ(CMSLogout(nullptr), kCmsBadArgument);
+}
+
+// A released handle stays refused after new objects of its kind are made,
+// which may take the released one's memory.
+TEST_F(CmsToolkitTest, ReleasedHandlesStayRefusedAfterNewOnesAreMade) {
+  const auto login_now = [this] {
+    void* login = nullptr;
+    EXPECT_EQ(CMSLogin(CMSQueryVersionNumber(), CMS_CRYPTO_LIBRARY_DEFAULT, nullptr, ini_.c_str(),
+                       nullptr, &login),
+              kCmsOk);
+    return login;
+  };
+  void* stale_login = login_now();
+  void* released = stale_login;
+  ASSERT_EQ(CMSLogout(&released), kCmsOk);
+  void* login = login_now();
+  void* stale_request = nullptr;
+  void* stale_template = nullptr;
+  ASSERT_EQ(CMSCreateReqHdl(login, CMS_REQ_HDL_DEFAULT, &stale_request), kCmsOk);
+  ASSERT_EQ(CMSCreateCertTempl(login, &stale_template), kCmsOk);
+  released = stale_request;
+  ASSERT_EQ(CMSReleaseReqHdl(login, &released), kCmsOk);
+  released = stale_template;
+  ASSERT_EQ(CMSReleaseCertTempl(login, &released), kCmsOk);
+  void* request = nullptr;
+  void* cert_template = nullptr;
+  ASSERT_EQ(CMSCreateReqHdl(login, CMS_REQ_HDL_DEFAULT, &request), kCmsOk);
+  ASSERT_EQ(CMSCreateCertTempl(login, &cert_template), kCmsOk);
+
+  const int32_t flag = 1;
+  CMSAttribValue publish{CMS_DATA_INT32, 4,
+                         reinterpret_cast<unsigned char*>(const_cast<int32_t*>(&flag))};
+  EXPECT_EQ(CMSSetReqAttrib(login, stale_request, CMS_REQ_ATTRIB_PUBLISH, &publish), kCmsBadHandle);
+  EXPECT_EQ(CMSSetReqAttrib(login, request, CMS_REQ_ATTRIB_PUBLISH, &publish), kCmsOk);
+  const int32_t number = 2;
+  CMSAttribValue field{CMS_DATA_INT32, 4,
+                       reinterpret_cast<unsigned char*>(const_cast<int32_t*>(&number))};
+  EXPECT_EQ(CMSSetCertFieldValue(login, stale_template, CMS_FIELD_TEMPLATE, &field), kCmsBadHandle);
+  EXPECT_EQ(CMSSetCertFieldValue(login, cert_template, CMS_FIELD_TEMPLATE, &field), kCmsOk);
+  EXPECT_EQ(CMSCreateReqHdl(stale_login, CMS_REQ_HDL_DEFAULT, &stale_request), kCmsBadHandle);
+  EXPECT_EQ(CMSLogout(&stale_login), kCmsBadHandle);
+
+  EXPECT_EQ(CMSReleaseCertTempl(login, &cert_template), kCmsOk);
+  EXPECT_EQ(CMSReleaseReqHdl(login, &request), kCmsOk);
+  EXPECT_EQ(CMSLogout(&login), kCmsOk);
 }
 
 TEST_F(CmsToolkitTest, ReasonNeverOverrunsTheCallersBuffer) {

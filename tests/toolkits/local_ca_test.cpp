@@ -107,6 +107,119 @@ TEST(LocalCaTest, DamagedRegisterIsReportedNotGuessed) {
   }
 }
 
+// Serials are random and recorded: two new CAs (of the same name) do not
+// start from the same number, and one CA never gives a serial twice.
+TEST(LocalCaTest, SerialsAreRandomPositiveAndRecorded) {
+  TestCa cas[2];
+  std::set<std::string> serials;
+  for (TestCa& test_ca : cas) {
+    serials.insert(SerialText(test_ca.ca->certificate()));
+    for (int i = 0; i < 4; ++i) {
+      const RegisteredUser user =
+          i == 0 ? test_ca.user : test_ca.AddUser("CN=User " + std::to_string(i));
+      EvpPkeyPtr key = NewEcKey();
+      IssuedCertificate issued;
+      const CaStatus status =
+          test_ca.ca->Issue(user.reference_number, user.authorisation_code, key.get(), {}, &issued);
+      ASSERT_TRUE(status.ok()) << status.message;
+      const ASN1_INTEGER* serial = X509_get0_serialNumber(issued.certificate.get());
+      EXPECT_EQ(ASN1_STRING_type(serial), V_ASN1_INTEGER) << "not positive";
+      EXPECT_LE(ASN1_STRING_length(serial), 8);
+      serials.insert(SerialText(issued.certificate.get()));
+    }
+    std::vector<RegisteredUser> users;
+    ASSERT_TRUE(test_ca.ca->ListUsers(&users).ok());
+    for (const RegisteredUser& user : users) {
+      EXPECT_TRUE(user.used);
+      EXPECT_EQ(serials.count(user.serial), 1u) << user.serial;
+      EXPECT_EQ(FileMode(test_ca.directory + "/issued/" + user.serial + ".pem"), 0600);
+    }
+  }
+  EXPECT_EQ(serials.size(), 10u);  // two CA certificates, eight users'
+}
+
+// The register marks the pair used before delivery, so no later failure can
+// leave a delivered certificate's pair pending; a failed delivery puts the
+// pair back and leaves no copy in issued/.
+TEST(LocalCaTest, PairIsSpentBeforeDeliveryAndRestoredWhenDeliveryFails) {
+  TestCa test_ca;
+  const RegisteredUser& user = test_ca.user;
+  const auto state_of_pair = [&test_ca](std::string* serial) {
+    std::vector<RegisteredUser> users;
+    EXPECT_TRUE(test_ca.ca->ListUsers(&users).ok());
+    *serial = users.empty() ? "" : users[0].serial;
+    return !users.empty() && users[0].used;
+  };
+  EvpPkeyPtr key = NewEcKey();
+  IssuedCertificate issued;
+  int deliveries = 0;
+  const struct {
+    const char* name;
+    bool delivered;
+  } attempts[] = {{"failed delivery", false}, {"delivery", true}};
+  for (const auto& attempt : attempts) {
+    SCOPED_TRACE(attempt.name);
+    const bool delivered = attempt.delivered;
+    const CaStatus status = test_ca.ca->Issue(
+        user.reference_number, user.authorisation_code, key.get(),
+        [&](const IssuedCertificate& made) {
+          ++deliveries;
+          std::string serial;
+          EXPECT_TRUE(state_of_pair(&serial)) << "delivered while the pair is still pending";
+          EXPECT_EQ(serial, SerialText(made.certificate.get()));
+          return delivered ? CaStatus::Ok() : CaStatus{CaError::kDelivery, "no room"};
+        },
+        &issued);
+    std::string serial;
+    EXPECT_EQ(status.ok(), delivered) << status.message;
+    EXPECT_EQ(state_of_pair(&serial), delivered);
+    EXPECT_EQ(serial.empty(), !delivered);
+    EXPECT_EQ(toolkit_test::FileCount(test_ca.directory + "/issued"), delivered ? 1 : 0);
+  }
+  const CaStatus again = test_ca.ca->Issue(
+      user.reference_number, user.authorisation_code, key.get(),
+      [&](const IssuedCertificate&) {
+        ++deliveries;
+        return CaStatus::Ok();
+      },
+      &issued);
+  EXPECT_EQ(again.error, CaError::kAlreadyUsed);
+  EXPECT_EQ(deliveries, 2);
+}
+
+TEST(LocalCaTest, CertifiesOnlyKeysOfAcceptedKindAndSize) {
+  TestCa test_ca;
+  struct Case {
+    const char* name;
+    EvpPkeyPtr key;
+    const char* refusal;  // null: certified
+  };
+  Case cases[] = {
+      {"RSA 1024", toolkit_test::NewRsaKey(1024), "RSA key of 1024 bits is too short (2048"},
+      {"P-224", EvpPkeyPtr(EVP_EC_gen("P-224")), "EC key of 224 bits is too short (256"},
+      {"X25519", EvpPkeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519")),
+       "X25519 key is of a kind this CA does not certify"},
+      {"the CA's key", nullptr, "the CA's own key"},
+      {"P-384", EvpPkeyPtr(EVP_EC_gen("P-384")), nullptr},
+      {"Ed25519", EvpPkeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")), nullptr},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EVP_PKEY* key = c.key ? c.key.get() : X509_get0_pubkey(test_ca.ca->certificate());
+    ASSERT_NE(key, nullptr);
+    const RegisteredUser user = test_ca.AddUser(std::string("CN=") + c.name);
+    IssuedCertificate issued;
+    const CaStatus status =
+        test_ca.ca->Issue(user.reference_number, user.authorisation_code, key, {}, &issued);
+    if (c.refusal == nullptr) {
+      EXPECT_TRUE(status.ok()) << status.message;
+      continue;
+    }
+    EXPECT_EQ(status.error, CaError::kKeyRejected);
+    EXPECT_NE(status.message.find(c.refusal), std::string::npos) << status.message;
+  }
+}
+
 TEST(NameTest, ReadsBothFormsAndPrintsWhatItReads) {
   struct Case {
     const char* typed;

@@ -88,6 +88,60 @@ TEST_F(ProtectedDataTest, ItemsAreReplacedAndMayBeEmpty) {
   EXPECT_EQ(Get(path_, kCaLabel, "b"), "other");
 }
 
+// The empty label once left an empty field on its line, which made the
+// whole file unreadable while the write reported success.
+TEST_F(ProtectedDataTest, EmptyLabelIsAnItemLikeAnyOther) {
+  ASSERT_EQ(Put(path_, kUserLabel, "p", "user"), kCmsOk);
+  ASSERT_EQ(Put(path_, "", "p", "unlabelled"), kCmsOk);
+  EXPECT_EQ(Get(path_, "", "p"), "unlabelled");
+  EXPECT_EQ(Get(path_, kUserLabel, "p"), "user");
+  ASSERT_EQ(Put(path_, kCaLabel, "p", "ca"), kCmsOk);
+  ASSERT_EQ(Put(path_, "", "q", "replaced"), kCmsOk);
+  EXPECT_EQ(Get(path_, "", "q"), "replaced");
+  EXPECT_EQ(Get(path_, kCaLabel, "p"), "ca");
+  EXPECT_EQ(Get(path_, kUserLabel, "p"), "user");
+}
+
+// A file an earlier version wrote: an item, then one under the empty label
+// in the old form (an empty field). Both open, and the file takes new items.
+TEST_F(ProtectedDataTest, FileWithTheOldEmptyLabelFormStillReads) {
+  WriteFile(path_,
+            "veskar-protected-data 1\n"
+            "item VmVyaWZpY2F0aW9uIENlcnRpZmljYXRl 15 8 1 MUathRJT2+I7g6cF59kNVw== "
+            "S4duPHgCepdUcVPf A61GKoHB6yViWCFRegmzy5oNNkA3CUCFKsWq\n"
+            "item  15 8 1 7K7cvLc3VJ/5VzjBRduJRA== x2aW8fENfXat6z33 "
+            "cD8dUft7PLBFx6J1nKTx92pKPx4rKS1/prVXpsQI\n");
+  EXPECT_EQ(Get(path_, kUserLabel, "12345678"), "golden user");
+  EXPECT_EQ(Get(path_, "", "12345678"), "under no label");
+  ASSERT_EQ(Put(path_, kCaLabel, "12345678", "ca"), kCmsOk);
+  EXPECT_EQ(Get(path_, "", "12345678"), "under no label");
+  EXPECT_EQ(Get(path_, kCaLabel, "12345678"), "ca");
+}
+
+// Lines are split at single blanks and must have exactly eight fields, so a
+// stray or missing blank is damage, never a shifted field.
+TEST_F(ProtectedDataTest, ItemLinesWithOtherFieldCountsAreDamage) {
+  ASSERT_EQ(Put(path_, kUserLabel, "p", "data"), kCmsOk);
+  const Bytes file = ReadFile(path_);
+  const std::string good(file.begin(), file.end());
+  const size_t line = good.find("\nitem ") + 1;
+  const size_t salt = good.find(" 15 8 1 ") + 8;
+  const std::string damaged[] = {
+      good.substr(0, good.size() - 1) + " \n",         // trailing blank
+      good.substr(0, salt) + " " + good.substr(salt),  // double blank
+      good.substr(0, good.rfind(' ')) + "\n",          // no sealed field
+      good.substr(0, good.size() - 1) + " AAAA\n",     // a ninth field
+      good.substr(0, line) + " " + good.substr(line),  // blank before "item"
+      good.substr(0, good.find("VmVy")) + "-" + good.substr(good.find("VmVy")),  // "-" in Base64
+  };
+  for (const std::string& text : damaged) {
+    SCOPED_TRACE(text);
+    WriteFile(path_, text);
+    EXPECT_EQ(Get(path_, kUserLabel, "p"), "status " + std::to_string(kCmsProtectedDamaged));
+    EXPECT_EQ(Put(path_, "", "p", "x"), kCmsProtectedDamaged);
+  }
+}
+
 TEST_F(ProtectedDataTest, MissingAndDamagedStoresFail) {
   ASSERT_EQ(Put(path_, kUserLabel, "p", "data"), kCmsOk);
   EXPECT_EQ(Get(path_, "No Such Label", "p"), "status " + std::to_string(kCmsProtectedNoItem));

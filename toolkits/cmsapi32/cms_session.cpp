@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 
 #include "toolkits/cmsapi32/cms_status.h"
@@ -58,10 +59,10 @@ int32_t Int32Of(const CMSAttribValue* value) {
   return number;
 }
 
-std::string TextOf(const CMSAttribValue* value) {
+std::string_view TextOf(const CMSAttribValue* value) {
   return value->length == 0
-             ? std::string()
-             : std::string(reinterpret_cast<const char*>(value->value), value->length);
+             ? std::string_view()
+             : std::string_view(reinterpret_cast<const char*>(value->value), value->length);
 }
 
 int StatusOf(localca::CaError error) {
@@ -90,14 +91,15 @@ int StatusOf(localca::CaError error) {
   return kCmsIssueFailed;
 }
 
-// Writes the certificate into the directory folder as <SERIAL>.der.
+// Writes the certificate into the directory folder under its
+// PublishedFileName, never over an existing file.
 localca::CaStatus Publish(const std::string& folder, const localca::IssuedCertificate& issued) {
   if (folder.empty()) {
     return {localca::CaError::kDelivery,
             "the certificate should be published but the client INI file names no directory "
             "folder"};
   }
-  const std::string path = folder + "/" + localca::SerialText(issued.certificate.get()) + ".der";
+  const std::string path = folder + "/" + localca::PublishedFileName(issued.certificate.get());
   std::string error;
   if (!localca::WriteFileAtomically(path, issued.der.data(), issued.der.size(), 0644,
                                     localca::Overwrite::kNever, &error)) {
@@ -159,10 +161,13 @@ int SetRequestAttribute(Session* session, Request* request, int attribute,
   const std::string name = AttributeName(attribute);
   switch (attribute) {
     case CMS_REQ_ATTRIB_AUTH_CODE:
+      if (!ValueOfKind(value, CMS_DATA_TEXT, kMaxTextAttribute, &why)) break;
+      // Made in place: a code set again wipes the one it replaces.
+      request->authorisation_code.emplace(TextOf(value));
+      return kCmsOk;
     case CMS_REQ_ATTRIB_REF_NUM:
       if (!ValueOfKind(value, CMS_DATA_TEXT, kMaxTextAttribute, &why)) break;
-      (attribute == CMS_REQ_ATTRIB_AUTH_CODE ? request->authorisation_code
-                                             : request->reference_number) = TextOf(value);
+      request->reference_number = std::string(TextOf(value));
       return kCmsOk;
     case CMS_REQ_ATTRIB_PUBLISH:
       if (!ValueOfKind(value, CMS_DATA_INT32, 4, &why)) break;
@@ -246,8 +251,8 @@ int IssueCertificate(Session* session, const CertTemplate& cert_template, Reques
     };
   }
   localca::IssuedCertificate issued;
-  const localca::CaStatus status =
-      session->ca->Issue(reference_number, *request->authorisation_code, key, publish, &issued);
+  const localca::CaStatus status = session->ca->Issue(
+      reference_number, request->authorisation_code->str(), key, publish, &issued);
   if (!status.ok()) return session->Refuse(StatusOf(status.error), status.message);
   request->certificate = std::move(issued.der);
   request->ca_certificate = session->ca->certificate_der();

@@ -46,7 +46,7 @@ struct Session {
 // the certificates to retrieve.
 struct Request {
   const Session* owner = nullptr;
-  std::optional<std::string> authorisation_code;
+  std::optional<localca::Secret> authorisation_code;  // wiped with the request
   std::optional<std::string> reference_number;
   int32_t publish = 0;
   std::optional<Bytes> pkcs10;

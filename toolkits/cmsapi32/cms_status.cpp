@@ -17,9 +17,12 @@ const char* StatusText(int status) {
     case kCmsInternalError:
       return "the toolkit failed internally (out of memory?)";
     case kCmsIniUnreadable:
-      return "the client INI file cannot be read or names no CA";
+      return "the client INI file is missing or cannot be read, or it has no Manager= entry "
+             "naming the certificate authority's folder";
     case kCmsCaUnavailable:
-      return "the certificate authority cannot be opened";
+      return "the folder the client INI file names as the certificate authority (Manager=) "
+             "holds none: its ca.pem is missing or not a certificate, or its ca.key is missing or "
+             "not the key of ca.pem";
     case kCmsUnknownAttribute:
       return "unknown request attribute";
     case kCmsBadAttributeValue:

@@ -109,6 +109,8 @@ int VESKAR_TOOLKIT_CALL CMSLogin(const char* version, CryptoLibrary crypto,
     if (crypto != CMS_CRYPTO_LIBRARY_DEFAULT) return cms::kCmsBadArgument;
     auto session = std::make_unique<cms::Session>();
     std::string error;
+    // Without a login there is no handle to ask ENTGetEntErr with, so the
+    // status and its CMSLogToString text are all a caller learns here.
     if (!veskar::localca::ReadClientIni(ini_path, &session->settings, &error)) {
       return cms::kCmsIniUnreadable;
     }
@@ -280,7 +282,8 @@ int VESKAR_TOOLKIT_CALL ENTPutProtectedData(const char* path, const char* label,
         data == nullptr || (data->length > 0 && data->data == nullptr)) {
       return cms::kCmsBadArgument;
     }
-    return cms::PutProtectedItem(path, label, protection, data->data, data->length);
+    const veskar::localca::Secret secret(protection);
+    return cms::PutProtectedItem(path, label, secret.str(), data->data, data->length);
   });
 }
 
@@ -295,7 +298,8 @@ int VESKAR_TOOLKIT_CALL ENTGetProtectedData(const char* path, const char* label,
     }
     cms::Bytes& returned = cms::ThreadReturnedBytes();
     veskar::localca::Cleanse(&returned);
-    const int status = cms::GetProtectedItem(path, label, protection, &returned);
+    const veskar::localca::Secret secret(protection);
+    const int status = cms::GetProtectedItem(path, label, secret.str(), &returned);
     if (status == cms::kCmsOk && !returned.empty()) {
       data->length = static_cast<uint32_t>(returned.size());
       data->data = returned.data();

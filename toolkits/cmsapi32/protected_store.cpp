@@ -14,6 +14,7 @@
 
 #include "toolkits/cmsapi32/cms_status.h"
 #include "toolkits/localca/files.h"
+#include "toolkits/localca/text_fields.h"
 
 namespace veskar::cmsapi {
 namespace {
@@ -37,6 +38,9 @@ constexpr size_t kMaxFileSize = 64 * 1024 * 1024;
 
 struct Item {
   std::string label;
+  // The label as it stands on the line; the tag authenticates this text, so
+  // an item read from a file is written back with it unchanged.
+  std::string label_field;
   int log_n = kLogN;
   int r = kR;
   int p = kP;
@@ -79,12 +83,32 @@ bool ParamsAcceptable(const Item& item) {
   return 128ull * static_cast<uint64_t>(item.r) * (1ull << item.log_n) <= kMaxScryptMemory;
 }
 
+// Base64 of nothing is nothing, which would leave an empty field on the
+// line; the empty label is written as this marker instead. It lies outside
+// the Base64 alphabet, so no other label reads as it.
+constexpr char kEmptyLabelField[] = "-";
+
+std::string LabelField(const std::string& label) {
+  if (label.empty()) return kEmptyLabelField;
+  return ToBase64(reinterpret_cast<const unsigned char*>(label.data()), label.size());
+}
+
+// Earlier writers left the empty label as an empty field; such lines still
+// read, so that the items they hold stay reachable.
+bool LabelFromField(const std::string& field, std::string* label) {
+  label->clear();
+  if (field.empty() || field == kEmptyLabelField) return true;
+  Bytes bytes;
+  if (!FromBase64(field, &bytes) || bytes.empty()) return false;
+  label->assign(bytes.begin(), bytes.end());
+  return true;
+}
+
 // The part of an item's line that the tag authenticates.
 std::string AuthenticatedPart(const Item& item) {
-  const std::string label =
-      ToBase64(reinterpret_cast<const unsigned char*>(item.label.data()), item.label.size());
-  return "item " + label + " " + std::to_string(item.log_n) + " " + std::to_string(item.r) + " " +
-         std::to_string(item.p) + " " + ToBase64(item.salt) + " " + ToBase64(item.iv);
+  return "item " + item.label_field + " " + std::to_string(item.log_n) + " " +
+         std::to_string(item.r) + " " + std::to_string(item.p) + " " + ToBase64(item.salt) + " " +
+         ToBase64(item.iv);
 }
 
 bool ParseInt(const std::string& text, int* value) {
@@ -106,18 +130,17 @@ bool ParseStore(const std::string& text, std::vector<Item>* items) {
   if (!std::getline(in, line) || line != kHeader) return false;
   while (std::getline(in, line)) {
     if (line.empty()) continue;
-    std::istringstream fields(line);
-    std::string tag, label, log_n, r, p, salt, iv, sealed, extra;
-    fields >> tag >> label >> log_n >> r >> p >> salt >> iv >> sealed;
-    if (tag != "item" || sealed.empty() || (fields >> extra)) return false;
+    // item <label> <log2 N> <r> <p> <salt> <iv> <sealed>
+    const std::vector<std::string> fields = localca::SplitFields(line, ' ');
+    if (fields.size() != 8 || fields[0] != "item") return false;
     Item item;
-    Bytes label_bytes;
-    if (!FromBase64(label, &label_bytes) || !ParseInt(log_n, &item.log_n) ||
-        !ParseInt(r, &item.r) || !ParseInt(p, &item.p) || !FromBase64(salt, &item.salt) ||
-        !FromBase64(iv, &item.iv) || !FromBase64(sealed, &item.sealed)) {
+    item.label_field = fields[1];
+    if (!LabelFromField(fields[1], &item.label) || !ParseInt(fields[2], &item.log_n) ||
+        !ParseInt(fields[3], &item.r) || !ParseInt(fields[4], &item.p) ||
+        !FromBase64(fields[5], &item.salt) || !FromBase64(fields[6], &item.iv) ||
+        !FromBase64(fields[7], &item.sealed)) {
       return false;
     }
-    item.label.assign(label_bytes.begin(), label_bytes.end());
     if (!ParamsAcceptable(item) || item.salt.size() != kSaltSize || item.iv.size() != kIvSize ||
         item.sealed.size() < kTagSize) {
       return false;
@@ -258,6 +281,7 @@ int PutProtectedItem(const std::string& path, const std::string& label,
   }
   Item item;
   item.label = label;
+  item.label_field = LabelField(label);
   item.salt.assign(kSaltSize, 0);
   item.iv.assign(kIvSize, 0);
   Bytes key;

@@ -15,7 +15,9 @@ namespace veskar::cmsapi {
 //   veskar-protected-data 1
 //   item <label> <log2 N> <r> <p> <salt> <iv> <sealed>
 //
-// Label, salt, iv and sealed are Base64. The key is scrypt(protection
+// Fields are separated by single blanks. Label, salt, iv and sealed are
+// Base64, except that the empty label is "-" (an empty field, as earlier
+// versions wrote it, reads as the empty label too). The key is scrypt(protection
 // string, salt, N, r, p), 32 bytes; the item is sealed with AES-256-GCM
 // under that key and a random 12-byte iv, and "sealed" is the ciphertext
 // followed by the 16-byte tag. Everything on the line before "sealed" is

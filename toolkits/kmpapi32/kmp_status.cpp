@@ -13,9 +13,12 @@ const char* StatusText(short status) {
     case kKmpInternalError:
       return "the toolkit failed internally (out of memory?)";
     case kKmpIniUnreadable:
-      return "the client INI file cannot be read or names no CA";
+      return "the client INI file is missing or cannot be read, or it has no Manager= entry "
+             "naming the certificate authority's folder";
     case kKmpCaUnavailable:
-      return "the certificate authority cannot be opened";
+      return "the folder the client INI file names as the certificate authority (Manager=) "
+             "holds none: its ca.pem is missing or not a certificate, or its ca.key is missing or "
+             "not the key of ca.pem";
     case kKmpBadReferenceNumber:
       return "the reference number is not a positive number";
     case kKmpUnknownReferenceNumber:

@@ -87,8 +87,8 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   profile.key = localca::NewEcKey();
   if (!profile.key) return kKmpIssueFailed;
   bool profile_existed = false;
-  // The profile is written before the CA records the pair as used, so a
-  // profile that cannot be written leaves the pair for another try.
+  // Written as the CA's delivery step: a profile that cannot be written
+  // puts the pair back for another try.
   const auto deliver = [&](const localca::IssuedCertificate& issued) -> localca::CaStatus {
     profile.certificate.reset(X509_dup(issued.certificate.get()));
     profile.ca_certificate.reset(X509_dup(ca->certificate()));
@@ -128,7 +128,9 @@ short VESKAR_TOOLKIT_CALL IKMPCreateUser(int ref_num, const char* auth_code, con
         profile[0] == '\0' || flags != kmp::kVerificationKeys) {
       return kmp::kKmpBadArgument;
     }
-    return kmp::CreateUser(ref_num, auth_code, password, ini_path, profile);
+    const veskar::localca::Secret code(auth_code);
+    const veskar::localca::Secret secret(password);
+    return kmp::CreateUser(ref_num, code.str(), secret.str(), ini_path, profile);
   });
 }
 
@@ -143,7 +145,8 @@ short VESKAR_TOOLKIT_CALL IKMPLogin(void** login, const char* profile, const cha
       return kmp::kKmpBadArgument;
     }
     kmp::UserProfile opened;
-    const short status = kmp::ReadProfile(profile, password, &opened);
+    const veskar::localca::Secret secret(password);
+    const short status = kmp::ReadProfile(profile, secret.str(), &opened);
     if (status != kmp::kKmpOk) return status;
     auto session = std::make_unique<kmp::Session>();
     session->profile_path = profile;

@@ -1,6 +1,8 @@
 #ifndef VESKAR_TOOLKITS_LOCALCA_HANDLE_REGISTRY_H_
 #define VESKAR_TOOLKITS_LOCALCA_HANDLE_REGISTRY_H_
 
+#include <atomic>
+#include <cstdint>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -8,20 +10,30 @@
 
 namespace veskar::localca {
 
-// The live objects behind one kind of opaque handle. A toolkit hands out the
-// object's address and looks every handle it is given up here, so that a
-// null, stale (already released) or foreign handle is refused with a status
-// instead of being dereferenced. One handle must not be used by two threads
-// at once; different handles may.
+// A new handle value: a number counted up from 1, shared by every registry
+// of the toolkit. Addresses would not do: a released object's memory is soon
+// given to a new one, and its stale handle would then find the newcomer.
+// Numbers are not reused until the counter wraps (2^64 handles on 64-bit
+// systems), and a handle of one kind never names a live object of another.
+inline void* NewHandleValue() {
+  static std::atomic<std::uintptr_t> last{0};
+  return reinterpret_cast<void*>(last.fetch_add(1) + 1);
+}
+
+// The live objects behind one kind of opaque handle. A toolkit hands out a
+// fresh handle value for each object and looks every handle it is given up
+// here, so that a null, stale (already released) or foreign handle is
+// refused with a status instead of being dereferenced. One handle must not
+// be used by two threads at once; different handles may.
 template <typename T>
 class HandleRegistry {
  public:
   // Takes ownership and returns the handle.
   void* Add(std::unique_ptr<T> object) {
-    T* raw = object.get();
+    void* handle = NewHandleValue();
     std::lock_guard<std::mutex> guard(mutex_);
-    live_[raw] = std::move(object);
-    return raw;
+    live_[handle] = std::move(object);
+    return handle;
   }
 
   // The object behind `handle`, or null when it is not live.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <utility>
 
 #include "toolkits/localca/distinguished_name.h"
@@ -17,7 +18,11 @@ namespace veskar::localca {
 namespace {
 
 constexpr size_t kMaxFileSize = 16 * 1024 * 1024;
-constexpr char kFirstSerial[] = "1000";
+// Serial numbers are drawn at random with this many bits: positive, at most
+// eight bytes in DER, and too many to collide by chance, across CAs too.
+constexpr int kSerialBits = 63;
+// How much of the issuer's key identifier a published file's name carries.
+constexpr size_t kPublishedIssuerBytes = 8;
 
 struct BnDeleter {
   void operator()(BIGNUM* p) const { BN_free(p); }
@@ -58,6 +63,50 @@ bool StartCertificate(X509* certificate, const BIGNUM* serial, const X509_NAME* 
   return ok;
 }
 
+// A fresh random serial number (never zero).
+bool RandomSerial(BIGNUM* serial) {
+  do {
+    if (BN_rand(serial, kSerialBits, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY) != 1) return false;
+  } while (BN_is_zero(serial));
+  return true;
+}
+
+std::string UpperHex(const unsigned char* data, size_t size) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (size_t i = 0; i < size; ++i) {
+    text += kDigits[data[i] >> 4];
+    text += kDigits[data[i] & 0x0f];
+  }
+  return text;
+}
+
+// A serial number this CA has not given yet: none in the register, nor the
+// CA certificate's own (it names the same issuer).
+CaStatus NewSerial(X509* ca_certificate, const std::vector<RegisteredUser>& users,
+                   BignumPtr* serial) {
+  std::vector<BignumPtr> taken;
+  taken.emplace_back(ASN1_INTEGER_to_BN(X509_get0_serialNumber(ca_certificate), nullptr));
+  if (!taken.back()) return CryptoFailure("cannot read the CA's serial number");
+  for (const RegisteredUser& user : users) {
+    BIGNUM* parsed = nullptr;
+    if (!user.serial.empty() && BN_hex2bn(&parsed, user.serial.c_str()) > 0) {
+      taken.emplace_back(parsed);
+    }
+  }
+  BignumPtr candidate(BN_new());
+  for (;;) {
+    if (!candidate || !RandomSerial(candidate.get())) {
+      return CryptoFailure("cannot draw a serial number");
+    }
+    bool in_use = false;
+    for (const BignumPtr& number : taken) in_use |= BN_cmp(number.get(), candidate.get()) == 0;
+    if (!in_use) break;
+  }
+  *serial = std::move(candidate);
+  return CaStatus::Ok();
+}
+
 bool IsEmptyDirectory(const std::string& path, bool* exists, std::string* error) {
   DIR* dir = opendir(path.c_str());
   if (dir == nullptr) {
@@ -93,16 +142,24 @@ EvpPkeyPtr PrivateKeyFromPem(const Bytes& pem) {
   return EvpPkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
 }
 
-// Refuses keys too weak to certify.
+// Refuses keys too weak to certify, and kinds of key whose strength this
+// CA does not judge.
 CaStatus CheckPublicKey(EVP_PKEY* key, EVP_PKEY* ca_key) {
-  const int type = EVP_PKEY_get_base_id(key);
-  const int bits = EVP_PKEY_get_bits(key);
-  const bool finite_field =
-      type == EVP_PKEY_RSA || type == EVP_PKEY_RSA_PSS || type == EVP_PKEY_DSA;
-  if (finite_field && bits < 2048) {
+  const std::string kind = EVP_PKEY_get0_type_name(key) ? EVP_PKEY_get0_type_name(key) : "unknown";
+  int least_bits = 0;
+  if (EVP_PKEY_is_a(key, "RSA") || EVP_PKEY_is_a(key, "RSA-PSS") || EVP_PKEY_is_a(key, "DSA")) {
+    least_bits = 2048;
+  } else if (EVP_PKEY_is_a(key, "EC")) {
+    least_bits = 256;
+  } else if (!EVP_PKEY_is_a(key, "ED25519") && !EVP_PKEY_is_a(key, "ED448")) {
     return Fail(CaError::kKeyRejected,
-                "the request's " + std::string(EVP_PKEY_get0_type_name(key)) + " key of " +
-                    std::to_string(bits) + " bits is too short (2048 bits at least)");
+                "the request's " + kind + " key is of a kind this CA does not certify");
+  }
+  const int bits = EVP_PKEY_get_bits(key);
+  if (bits < least_bits) {
+    return Fail(CaError::kKeyRejected, "the request's " + kind + " key of " + std::to_string(bits) +
+                                           " bits is too short (" + std::to_string(least_bits) +
+                                           " bits at least)");
   }
   if (EVP_PKEY_eq(key, ca_key) == 1) {
     return Fail(CaError::kKeyRejected, "the request carries the CA's own key");
@@ -174,8 +231,7 @@ CaStatus LocalCa::Create(const std::string& directory, const std::string& subjec
   X509Ptr certificate(X509_new());
   BignumPtr serial(BN_new());
   // A random serial keeps two throw-away CAs of the same name apart.
-  if (!key || !certificate || !serial ||
-      BN_rand(serial.get(), 63, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY) != 1 ||
+  if (!key || !certificate || !serial || !RandomSerial(serial.get()) ||
       !StartCertificate(certificate.get(), serial.get(), name.get(), name.get(), days, key.get()) ||
       !AddExtension(certificate.get(), certificate.get(), NID_subject_key_identifier, "hash") ||
       !AddExtension(certificate.get(), certificate.get(), NID_authority_key_identifier,
@@ -195,7 +251,6 @@ CaStatus LocalCa::Create(const std::string& directory, const std::string& subjec
   NewCaFiles files(directory);
   // ca.pem comes last: its presence is what makes the folder a CA.
   const bool ok = files.Folder("issued", &status) && files.File("ca.key", key_pem, 0600, &status) &&
-                  files.File("serial", std::string(kFirstSerial) + "\n", 0600, &status) &&
                   files.File("register.txt", FormatRegister({}), 0600, &status) &&
                   files.File("ca.pem", certificate_pem, 0644, &status);
   Cleanse(&key_pem);
@@ -281,27 +336,14 @@ CaStatus LocalCa::AddUser(const std::string& subject, RegisteredUser* added) {
   return status;
 }
 
-CaStatus LocalCa::MakeCertificate(const std::string& subject, EVP_PKEY* public_key,
-                                  IssuedCertificate* issued) const {
+CaStatus LocalCa::MakeCertificate(const std::string& subject, const BIGNUM* serial,
+                                  EVP_PKEY* public_key, IssuedCertificate* issued) const {
   std::string error;
   X509NamePtr name = ParseName(subject, &error);
   if (!name) return Fail(CaError::kStorage, "the register's name '" + subject + "': " + error);
-  Bytes serial_text;
-  if (!ReadWholeFile(Path("serial"), 64, &serial_text, &error)) {
-    return Fail(CaError::kStorage, error);
-  }
-  std::string hex(serial_text.begin(), serial_text.end());
-  while (!hex.empty() && (hex.back() == '\n' || hex.back() == ' ')) hex.pop_back();
-  BIGNUM* parsed = nullptr;
-  if (hex.empty() || BN_hex2bn(&parsed, hex.c_str()) != static_cast<int>(hex.size())) {
-    BN_free(parsed);
-    return Fail(CaError::kStorage, Path("serial") + " does not hold a hexadecimal number");
-  }
-  BignumPtr serial(parsed);
-
   X509Ptr certificate(X509_new());
   if (!certificate ||
-      !StartCertificate(certificate.get(), serial.get(), name.get(),
+      !StartCertificate(certificate.get(), serial, name.get(),
                         X509_get_subject_name(certificate_.get()), kUserDays, public_key)) {
     return CryptoFailure("cannot make the certificate");
   }
@@ -323,18 +365,6 @@ CaStatus LocalCa::MakeCertificate(const std::string& subject, EVP_PKEY* public_k
   issued->der = CertificateToDer(certificate.get());
   if (issued->der.empty()) return CryptoFailure("cannot encode the certificate");
   issued->certificate = std::move(certificate);
-
-  BignumPtr next(BN_dup(serial.get()));
-  char* next_hex = nullptr;
-  if (!next || BN_add_word(next.get(), 1) != 1 || (next_hex = BN_bn2hex(next.get())) == nullptr) {
-    return CryptoFailure("cannot count serial numbers");
-  }
-  const std::string counter = std::string(next_hex) + "\n";
-  OPENSSL_free(next_hex);
-  if (!WriteFileAtomically(Path("serial"), counter.data(), counter.size(), 0600,
-                           Overwrite::kReplace, &error)) {
-    return Fail(CaError::kStorage, error);
-  }
   return CaStatus::Ok();
 }
 
@@ -371,26 +401,63 @@ CaStatus LocalCa::Issue(int reference_number, const std::string& authorisation_c
   status = CheckPublicKey(public_key, key_.get());
   if (!status.ok()) return status;
 
-  // The serial counter moves on before delivery: a serial is never given
-  // twice, even to a certificate that was made but not delivered.
-  IssuedCertificate made;
-  status = MakeCertificate(user->subject, public_key, &made);
+  BignumPtr serial_number;
+  status = NewSerial(certificate_.get(), users, &serial_number);
   if (!status.ok()) return status;
-  if (deliver) {
-    status = deliver(made);
-    if (!status.ok()) return status;
-  }
+  IssuedCertificate made;
+  status = MakeCertificate(user->subject, serial_number.get(), public_key, &made);
+  if (!status.ok()) return status;
   const std::string serial = SerialText(made.certificate.get());
   const std::string pem = CertificateToPem(made.certificate.get());
-  if (!WriteFileAtomically(Path("issued") + "/" + serial + ".pem", pem.data(), pem.size(), 0600,
-                           Overwrite::kNever, &error)) {
-    return Fail(CaError::kStorage, error);
-  }
+  if (serial.empty() || pem.empty()) return CryptoFailure("cannot encode the certificate");
+
+  // The pair is spent before the certificate leaves the CA. Whatever fails
+  // after this, the worst outcome is a pair that has to be registered again,
+  // never one that issues twice.
   user->used = true;
   user->serial = serial;
   status = WriteRegister(users);
-  if (status.ok()) *issued = std::move(made);
-  return status;
+  if (!status.ok()) return status;
+  const std::string copy = Path("issued") + "/" + serial + ".pem";
+  const bool copied =
+      WriteFileAtomically(copy, pem.data(), pem.size(), 0600, Overwrite::kNever, &error);
+  if (!copied) {
+    status = Fail(CaError::kStorage, error);
+  } else if (deliver) {
+    status = deliver(made);
+  }
+  if (!status.ok()) {
+    // Not delivered: the certificate was never issued, and the pair is the
+    // user's again.
+    if (copied) unlink(copy.c_str());
+    user->used = false;
+    user->serial.clear();
+    const CaStatus restored = WriteRegister(users);
+    if (!restored.ok()) {
+      status.message += "; reference number " + reference +
+                        " stays used, as the register could not be restored: " + restored.message;
+    }
+    return status;
+  }
+  *issued = std::move(made);
+  return CaStatus::Ok();
+}
+
+std::string PublishedFileName(X509* certificate) {
+  std::string issuer;
+  const ASN1_OCTET_STRING* key_id = X509_get0_authority_key_id(certificate);
+  if (key_id != nullptr && ASN1_STRING_length(key_id) > 0) {
+    const size_t size = static_cast<size_t>(ASN1_STRING_length(key_id));
+    issuer = UpperHex(ASN1_STRING_get0_data(key_id),
+                      size < kPublishedIssuerBytes ? size : kPublishedIssuerBytes);
+  } else {
+    char hash[9];
+    std::snprintf(hash, sizeof(hash), "%08lX",
+                  X509_NAME_hash_ex(X509_get_issuer_name(certificate), nullptr, nullptr, nullptr) &
+                      0xffffffffUL);
+    issuer = hash;
+  }
+  return issuer + "-" + SerialText(certificate) + ".der";
 }
 
 }  // namespace veskar::localca

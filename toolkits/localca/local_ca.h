@@ -44,10 +44,13 @@ struct IssuedCertificate {
 // A certificate authority kept in a folder:
 //   ca.key        the CA's private key, PKCS #8 PEM, owner-only
 //   ca.pem        the self-signed CA certificate
-//   register.txt  the authorised users (see user_register.h)
-//   serial        the next serial number, hexadecimal
+//   register.txt  the authorised users and the serials issued to them (see
+//                 user_register.h)
 //   issued/       every issued certificate as <SERIAL>.pem
-//   lock          flock()ed while the register or the serial counter changes
+//   lock          flock()ed while the register changes
+// Serial numbers are random 63-bit numbers, so that certificates of
+// different CAs do not share one by chance. (Older CAs also hold a file
+// "serial", a counter that is no longer read.)
 // The folder is owner-only. Writers take the lock and replace files by
 // writing a new file and renaming it, so readers never see a partial file
 // and concurrent enrollments with one pair issue exactly one certificate.
@@ -72,15 +75,18 @@ class LocalCa {
 
   CaStatus ListUsers(std::vector<RegisteredUser>* users) const;
 
-  // Hands over an issued certificate before it is recorded, so that a
-  // failure to deliver it (a profile that cannot be written, a folder that
-  // cannot be published to) leaves the pair unused. Returns Ok or kDelivery.
+  // Hands over an issued certificate (writes the profile, publishes it),
+  // called once the register marks the pair used and with the CA's lock
+  // held. Returns Ok or kDelivery; a failure puts the pair back to pending.
   using Delivery = std::function<CaStatus(const IssuedCertificate&)>;
 
   // Checks the pair (reference number, authorisation code) and, when it is
   // registered, matches and is unused, certifies `public_key` for the
-  // registered name, delivers the certificate, records it in issued/ and
-  // marks the pair used. `deliver` may be empty.
+  // registered name, marks the pair used (with the serial) in the register,
+  // records the certificate in issued/ and delivers it. When the copy in
+  // issued/ or the delivery fails, both are undone and the pair is pending
+  // again; should the register then not be restored, the pair stays used (a
+  // pair never issues twice). `deliver` may be empty.
   CaStatus Issue(int reference_number, const std::string& authorisation_code, EVP_PKEY* public_key,
                  const Delivery& deliver, IssuedCertificate* issued);
 
@@ -94,7 +100,7 @@ class LocalCa {
   std::string Path(const char* name) const { return directory_ + "/" + name; }
   CaStatus ReadRegister(std::vector<RegisteredUser>* users) const;
   CaStatus WriteRegister(const std::vector<RegisteredUser>& users) const;
-  CaStatus MakeCertificate(const std::string& subject, EVP_PKEY* public_key,
+  CaStatus MakeCertificate(const std::string& subject, const BIGNUM* serial, EVP_PKEY* public_key,
                            IssuedCertificate* issued) const;
 
   std::string directory_;
@@ -102,6 +108,14 @@ class LocalCa {
   Bytes certificate_der_;
   EvpPkeyPtr key_;
 };
+
+// The file name a published certificate takes in a directory folder,
+// "<ISSUER>-<SERIAL>.der": ISSUER is the first 8 bytes of the certificate's
+// authority key identifier (the issuing CA's key) in upper-case hexadecimal,
+// or the issuer name's 8-digit hash when it has none; SERIAL as SerialText.
+// The issuer part keeps apart certificates of different CAs that share one
+// folder, should their random serials ever meet.
+std::string PublishedFileName(X509* certificate);
 
 }  // namespace veskar::localca
 

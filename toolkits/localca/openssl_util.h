@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace veskar::localca {
@@ -60,6 +61,22 @@ std::string TimeText(const ASN1_TIME* time);
 // Overwrites a secret before its storage is released.
 void Cleanse(std::string* secret);
 void Cleanse(Bytes* secret);
+
+// The toolkit's own copy of a secret (a password, an authorisation code,
+// a protection string), overwritten when it goes. Neither copied nor moved,
+// so no copy escapes the wiping; hand out str() by reference.
+class Secret {
+ public:
+  explicit Secret(std::string_view text) : text_(text) {}
+  ~Secret() { Cleanse(&text_); }
+  Secret(const Secret&) = delete;
+  Secret& operator=(const Secret&) = delete;
+
+  const std::string& str() const { return text_; }
+
+ private:
+  std::string text_;
+};
 
 }  // namespace veskar::localca
 

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <sstream>
 
+#include "toolkits/localca/openssl_util.h"
+#include "toolkits/localca/text_fields.h"
+
 namespace veskar::localca {
 namespace {
 
@@ -16,19 +19,11 @@ constexpr char kCodeAlphabet[] = "ABCDEFGHJKMNPQRSTUVWXYZ23456789";  // 31 symbo
 constexpr int kCodeGroups = 3;
 constexpr int kCodeGroupLength = 4;
 
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (;;) {
-    const size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab - start));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
-  }
-}
-
+// A copy of the code to compare; reserved up front so that no grown-out
+// buffer with part of the code is freed unwiped.
 std::string Normalised(const std::string& code) {
   std::string out;
+  out.reserve(code.size());
   for (const char c : code) {
     if (c == '-' || c == ' ' || c == '\t') continue;
     out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -65,7 +60,7 @@ bool ParseRegister(const std::string& text, std::vector<RegisteredUser>* users,
   while (std::getline(in, line)) {
     ++line_number;
     if (line.empty() || line[0] == '#') continue;
-    const std::vector<std::string> fields = SplitTabs(line);
+    const std::vector<std::string> fields = SplitFields(line, '\t');
     RegisteredUser user;
     const bool ok = fields.size() == 5 && ParseReferenceNumber(fields[0], &user.reference_number) &&
                     !fields[1].empty() && (fields[2] == "used" || fields[2] == "pending") &&
@@ -134,10 +129,13 @@ int NewReferenceNumber(const std::vector<RegisteredUser>& taken) {
 }
 
 bool AuthorisationCodesMatch(const std::string& typed, const std::string& registered) {
-  const std::string a = Normalised(typed);
-  const std::string b = Normalised(registered);
-  if (a.size() != b.size() || a.empty()) return false;
-  return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+  std::string a = Normalised(typed);
+  std::string b = Normalised(registered);
+  const bool match =
+      a.size() == b.size() && !a.empty() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+  Cleanse(&a);
+  Cleanse(&b);
+  return match;
 }
 
 }  // namespace veskar::localca
