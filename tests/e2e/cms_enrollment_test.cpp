@@ -46,8 +46,8 @@ TEST_F(CmsEnrollmentTest, IssuedCertificateIsForTheRegisteredNameAndTheRequestKe
   EXPECT_TRUE(SamePublicKey(certificate.get(), key_.get()));
   EXPECT_EQ(outcome.ca_certificate, ca_.ca->certificate_der());
 
-  // Published under its serial number.
-  EXPECT_EQ(ReadFile(directory_ + "/" + localca::SerialText(certificate.get()) + ".der"),
+  // Published under its issuer's key identifier and its serial number.
+  EXPECT_EQ(ReadFile(directory_ + "/" + localca::PublishedFileName(certificate.get())),
             outcome.certificate);
 
   // The INI file is gone; the one file left is the protected copy of both

@@ -67,13 +67,16 @@ TEST_F(EnrollCommandTest, CmsFromAFreshKeyThenTheSpentPairIsRefused) {
   EXPECT_EQ(enrolled.err, "");
   for (const char* line :
        {"enrolled through the CMS toolkit\n", "  subject: CN=Test User, O=Veskar Tests\n",
-        "  issuer: CN=Veskar Local CA\n", "  serial: 1000\n", "  valid until: ", "  key: "}) {
+        "  issuer: CN=Veskar Local CA\n", "  serial: ", "  valid until: ", "  key: "}) {
     EXPECT_NE(enrolled.out.find(line), std::string::npos) << line << " in\n" << enrolled.out;
   }
   EXPECT_EQ(FileMode(File("user.key")), 0600);
   const localca::EvpPkeyPtr key = ReadKey(File("user.key"));
   const localca::X509Ptr certificate = ParseCertificate(ReadFile(File("user.der")));
   ASSERT_TRUE(key && certificate);
+  EXPECT_NE(enrolled.out.find("  serial: " + localca::SerialText(certificate.get()) + "\n"),
+            std::string::npos)
+      << enrolled.out;
   EXPECT_TRUE(VerifiesAgainst(certificate.get(), ca_.ca->certificate()));
   EXPECT_TRUE(SamePublicKey(certificate.get(), key.get()));
   EXPECT_EQ(ReadFile(File("ca.der")), ca_.ca->certificate_der());
@@ -106,7 +109,8 @@ TEST_F(EnrollCommandTest, CmsFromARequestFileAndPublished) {
   const localca::X509Ptr certificate = ParseCertificate(ReadFile(File("user.pem")));
   ASSERT_TRUE(certificate);
   EXPECT_TRUE(SamePublicKey(certificate.get(), key.get()));
-  EXPECT_EQ(ReadFile(directory + "/1000.der"), localca::CertificateToDer(certificate.get()));
+  EXPECT_EQ(ReadFile(directory + "/" + localca::PublishedFileName(certificate.get())),
+            localca::CertificateToDer(certificate.get()));
 }
 
 TEST_F(EnrollCommandTest, IpsecCreatesTheProfileThenLogsIn) {

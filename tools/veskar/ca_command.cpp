@@ -132,9 +132,9 @@ int RunList(const Args& args) {
     std::printf("no users registered\n");
     return kExitOk;
   }
-  std::printf("%-10s %-15s %-8s %-8s %s\n", "REFERENCE", "CODE", "STATE", "SERIAL", "SUBJECT");
+  std::printf("%-10s %-15s %-8s %-16s %s\n", "REFERENCE", "CODE", "STATE", "SERIAL", "SUBJECT");
   for (const RegisteredUser& user : users) {
-    std::printf("%-10d %-15s %-8s %-8s %s\n", user.reference_number,
+    std::printf("%-10d %-15s %-8s %-16s %s\n", user.reference_number,
                 user.used ? "-" : user.authorisation_code.c_str(), user.used ? "used" : "pending",
                 user.serial.empty() ? "-" : user.serial.c_str(), user.subject.c_str());
   }
