@@ -34,11 +34,7 @@ void ExpectNoSlotBound(const std::vector<CmsSlots::Slot>& slots) {
   for (const auto& slot : slots) EXPECT_EQ(slot.address, nullptr) << slot.name;
 }
 
-std::vector<CmsSlots::Slot> IpsecSlotsAsCms() {
-  std::vector<CmsSlots::Slot> out;
-  for (const auto& slot : IpsecSlots::All()) out.push_back({slot.name, slot.address});
-  return out;
-}
+std::vector<ToolkitSlot> IpsecSlotsAsCms() { return IpsecSlots::All(); }
 
 void ExpectCmsRequestRefused() {
   CQnEntCmsPMA agent;

@@ -6,13 +6,16 @@
 #include <veskar/cms_agent.h>
 #include <veskar/ipsec_agent.h>
 
-// Reads the agents' protected class-wide slots and flags, in binding order,
-// with the undecorated names the toolkits export.
+// One class-wide slot: the undecorated name the toolkit exports, and the
+// address bound to it.
+struct ToolkitSlot {
+  const char* name;
+  void* address;
+};
+
+// Reads the agents' protected class-wide slots and flags, in binding order.
 struct CmsSlots : CQnEntCmsPMA {
-  struct Slot {
-    const char* name;
-    void* address;
-  };
+  using Slot = ToolkitSlot;
   static int Loaded() { return m_gbLoaded; }
   static std::vector<Slot> All() {
     return {
@@ -41,10 +44,7 @@ struct CmsSlots : CQnEntCmsPMA {
 };
 
 struct IpsecSlots : CQnEntIPSecPMA {
-  struct Slot {
-    const char* name;
-    void* address;
-  };
+  using Slot = ToolkitSlot;
   static int Loaded() { return m_gbLoaded; }
   static std::vector<Slot> All() {
     return {
