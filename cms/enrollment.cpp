@@ -5,6 +5,7 @@
 #include <veskar/file_exception.h>
 
 #include "agents/messages.h"
+#include "agents/request_admission.h"
 #include "agents/scope_guard.h"
 
 namespace {
@@ -31,15 +32,8 @@ void CQnEntCmsPMA::InitKeyPair(KeyPair* key_pair) {
 
 int CQnEntCmsPMA::CreateUserCertificate(unsigned char** certificate, unsigned int& length,
                                         CQnPMCrtUsrData* request) {
-  if (certificate != nullptr) *certificate = nullptr;
-  length = 0;
-  // The type is checked first, as hosts expect; the class check then keeps a
-  // record that merely reports type 4 from being read as a CMS request.
-  CQnPMCrtUsrEntCms* record = nullptr;
-  if (m_gbLoaded != 0 && certificate != nullptr && request != nullptr &&
-      request->GetMsgSvrType() == veskar::kMsgSvrEntrustCms) {
-    record = dynamic_cast<CQnPMCrtUsrEntCms*>(request);
-  }
+  CQnPMCrtUsrEntCms* record = veskar::AdmitRequest<CQnPMCrtUsrEntCms>(
+      m_gbLoaded, certificate, length, request, veskar::kMsgSvrEntrustCms);
   if (record == nullptr) {
     return veskar::ReportMessage(&m_strError, veskar::kMsgServiceNotAvailable);
   }

@@ -9,6 +9,7 @@
 #include <veskar/ipsec_agent.h>
 
 #include "agents/messages.h"
+#include "agents/request_admission.h"
 #include "agents/scope_guard.h"
 #include "ipsec/reference_number.h"
 
@@ -41,17 +42,8 @@ bool CopyRecord(const IKMPBinaryData& record, CertificateCopy* copy) {
 
 int CQnEntIPSecPMA::CreateUserCertificate(unsigned char** certificate, unsigned int& length,
                                           CQnPMCrtUsrData* request) {
-  if (certificate != nullptr) *certificate = nullptr;
-  length = 0;
-
-  // The type is checked first, as the host expects; the class check then
-  // keeps a base record that merely reports type 2 from being read as an
-  // IPSec record.
-  CQnPMCrtUsrEntIPSec* record = nullptr;
-  if (m_gbLoaded != 0 && certificate != nullptr && request != nullptr &&
-      request->GetMsgSvrType() == veskar::kMsgSvrEntrustIPSec) {
-    record = dynamic_cast<CQnPMCrtUsrEntIPSec*>(request);
-  }
+  CQnPMCrtUsrEntIPSec* record = veskar::AdmitRequest<CQnPMCrtUsrEntIPSec>(
+      m_gbLoaded, certificate, length, request, veskar::kMsgSvrEntrustIPSec);
   if (record == nullptr) return ReportMessage(&m_strError, veskar::kMsgServiceNotAvailable);
 
   m_strError.Empty();
