@@ -2,16 +2,15 @@
 // work, next to the bare file-system calls an enrollment needs, in the same
 // run: the difference is the library's own overhead.
 
+#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <unistd.h>
+#include <veskar/veskar.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
-#include <benchmark/benchmark.h>
-#include <veskar/veskar.h>
 
 extern "C" const char* NullCms_LastProtectedPath();
 
@@ -51,7 +50,8 @@ void BM_FileSystemFloor(benchmark::State& state) {
   const std::string content(90, 'x');
   unsigned counter = 0;
   for (auto _ : state) {
-    const std::string stem = dir + "/FLR" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+    const std::string stem =
+        dir + "/FLR" + std::to_string(getpid()) + "_" + std::to_string(++counter);
     int fd = open((stem + ".tmp").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     close(fd);
     rename((stem + ".tmp").c_str(), (stem + ".ini").c_str());
@@ -77,8 +77,7 @@ void BM_HeapGrowthOver100kEnrollments(benchmark::State& state) {
     if (!Enroll(agent)) state.SkipWithError("enrollment failed");
   }
   const size_t after = mallinfo2().uordblks;
-  state.counters["heap_growth_bytes"] =
-      static_cast<double>(after > before ? after - before : 0);
+  state.counters["heap_growth_bytes"] = static_cast<double>(after > before ? after - before : 0);
 }
 BENCHMARK(BM_HeapGrowthOver100kEnrollments)->Iterations(100000)->Unit(benchmark::kMillisecond);
 

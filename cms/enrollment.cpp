@@ -1,8 +1,8 @@
-#include <cstring>
-#include <exception>
-
 #include <veskar/cms_agent.h>
 #include <veskar/file_exception.h>
+
+#include <cstring>
+#include <exception>
 
 #include "agents/messages.h"
 #include "agents/request_admission.h"
@@ -53,11 +53,10 @@ int CQnEntCmsPMA::CreateUserCertificate(unsigned char** certificate, unsigned in
   return 0;
 }
 
-int CQnEntCmsPMA::CreateNewCertificate(CString ca_location, CString ca_location2,
-                                       CString auth_code, CString ref_num, int to_publish,
-                                       unsigned char* pkcs10_req, unsigned int pkcs10_req_len,
-                                       unsigned char** certificate, unsigned int& length,
-                                       CQnPMCrtUsrEntCms* record) {
+int CQnEntCmsPMA::CreateNewCertificate(CString ca_location, CString ca_location2, CString auth_code,
+                                       CString ref_num, int to_publish, unsigned char* pkcs10_req,
+                                       unsigned int pkcs10_req_len, unsigned char** certificate,
+                                       unsigned int& length, CQnPMCrtUsrEntCms* record) {
   using veskar::ScopeGuard;
   m_strError.Empty();
   m_strExtendedError.Empty();
@@ -127,8 +126,8 @@ int CQnEntCmsPMA::CreateNewCertificate(CString ca_location, CString ca_location2
     return result = veskar::kMsgCmsIssueFailed;
   }
   int retrieve_status = 0;
-  status = m_gpCMSRetrieveMyCertificate(login, request, &key_pair, &retrieve_status,
-                                        &ca_certificate);
+  status =
+      m_gpCMSRetrieveMyCertificate(login, request, &key_pair, &retrieve_status, &ca_certificate);
   if (HasError(status, login)) {
     return result = veskar::kMsgCmsRetrieveFailed;
   }
@@ -161,8 +160,7 @@ int CQnEntCmsPMA::CreateNewCertificate(CString ca_location, CString ca_location2
   const CString protected_path = CreateEmptyTempFile("ENT", "DER");
   if (!protected_path.IsEmpty()) {
     PutToProtectedFile("CA Verification Certificate", &ca_certificate, protected_path, ref_num);
-    PutToProtectedFile("Verification Certificate", &key_pair.certificate, protected_path,
-                       ref_num);
+    PutToProtectedFile("Verification Certificate", &key_pair.certificate, protected_path, ref_num);
   }
   drop_copies.Dismiss();
   return 0;

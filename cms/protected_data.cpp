@@ -1,6 +1,6 @@
-#include <cstring>
-
 #include <veskar/cms_agent.h>
+
+#include <cstring>
 
 // The slots are tested because these operations may be called while the
 // toolkit is not bound, and an unbound entry point must never be called.

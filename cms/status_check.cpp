@@ -1,7 +1,7 @@
+#include <veskar/cms_agent.h>
+
 #include <cstring>
 #include <string>
-
-#include <veskar/cms_agent.h>
 
 namespace {
 
@@ -51,15 +51,15 @@ int CQnEntCmsPMA::SetCertTemplateField(void* login, void* cert_template, FieldNa
 
 int CQnEntCmsPMA::SetAllReqAttributeValue(void* login, void* request, CString& auth_code,
                                           CString& ref_num, int to_publish,
-                                          unsigned int pkcs10_req_len,
-                                          unsigned char* pkcs10_req) {
+                                          unsigned int pkcs10_req_len, unsigned char* pkcs10_req) {
   if (SetReqAttributeValue(login, request, CMS_REQ_ATTRIB_AUTH_CODE, CMS_DATA_TEXT,
                            static_cast<unsigned int>(auth_code.GetLength()),
                            TextBytes(auth_code)) != 0) {
     return 1;
   }
   if (SetReqAttributeValue(login, request, CMS_REQ_ATTRIB_REF_NUM, CMS_DATA_TEXT,
-                           static_cast<unsigned int>(ref_num.GetLength()), TextBytes(ref_num)) != 0) {
+                           static_cast<unsigned int>(ref_num.GetLength()),
+                           TextBytes(ref_num)) != 0) {
     return 1;
   }
   int32_t publish = to_publish != 0 ? 1 : 0;
@@ -67,8 +67,8 @@ int CQnEntCmsPMA::SetAllReqAttributeValue(void* login, void* request, CString& a
                            reinterpret_cast<unsigned char*>(&publish)) != 0) {
     return 1;
   }
-  return SetReqAttributeValue(login, request, CMS_REQ_ATTRIB_PKCS10, CMS_DATA_BYTES,
-                              pkcs10_req_len, pkcs10_req) != 0
+  return SetReqAttributeValue(login, request, CMS_REQ_ATTRIB_PKCS10, CMS_DATA_BYTES, pkcs10_req_len,
+                              pkcs10_req) != 0
              ? 1
              : 0;
 }

@@ -1,9 +1,9 @@
 #include "files/temp_files.h"
 
+#include <veskar/file_exception.h>
+
 #include <cstring>
 #include <string>
-
-#include <veskar/file_exception.h>
 
 #include "agents/messages.h"
 #include "agents/scope_guard.h"

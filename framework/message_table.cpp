@@ -20,9 +20,9 @@ const MessageEntry* MessageTable(size_t* count) {
 
 const char* FindMessage(unsigned int id) {
   const MessageEntry* end = std::end(kMessages);
-  const MessageEntry* it = std::lower_bound(
-      std::begin(kMessages), end, id,
-      [](const MessageEntry& entry, unsigned int key) { return entry.id < key; });
+  const MessageEntry* it =
+      std::lower_bound(std::begin(kMessages), end, id,
+                       [](const MessageEntry& entry, unsigned int key) { return entry.id < key; });
   return (it != end && it->id == id) ? it->text : nullptr;
 }
 

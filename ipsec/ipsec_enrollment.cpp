@@ -2,11 +2,11 @@
 // optional user creation, log-in, certificate fetch, log-out, INI file
 // removed.
 
-#include <cstring>
-#include <memory>
-
 #include <veskar/file_exception.h>
 #include <veskar/ipsec_agent.h>
+
+#include <cstring>
+#include <memory>
 
 #include "agents/messages.h"
 #include "agents/request_admission.h"

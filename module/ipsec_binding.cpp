@@ -1,6 +1,6 @@
-#include <iterator>
-
 #include <veskar/ipsec_agent.h>
+
+#include <iterator>
 
 #include "module/binder.h"
 #include "module/module_state.h"

@@ -1,6 +1,6 @@
-#include <cstdlib>
-
 #include <veskar/session.h>
+
+#include <cstdlib>
 
 int CCertSession::GetStatus() { return m_nStatus; }
 CCertSession::CertStatus CCertSession::GetCertStatus() { return m_nCertStatus; }

@@ -7,9 +7,8 @@ constexpr int kEntrustIPSecType = veskar::kMsgSvrEntrustIPSec;
 constexpr int kEntrustCmsType = veskar::kMsgSvrEntrustCms;
 }  // namespace
 
-CQnPMCrtUsrEntIPSec::CQnPMCrtUsrEntIPSec(CString label, CString ca_location,
-                                         CString ca_location2, CString password,
-                                         CString profile_name, CString auth_code,
+CQnPMCrtUsrEntIPSec::CQnPMCrtUsrEntIPSec(CString label, CString ca_location, CString ca_location2,
+                                         CString password, CString profile_name, CString auth_code,
                                          CString ref_num)
     : CQnPMCrtUsrData(kEntrustIPSecType, 0, std::move(label), std::move(ca_location),
                       std::move(ca_location2)),

@@ -36,8 +36,7 @@ CQnPMGetCANetscape::~CQnPMGetCANetscape() = default;
 
 CQnPMQueryNetscape::CQnPMQueryNetscape() : CQnPMQueryData(kNetscapeType, kNetscapeDefaultVersion) {}
 CQnPMQueryNetscape::CQnPMQueryNetscape(int msg_svr_ver, CString label, CString ca_location,
-                                       unsigned int query_req_id_len,
-                                       unsigned char* query_req_id)
+                                       unsigned int query_req_id_len, unsigned char* query_req_id)
     : CQnPMQueryData(kNetscapeType, msg_svr_ver, std::move(label), std::move(ca_location),
                      query_req_id_len, query_req_id) {}
 CQnPMQueryNetscape::CQnPMQueryNetscape(const CQnPMQueryNetscape&) = default;

@@ -59,8 +59,8 @@ class VESKAR_API CQnEntCmsPMA : public CQnPkiMsgAgent {
   // *data is a new buffer (new[], the caller's to delete[]) of `length`
   // bytes; when the item is empty, missing or unreadable, *data is null and
   // length 0.
-  void GetFromProtectedFile(CString label, CString path, CString protection,
-                            unsigned char** data, unsigned int& length);
+  void GetFromProtectedFile(CString label, CString path, CString protection, unsigned char** data,
+                            unsigned int& length);
 
  protected:
   // Runs the enrollment with values already read from `record`.
@@ -84,8 +84,8 @@ class VESKAR_API CQnEntCmsPMA : public CQnPkiMsgAgent {
                               int to_publish, unsigned int pkcs10_req_len,
                               unsigned char* pkcs10_req);
   // Sets one request attribute; returns HasError's verdict.
-  int SetReqAttributeValue(void* login, void* request, CMSReqAttribType attribute,
-                           CMSDataType kind, unsigned int length, unsigned char* value);
+  int SetReqAttributeValue(void* login, void* request, CMSReqAttribType attribute, CMSDataType kind,
+                           unsigned int length, unsigned char* value);
   // Sets template field 0 to the integer 2. Returns 0 when set, else 1.
   int SetAllCertTemplateFields(void* login, void* cert_template);
   // Sets one template field; returns HasError's verdict.
@@ -94,8 +94,7 @@ class VESKAR_API CQnEntCmsPMA : public CQnPkiMsgAgent {
 
   // The toolkit's own records, passed through.
   void PutToProtectedFile(CString label, CMSBinaryData* data, CString path, CString protection);
-  void GetFromProtectedFile(CString label, CString path, CString protection,
-                            CMSBinaryData* result);
+  void GetFromProtectedFile(CString label, CString path, CString protection, CMSBinaryData* result);
 
   // Writes a new client INI file (name "CMS....ini", owner-only) naming the
   // manager and the directory server. Returns its full path, or an empty

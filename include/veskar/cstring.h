@@ -1,9 +1,9 @@
 #ifndef VESKAR_CSTRING_H_
 #define VESKAR_CSTRING_H_
 
-#include <string>
-
 #include <veskar/export.h>
+
+#include <string>
 
 // CString: the host framework's string value type, as the library's interface
 // passes and returns it. A thin wrapper over std::string that keeps the

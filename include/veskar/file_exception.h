@@ -1,11 +1,11 @@
 #ifndef VESKAR_FILE_EXCEPTION_H_
 #define VESKAR_FILE_EXCEPTION_H_
 
-#include <exception>
-#include <string>
-
 #include <veskar/cstring.h>
 #include <veskar/export.h>
+
+#include <exception>
+#include <string>
 
 // CFileException: the framework's file error. The library raises it when a
 // file it must remove cannot be removed; it reaches the host, which catches it

@@ -74,8 +74,7 @@ class VESKAR_API CQnPMQueryData : public CQnPMCrtUsrData {
   CQnPMQueryData(int msg_svr_type, int msg_svr_ver, CString label, CString ca_location,
                  unsigned int query_req_id_len, unsigned char* query_req_id);
   CQnPMQueryData(int msg_svr_type, int msg_svr_ver, CString label, CString ca_location,
-                 CString ca_location2, unsigned int query_req_id_len,
-                 unsigned char* query_req_id);
+                 CString ca_location2, unsigned int query_req_id_len, unsigned char* query_req_id);
   CQnPMQueryData(const CQnPMQueryData& other);
   CQnPMQueryData& operator=(const CQnPMQueryData& other);
   ~CQnPMQueryData() override;
@@ -132,9 +131,9 @@ class VESKAR_API CQnPMCrtUsrEntCms : public CQnPMCrtUsrData {
   // number, publish flag, then the PKCS #10 request's bytes and length (the
   // pointer before the length). The request bytes stay the caller's and must
   // stay valid until the agent call that uses them has returned.
-  CQnPMCrtUsrEntCms(CString label, CString ca_location, CString ca_location2,
-                    CString auth_code, CString ref_num, int to_publish,
-                    unsigned char* pkcs10_req, unsigned int pkcs10_req_len);
+  CQnPMCrtUsrEntCms(CString label, CString ca_location, CString ca_location2, CString auth_code,
+                    CString ref_num, int to_publish, unsigned char* pkcs10_req,
+                    unsigned int pkcs10_req_len);
   CQnPMCrtUsrEntCms(const CQnPMCrtUsrEntCms& other);
   CQnPMCrtUsrEntCms& operator=(const CQnPMCrtUsrEntCms& other);
   ~CQnPMCrtUsrEntCms() override;
@@ -166,9 +165,8 @@ class VESKAR_API CQnPMCrtUsrEntCms : public CQnPMCrtUsrData {
 // length.
 class VESKAR_API CQnPMCrtUsrNetscape : public CQnPMCrtUsrData {
  public:
-  CQnPMCrtUsrNetscape(CString ca_location = CString(), int on_line = 0,
-                      CString label = CString(), unsigned char* pkcs10_req = nullptr,
-                      unsigned int pkcs10_req_len = 0);
+  CQnPMCrtUsrNetscape(CString ca_location = CString(), int on_line = 0, CString label = CString(),
+                      unsigned char* pkcs10_req = nullptr, unsigned int pkcs10_req_len = 0);
   CQnPMCrtUsrNetscape(const CQnPMCrtUsrNetscape& other);
   CQnPMCrtUsrNetscape& operator=(const CQnPMCrtUsrNetscape& other);
   ~CQnPMCrtUsrNetscape() override;

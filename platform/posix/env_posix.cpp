@@ -118,9 +118,7 @@ class PosixEnv : public Env {
     return error;
   }
 
-  int RemoveFile(const std::string& path) override {
-    return unlink(path.c_str()) == 0 ? 0 : errno;
-  }
+  int RemoveFile(const std::string& path) override { return unlink(path.c_str()) == 0 ? 0 : errno; }
 };
 
 }  // namespace

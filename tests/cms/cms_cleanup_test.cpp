@@ -2,14 +2,14 @@
 // clean-up when the platform fails the INI removal or an exception leaves
 // the enrollment part-way.
 
+#include <gtest/gtest.h>
+#include <veskar/veskar.h>
+
 #include <cerrno>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <veskar/veskar.h>
 
 #include "fakes/fake_cms_control.h"
 #include "module/module_state.h"

@@ -2,13 +2,13 @@
 // threads construct CMS agents (which rebind the toolkit). Meant for
 // ThreadSanitizer; also checks every enrollment got its own files.
 
+#include <gtest/gtest.h>
+#include <veskar/veskar.h>
+
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <veskar/veskar.h>
 
 #include "fakes/fake_cms_control.h"
 #include "support/temp_dir.h"

@@ -2,11 +2,11 @@
 // toolkit: results, the calls made and their arguments, the clean-up on every
 // path, and what is left in the temporary directory.
 
-#include <string>
-#include <vector>
-
 #include <gtest/gtest.h>
 #include <veskar/veskar.h>
+
+#include <string>
+#include <vector>
 
 #include "fakes/fake_cms_control.h"
 #include "support/journal.h"
@@ -16,8 +16,9 @@ namespace {
 
 const std::string kUserCert = "user-certificate-DER";
 const std::string kCaCert = "ca-certificate-DER";
-const std::string kIniFor = "[Entrust Settings]\nManager=ca.test+709\nServer=dir.test+389\n"
-                            "ClientType=Heavy\nSigningKey=DSA";
+const std::string kIniFor =
+    "[Entrust Settings]\nManager=ca.test+709\nServer=dir.test+389\n"
+    "ClientType=Heavy\nSigningKey=DSA";
 
 std::vector<std::string> CleanupCalls(const Journal& journal) {
   std::vector<std::string> out;
@@ -70,14 +71,14 @@ TEST_F(CmsEnrollment, SuccessHandsOutBothCertificatesAndReleasesEverythingInReve
   EXPECT_TRUE(agent_.GetExtendedErrorString().IsEmpty());
 
   const Journal journal = Calls();
-  EXPECT_EQ(journal.Calls(), (std::vector<std::string>{
-                                 "CMSQueryVersionNumber", "CMSLogin", "ini-bytes",
-                                 "CMSCreateReqHdl", "CMSCreateCertTempl", "CMSSetReqAttrib",
-                                 "CMSSetReqAttrib", "CMSSetReqAttrib", "CMSSetReqAttrib",
-                                 "CMSSetCertFieldValue", "CMSRequestMyCertificate",
-                                 "CMSRetrieveMyCertificate", "ENTPutProtectedData",
-                                 "ENTPutProtectedData", "CMSReleaseKeyPair", "CMSReleaseBuffer",
-                                 "CMSReleaseCertTempl", "CMSReleaseReqHdl", "CMSLogout"}));
+  EXPECT_EQ(
+      journal.Calls(),
+      (std::vector<std::string>{
+          "CMSQueryVersionNumber", "CMSLogin", "ini-bytes", "CMSCreateReqHdl", "CMSCreateCertTempl",
+          "CMSSetReqAttrib", "CMSSetReqAttrib", "CMSSetReqAttrib", "CMSSetReqAttrib",
+          "CMSSetCertFieldValue", "CMSRequestMyCertificate", "CMSRetrieveMyCertificate",
+          "ENTPutProtectedData", "ENTPutProtectedData", "CMSReleaseKeyPair", "CMSReleaseBuffer",
+          "CMSReleaseCertTempl", "CMSReleaseReqHdl", "CMSLogout"}));
   EXPECT_EQ(journal.Of("CMSLogin")[0],
             "CMSLogin \"FAKE-CMS 1.0\" crypto=0 credentials=null reserved=null");
   EXPECT_EQ(journal.Of("ini-bytes")[0], "ini-bytes " + HexOf(kIniFor));
@@ -96,7 +97,8 @@ TEST_F(CmsEnrollment, SuccessHandsOutBothCertificatesAndReleasesEverythingInReve
   EXPECT_EQ(FileMode(tmp_.path() + "/" + files[0]), 0600);
   const std::string path = "\"" + tmp_.path() + "/" + files[0] + "\"";
   const auto puts = journal.Of("ENTPutProtectedData");
-  EXPECT_EQ(puts[0], "ENTPutProtectedData " + path + " \"CA Verification Certificate\" \"17\" len=" +
+  EXPECT_EQ(puts[0], "ENTPutProtectedData " + path +
+                         " \"CA Verification Certificate\" \"17\" len=" +
                          std::to_string(kCaCert.size()) + " hex=" + HexOf(kCaCert));
   EXPECT_EQ(puts[1], "ENTPutProtectedData " + path + " \"Verification Certificate\" \"17\" len=" +
                          std::to_string(kUserCert.size()) + " hex=" + HexOf(kUserCert));
@@ -245,8 +247,8 @@ TEST_F(CmsEnrollment, RecordsThatAreNotCmsRequestsAreRefusedWithoutAToolkitCall)
   CQnPMCrtUsrData typed_as_ipsec(2, 0);
   CQnPMCrtUsrData typed_as_cms(4, 0);  // claims the type but lacks the members
   FakeCms_Reset();
-  for (CQnPMCrtUsrData* record : std::vector<CQnPMCrtUsrData*>{
-           nullptr, &ipsec, &netscape, &plain, &typed_as_ipsec, &typed_as_cms}) {
+  for (CQnPMCrtUsrData* record : std::vector<CQnPMCrtUsrData*>{nullptr, &ipsec, &netscape, &plain,
+                                                               &typed_as_ipsec, &typed_as_cms}) {
     unsigned char sentinel = 0;
     certificate_ = &sentinel;
     length_ = 7;

@@ -124,16 +124,16 @@ TEST(Base64Test, DecoderTolerance) {
       {"Y\tW\vJ\fj", 3, "abc"},
       {"YWJj\r\nYWJj\n\n\rYWI=", 8, "abcabcab"},
       {"YWJj\\nYWJj\\r\\nYQ==", 7, "abcabca"},
-      {"YWJj\\n\nYWJj", 6, "abcabc"},   // real break after an escape
-      {"YWJj\\tYWJj", 0, ""},           // malformed escape
-      {"YWJj\\", 0, ""},                // backslash as the last character
-      {"YW-j", 3, "a`#"},               // outside the alphabet: as if "YWAj"
-      {"YW\xc3\xa9", 3, "a`\0"},        // bytes above 0x7F: zero bits
-      {"Y=Jj", 3, "`\002c"},            // "=" not at a look-ahead offset
-      {"YWJj YQ==", 4, "abca"},         // padding after skipped white space
-      {"YWJj\\n\nYWI=", 5, "abcab"},     // ... and after an escape and a break
-      {"YWJj Y W\tI =", 5, "abcab"},      // ... and inside the final quantum
-      {"YWJjYQ==YWJj", 4, "abca"},      // nothing after the final quantum
+      {"YWJj\\n\nYWJj", 6, "abcabc"},  // real break after an escape
+      {"YWJj\\tYWJj", 0, ""},          // malformed escape
+      {"YWJj\\", 0, ""},               // backslash as the last character
+      {"YW-j", 3, "a`#"},              // outside the alphabet: as if "YWAj"
+      {"YW\xc3\xa9", 3, "a`\0"},       // bytes above 0x7F: zero bits
+      {"Y=Jj", 3, "`\002c"},           // "=" not at a look-ahead offset
+      {"YWJj YQ==", 4, "abca"},        // padding after skipped white space
+      {"YWJj\\n\nYWI=", 5, "abcab"},   // ... and after an escape and a break
+      {"YWJj Y W\tI =", 5, "abcab"},   // ... and inside the final quantum
+      {"YWJjYQ==YWJj", 4, "abca"},     // nothing after the final quantum
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.text);

@@ -1,8 +1,8 @@
 // Uses the installed library as a host would; exits non-zero on any surprise.
 
-#include <cstdio>
-
 #include <veskar/veskar.h>
+
+#include <cstdio>
 
 int main() {
   int failures = 0;

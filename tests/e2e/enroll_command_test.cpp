@@ -162,10 +162,9 @@ TEST_F(EnrollCommandTest, ProtectedPutThenGet) {
   // Data from standard input through a pipe goes in the same way.
   RunOptions through_pipe = Input("from a pipe");
   through_pipe.input_through_pipe = true;
-  const CommandResult piped =
-      RunVeskar({"protected", "put", "--file", store, "--label", "piped", "--in", "-",
-                 "--protection-file", File("protection")},
-                through_pipe);
+  const CommandResult piped = RunVeskar({"protected", "put", "--file", store, "--label", "piped",
+                                         "--in", "-", "--protection-file", File("protection")},
+                                        through_pipe);
   ASSERT_EQ(piped.exit_status, 0) << piped.err;
   EXPECT_EQ(piped.out, "stored 11 bytes as 'piped' in " + store + "\n");
 

@@ -25,7 +25,7 @@ FAKE_CMS_CONTROL void FakeCms_SetLogText(int status, const char* text);
 FAKE_CMS_CONTROL void FakeCms_SetReason(int code, const char* text);
 // Certificates CMSRetrieveMyCertificate hands out (copied; null/0 = empty).
 FAKE_CMS_CONTROL void FakeCms_SetCertificates(const unsigned char* user, size_t user_length,
-                             const unsigned char* ca, size_t ca_length);
+                                              const unsigned char* ca, size_t ca_length);
 // When nonzero, CMSRetrieveMyCertificate reports the user's certificate with
 // this length but no bytes, as a faulty toolkit might.
 FAKE_CMS_CONTROL void FakeCms_SetLengthWithoutBytes(unsigned int length);

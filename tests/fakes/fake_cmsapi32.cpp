@@ -83,7 +83,8 @@ std::string ValueText(const CMSAttribValue* v) {
   std::string text = "kind=" + std::to_string(v->kind) + " len=" + std::to_string(v->length);
   if (v->value == nullptr) return text + " ptr=null";
   if (v->kind == CMS_DATA_TEXT) {
-    return text + " text=\"" + std::string(reinterpret_cast<const char*>(v->value), v->length) + "\"";
+    return text + " text=\"" + std::string(reinterpret_cast<const char*>(v->value), v->length) +
+           "\"";
   }
   if (v->kind == CMS_DATA_INT32 && v->length == 4) {
     int32_t value;
@@ -176,8 +177,8 @@ void FakeCms_SetReason(int code, const char* text) {
   S().reason_code = code;
   S().reason_text = text ? text : "";
 }
-void FakeCms_SetCertificates(const unsigned char* user, size_t user_length,
-                             const unsigned char* ca, size_t ca_length) {
+void FakeCms_SetCertificates(const unsigned char* user, size_t user_length, const unsigned char* ca,
+                             size_t ca_length) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   S().user_cert.assign(user, user + (user ? user_length : 0));
   S().ca_cert.assign(ca, ca + (ca ? ca_length : 0));
@@ -299,8 +300,8 @@ int CMSReleaseReqHdl(void* const login, void** request) {
 int CMSSetReqAttrib(void* const login, void* const request, CMSReqAttribType attribute,
                     const CMSAttribValue* value) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
-  Log("CMSSetReqAttrib " + HandleName(login) + " " + HandleName(request) + " attr=" +
-      std::to_string(attribute) + " " + ValueText(value));
+  Log("CMSSetReqAttrib " + HandleName(login) + " " + HandleName(request) +
+      " attr=" + std::to_string(attribute) + " " + ValueText(value));
   auto it = S().attrib_status.find(attribute);
   return it != S().attrib_status.end() ? it->second : StatusOf("CMSSetReqAttrib");
 }

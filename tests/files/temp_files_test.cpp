@@ -2,13 +2,13 @@
 // protected members: names, exact bytes, permissions, and what is left on
 // disk after each kind of failure.
 
+#include <gtest/gtest.h>
+#include <veskar/veskar.h>
+
 #include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <string>
-
-#include <gtest/gtest.h>
-#include <veskar/veskar.h>
 
 #include "platform/env.h"
 #include "support/temp_dir.h"

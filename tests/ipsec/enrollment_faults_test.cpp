@@ -4,7 +4,9 @@
 // exception must reach the caller with the session closed, the INI file gone
 // and no buffer handed out or leaked.
 
+#include <gtest/gtest.h>
 #include <unistd.h>
+#include <veskar/veskar.h>
 
 #include <atomic>
 #include <cerrno>
@@ -13,9 +15,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <veskar/veskar.h>
 
 #include "fakes/fake_kmp_control.h"
 #include "ipsec/ipsec_test_support.h"

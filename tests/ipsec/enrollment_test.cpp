@@ -2,14 +2,14 @@
 // library bound when it loaded. Every test runs in a TMPDIR of its own, which
 // must be empty afterwards, and must leave no toolkit session open.
 
+#include <gtest/gtest.h>
+#include <veskar/veskar.h>
+
 #include <climits>
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <veskar/veskar.h>
 
 #include "fakes/fake_kmp_control.h"
 #include "ipsec/ipsec_test_support.h"

@@ -5,16 +5,15 @@
 // and readers of the fake toolkit's journal.
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
+#include <veskar/veskar.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <veskar/veskar.h>
 
 #include "fakes/fake_kmp_control.h"
 #include "support/temp_dir.h"

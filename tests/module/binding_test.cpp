@@ -1,11 +1,11 @@
 // The entry routine and the binders against a recording platform layer: the
 // exact names asked for, their order, and the binding rules of each toolkit.
 
-#include <string>
-#include <vector>
-
 #include <gtest/gtest.h>
 #include <veskar/services.h>
+
+#include <string>
+#include <vector>
 
 #include "module/module_state.h"
 #include "module/toolkit_slots.h"
@@ -13,17 +13,29 @@
 
 namespace {
 
-const std::vector<std::string> kCmsNames = {
-    "_CMSQueryLogWarning@4",      "_CMSQueryVersionNumber@0",  "_CMSLogin@24",
-    "_CMSLogout@4",               "_CMSRequestMyCertificate@16", "_CMSRetrieveMyCertificate@20",
-    "_CMSCreateReqHdl@12",        "_CMSReleaseReqHdl@8",       "_CMSSetReqAttrib@16",
-    "_CMSCreateCertTempl@8",      "_CMSReleaseCertTempl@8",    "_CMSSetCertFieldValue@16",
-    "_CMSReleaseBuffer@4",        "_CMSReleaseKeyPair@4",      "_CMSGetLogString@8",
-    "_CMSLogToString@4",          "_ENTGetEntErr@8",           "_ENTGetCertReqModStr@8",
-    "_ENTGetProtectedData@16",    "_ENTPutProtectedData@16"};
+const std::vector<std::string> kCmsNames = {"_CMSQueryLogWarning@4",
+                                            "_CMSQueryVersionNumber@0",
+                                            "_CMSLogin@24",
+                                            "_CMSLogout@4",
+                                            "_CMSRequestMyCertificate@16",
+                                            "_CMSRetrieveMyCertificate@20",
+                                            "_CMSCreateReqHdl@12",
+                                            "_CMSReleaseReqHdl@8",
+                                            "_CMSSetReqAttrib@16",
+                                            "_CMSCreateCertTempl@8",
+                                            "_CMSReleaseCertTempl@8",
+                                            "_CMSSetCertFieldValue@16",
+                                            "_CMSReleaseBuffer@4",
+                                            "_CMSReleaseKeyPair@4",
+                                            "_CMSGetLogString@8",
+                                            "_CMSLogToString@4",
+                                            "_ENTGetEntErr@8",
+                                            "_ENTGetCertReqModStr@8",
+                                            "_ENTGetProtectedData@16",
+                                            "_ENTPutProtectedData@16"};
 const std::vector<std::string> kIpsecNames = {
-    "_IKMPCreateUser@24", "_IKMPGetErrString@4",           "_IKMPLogin@28",
-    "_IKMPGetMyVerifyCertificate@20", "_IKMPLogout@4", "_IKMPGetEPFName@8"};
+    "_IKMPCreateUser@24", "_IKMPGetErrString@4", "_IKMPLogin@28", "_IKMPGetMyVerifyCertificate@20",
+    "_IKMPLogout@4",      "_IKMPGetEPFName@8"};
 
 // Pretends to load the toolkits it is told about; every entry point resolves
 // to a distinct fake address unless it is listed as missing.

@@ -2,12 +2,12 @@
 // loaded flag, as running requests do. Meant for ThreadSanitizer: with the
 // toolkit unchanged, rebinding writes nothing, so there is nothing to race.
 
+#include <gtest/gtest.h>
+#include <veskar/veskar.h>
+
 #include <atomic>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <veskar/veskar.h>
 
 #include "module/toolkit_slots.h"
 

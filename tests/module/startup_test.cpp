@@ -3,11 +3,10 @@
 // scenario (see CMakeLists.txt).
 
 #include <dlfcn.h>
-
-#include <string>
-
 #include <gtest/gtest.h>
 #include <veskar/veskar.h>
+
+#include <string>
 
 #include "module/toolkit_slots.h"
 

@@ -1,10 +1,10 @@
 #ifndef VESKAR_TESTS_MODULE_TOOLKIT_SLOTS_H_
 #define VESKAR_TESTS_MODULE_TOOLKIT_SLOTS_H_
 
-#include <vector>
-
 #include <veskar/cms_agent.h>
 #include <veskar/ipsec_agent.h>
+
+#include <vector>
 
 // One class-wide slot: the undecorated name the toolkit exports, and the
 // address bound to it.

@@ -2,6 +2,7 @@
 // attach loads the toolkits, detach releases them, the CMS toolkit first.
 
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,8 +10,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -38,8 +37,7 @@ TEST(LibraryUnload, ReleasesCmsToolkitThenIpsecToolkitExactlyOnce) {
   EXPECT_EQ(ReadAll(log_path), "load cmsapi32\nload kmpapi32\n");
 
   ASSERT_EQ(dlclose(library), 0);
-  EXPECT_EQ(ReadAll(log_path),
-            "load cmsapi32\nload kmpapi32\nunload cmsapi32\nunload kmpapi32\n");
+  EXPECT_EQ(ReadAll(log_path), "load cmsapi32\nload kmpapi32\nunload cmsapi32\nunload kmpapi32\n");
   std::remove(log_path.c_str());
 }
 

@@ -39,8 +39,7 @@ CommandResult RunVeskar(const std::vector<std::string>& args, const RunOptions& 
     input = scratch.File("in");
     veskar::toolkit_test::WriteFile(input, options.input);
   }
-  command = options.input_through_pipe ? "cat " + input + " | " + command
-                                       : command + " <" + input;
+  command = options.input_through_pipe ? "cat " + input + " | " + command : command + " <" + input;
   command += " >" + scratch.File("out") + " 2>" + scratch.File("err");
   const int status = std::system(command.c_str());
   CommandResult result;

@@ -13,9 +13,9 @@ struct CommandResult {
 };
 
 struct RunOptions {
-  std::string library_path;      // LD_LIBRARY_PATH; unset when empty
-  std::vector<std::string> env;  // more "NAME=VALUE" settings
-  std::string input;             // standard input; /dev/null when empty
+  std::string library_path;         // LD_LIBRARY_PATH; unset when empty
+  std::vector<std::string> env;     // more "NAME=VALUE" settings
+  std::string input;                // standard input; /dev/null when empty
   bool input_through_pipe = false;  // `input` comes through a pipe, not a file
 };
 

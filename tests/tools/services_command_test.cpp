@@ -63,13 +63,13 @@ TEST(ServicesCommandTest, AToolkitOnTheSearchPathComesFirst) {
 }
 
 TEST(ServicesCommandTest, NamesTheFilesTheToolkitsCameFrom) {
-  const CommandResult result = RunVeskar(
-      {"services"}, std::string(VESKAR_CMS_TOOLKIT_DIR) + ":" + VESKAR_KMP_TOOLKIT_DIR);
+  const CommandResult result =
+      RunVeskar({"services"}, std::string(VESKAR_CMS_TOOLKIT_DIR) + ":" + VESKAR_KMP_TOOLKIT_DIR);
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_NE(result.out.find("service mask: 7\n"), std::string::npos) << result.out;
-  for (const auto& [folder, file] : {std::pair<const char*, const char*>{VESKAR_KMP_TOOLKIT_DIR,
-                                                                         "libkmpapi32.so"},
-                                     {VESKAR_CMS_TOOLKIT_DIR, "libcmsapi32.so"}}) {
+  for (const auto& [folder, file] :
+       {std::pair<const char*, const char*>{VESKAR_KMP_TOOLKIT_DIR, "libkmpapi32.so"},
+        {VESKAR_CMS_TOOLKIT_DIR, "libcmsapi32.so"}}) {
     EXPECT_NE(result.out.find("available, loaded from " + Resolved(folder) + "/" + file + "\n"),
               std::string::npos)
         << result.out;
@@ -78,8 +78,8 @@ TEST(ServicesCommandTest, NamesTheFilesTheToolkitsCameFrom) {
 
 TEST(ServicesCommandTest, NamesTheEntryPointsAToolkitLacks) {
   // The partial IPSec toolkit comes first on the path; the CMS one is complete.
-  const CommandResult result =
-      RunVeskar({"services"}, std::string(VESKAR_PARTIAL_TOOLKIT_DIR) + ":" + VESKAR_CMS_TOOLKIT_DIR);
+  const CommandResult result = RunVeskar(
+      {"services"}, std::string(VESKAR_PARTIAL_TOOLKIT_DIR) + ":" + VESKAR_CMS_TOOLKIT_DIR);
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_NE(result.out.find("service mask: 7\n"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find(

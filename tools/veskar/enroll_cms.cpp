@@ -153,8 +153,8 @@ int RunEnrollCms(const Args& args) {
   }
 
   const std::set<std::string> files_before = ProtectedDataFiles();
-  CQnPMCrtUsrEntCms record("veskar", ca.c_str(), directory.c_str(), code.c_str(),
-                           reference.c_str(), options.Has("--publish") ? 1 : 0, request.data(),
+  CQnPMCrtUsrEntCms record("veskar", ca.c_str(), directory.c_str(), code.c_str(), reference.c_str(),
+                           options.Has("--publish") ? 1 : 0, request.data(),
                            static_cast<unsigned int>(request.size()));
   CQnEntCmsPMA agent;
   const Enrollment enrollment = Enroll(agent, record);

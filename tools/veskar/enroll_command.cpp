@@ -110,8 +110,8 @@ bool ReadCode(const Options& options, std::string* code, std::string* error) {
     *code = options.Value(kCodeOption.name);
     return true;
   }
-  return ReadSecret(SecretSource{options.Value(kCodeFileOption.name), false},
-                    "authorisation code", false, code, error);
+  return ReadSecret(SecretSource{options.Value(kCodeFileOption.name), false}, "authorisation code",
+                    false, code, error);
 }
 
 std::string ToolkitLocation(const std::string& value) {

@@ -124,8 +124,7 @@ int RunEnrollIpsec(const Args& args) {
     return Failure(kCommand, error);
   }
   CQnPMCrtUsrEntIPSec record("veskar", ca.c_str(), directory.c_str(), password.c_str(),
-                             profile.c_str(), code.c_str(),
-                             options.Value("--reference").c_str());
+                             profile.c_str(), code.c_str(), options.Value("--reference").c_str());
   Wipe(&password);
   CQnEntIPSecPMA agent;
   const Enrollment enrollment = Enroll(agent, record);

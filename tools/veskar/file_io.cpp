@@ -1,12 +1,11 @@
 #include "file_io.h"
 
-#include <cstdio>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 
 namespace veskar_cli {
 

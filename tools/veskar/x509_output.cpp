@@ -3,11 +3,10 @@
 
 #include "x509_output.h"
 
-#include <sys/stat.h>
-
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include "toolkits/localca/distinguished_name.h"
 

@@ -31,16 +31,13 @@ typedef enum CMSReqAttribType {
   CMS_REQ_ATTRIB_FORCE_32BIT = 0x7fffffff
 } CMSReqAttribType;
 
-typedef enum FieldName {
-  CMS_FIELD_TEMPLATE = 0,
-  CMS_FIELD_FORCE_32BIT = 0x7fffffff
-} FieldName;
+typedef enum FieldName { CMS_FIELD_TEMPLATE = 0, CMS_FIELD_FORCE_32BIT = 0x7fffffff } FieldName;
 
 /* Kind of a CMSAttribValue. */
 typedef enum CMSDataType {
-  CMS_DATA_TEXT = 1,    /* 8-bit characters, no terminator */
-  CMS_DATA_INT32 = 2,   /* 4 bytes, processor byte order */
-  CMS_DATA_BYTES = 4,   /* arbitrary bytes */
+  CMS_DATA_TEXT = 1,  /* 8-bit characters, no terminator */
+  CMS_DATA_INT32 = 2, /* 4 bytes, processor byte order */
+  CMS_DATA_BYTES = 4, /* arbitrary bytes */
   CMS_DATA_FORCE_32BIT = 0x7fffffff
 } CMSDataType;
 
@@ -87,60 +84,88 @@ VESKAR_TOOLKIT_STATIC_ASSERT(offsetof(CMSAttribValue, value) == 8, "CMSAttribVal
 typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSQueryLogWarning)(int status);
 typedef const char*(VESKAR_TOOLKIT_CALL* PFN_CMSQueryVersionNumber)(void);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSLogin)(const char* version, CryptoLibrary crypto,
-    const CMSBinaryData* credentials, const char* ini_path, const char* reserved, void** login);
+                                               const CMSBinaryData* credentials,
+                                               const char* ini_path, const char* reserved,
+                                               void** login);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSLogout)(void** login);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSRequestMyCertificate)(void* const login,
-    void* const cert_template, void* const request, int* reserved);
+                                                              void* const cert_template,
+                                                              void* const request, int* reserved);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSRetrieveMyCertificate)(void* const login,
-    void* const request, KeyPair* key_pair, int* status, CMSBinaryData* ca_certificate);
+                                                               void* const request,
+                                                               KeyPair* key_pair, int* status,
+                                                               CMSBinaryData* ca_certificate);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSCreateReqHdl)(void* const login, CMSReqHdlType type,
-    void** request);
+                                                      void** request);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSReleaseReqHdl)(void* const login, void** request);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSSetReqAttrib)(void* const login, void* const request,
-    CMSReqAttribType attribute, const CMSAttribValue* value);
+                                                      CMSReqAttribType attribute,
+                                                      const CMSAttribValue* value);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSCreateCertTempl)(void* const login, void** cert_template);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSReleaseCertTempl)(void* const login, void** cert_template);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSSetCertFieldValue)(void* const login,
-    void* const cert_template, FieldName field, const CMSAttribValue* value);
+                                                           void* const cert_template,
+                                                           FieldName field,
+                                                           const CMSAttribValue* value);
 typedef void(VESKAR_TOOLKIT_CALL* PFN_CMSReleaseBuffer)(CMSBinaryData* buffer);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSReleaseKeyPair)(KeyPair* key_pair);
 typedef void(VESKAR_TOOLKIT_CALL* PFN_CMSGetLogString)(int status, CMSBinaryData* text);
 typedef const char*(VESKAR_TOOLKIT_CALL* PFN_CMSLogToString)(int status);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_ENTGetEntErr)(void* const login, CMSBinaryData* reason);
-typedef const char*(VESKAR_TOOLKIT_CALL* PFN_ENTGetCertReqModStr)(void* const first, void* const second);
+typedef const char*(VESKAR_TOOLKIT_CALL* PFN_ENTGetCertReqModStr)(void* const first,
+                                                                  void* const second);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_ENTGetProtectedData)(const char* path, const char* label,
-    const char* protection, CMSBinaryData* data);
+                                                          const char* protection,
+                                                          CMSBinaryData* data);
 typedef int(VESKAR_TOOLKIT_CALL* PFN_ENTPutProtectedData)(const char* path, const char* label,
-    const char* protection, const CMSBinaryData* data);
+                                                          const char* protection,
+                                                          const CMSBinaryData* data);
 
 VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSQueryLogWarning(int status);
 VESKAR_TOOLKIT_EXPORT const char* VESKAR_TOOLKIT_CALL CMSQueryVersionNumber(void);
 VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSLogin(const char* version, CryptoLibrary crypto,
-    const CMSBinaryData* credentials, const char* ini_path, const char* reserved, void** login);
+                                                       const CMSBinaryData* credentials,
+                                                       const char* ini_path, const char* reserved,
+                                                       void** login);
 VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSLogout(void** login);
 VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSRequestMyCertificate(void* const login,
-    void* const cert_template, void* const request, int* reserved);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSRetrieveMyCertificate(void* const login,
-    void* const request, KeyPair* key_pair, int* status, CMSBinaryData* ca_certificate);
+                                                                      void* const cert_template,
+                                                                      void* const request,
+                                                                      int* reserved);
+VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL
+CMSRetrieveMyCertificate(void* const login, void* const request, KeyPair* key_pair, int* status,
+                         CMSBinaryData* ca_certificate);
 VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSCreateReqHdl(void* const login, CMSReqHdlType type,
-    void** request);
+                                                              void** request);
 VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSReleaseReqHdl(void* const login, void** request);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSSetReqAttrib(void* const login, void* const request,
-    CMSReqAttribType attribute, const CMSAttribValue* value);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSCreateCertTempl(void* const login, void** cert_template);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSReleaseCertTempl(void* const login, void** cert_template);
+VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSSetReqAttrib(void* const login,
+                                                              void* const request,
+                                                              CMSReqAttribType attribute,
+                                                              const CMSAttribValue* value);
+VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSCreateCertTempl(void* const login,
+                                                                 void** cert_template);
+VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSReleaseCertTempl(void* const login,
+                                                                  void** cert_template);
 VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSSetCertFieldValue(void* const login,
-    void* const cert_template, FieldName field, const CMSAttribValue* value);
+                                                                   void* const cert_template,
+                                                                   FieldName field,
+                                                                   const CMSAttribValue* value);
 VESKAR_TOOLKIT_EXPORT void VESKAR_TOOLKIT_CALL CMSReleaseBuffer(CMSBinaryData* buffer);
 VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSReleaseKeyPair(KeyPair* key_pair);
 VESKAR_TOOLKIT_EXPORT void VESKAR_TOOLKIT_CALL CMSGetLogString(int status, CMSBinaryData* text);
 VESKAR_TOOLKIT_EXPORT const char* VESKAR_TOOLKIT_CALL CMSLogToString(int status);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL ENTGetEntErr(void* const login, CMSBinaryData* reason);
-VESKAR_TOOLKIT_EXPORT const char* VESKAR_TOOLKIT_CALL ENTGetCertReqModStr(void* const first, void* const second);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL ENTGetProtectedData(const char* path, const char* label,
-    const char* protection, CMSBinaryData* data);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL ENTPutProtectedData(const char* path, const char* label,
-    const char* protection, const CMSBinaryData* data);
+VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL ENTGetEntErr(void* const login,
+                                                           CMSBinaryData* reason);
+VESKAR_TOOLKIT_EXPORT const char* VESKAR_TOOLKIT_CALL ENTGetCertReqModStr(void* const first,
+                                                                          void* const second);
+VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL ENTGetProtectedData(const char* path,
+                                                                  const char* label,
+                                                                  const char* protection,
+                                                                  CMSBinaryData* data);
+VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL ENTPutProtectedData(const char* path,
+                                                                  const char* label,
+                                                                  const char* protection,
+                                                                  const CMSBinaryData* data);
 
 #ifdef __cplusplus
 }

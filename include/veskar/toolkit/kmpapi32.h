@@ -34,24 +34,31 @@ VESKAR_TOOLKIT_STATIC_ASSERT(offsetof(IKMPBinaryData, data) == 4, "IKMPBinaryDat
 
 /* Entry points, in the order the library binds them. */
 typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPCreateUser)(int ref_num, const char* auth_code,
-    const char* password, const char* ini_path, const char* profile, int flags);
+                                                       const char* password, const char* ini_path,
+                                                       const char* profile, int flags);
 typedef const char*(VESKAR_TOOLKIT_CALL* PFN_IKMPGetErrString)(short status);
 typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPLogin)(void** login, const char* profile,
-    const char* password, const char* ini_path, isakmp_options_struct options);
+                                                  const char* password, const char* ini_path,
+                                                  isakmp_options_struct options);
 typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPGetMyVerifyCertificate)(void* const login, int which,
-    IKMPBinaryData* user_certificate, IKMPBinaryData* ca_certificate, IKMPBinaryData* extra);
+                                                                   IKMPBinaryData* user_certificate,
+                                                                   IKMPBinaryData* ca_certificate,
+                                                                   IKMPBinaryData* extra);
 typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPLogout)(void** login);
 typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPGetEPFName)(void* login, char** name);
 
-VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPCreateUser(int ref_num,
-    const char* auth_code, const char* password, const char* ini_path, const char* profile,
-    int flags);
+VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPCreateUser(int ref_num, const char* auth_code,
+                                                               const char* password,
+                                                               const char* ini_path,
+                                                               const char* profile, int flags);
 VESKAR_TOOLKIT_EXPORT const char* VESKAR_TOOLKIT_CALL IKMPGetErrString(short status);
 VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPLogin(void** login, const char* profile,
-    const char* password, const char* ini_path, isakmp_options_struct options);
-VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPGetMyVerifyCertificate(void* const login,
-    int which, IKMPBinaryData* user_certificate, IKMPBinaryData* ca_certificate,
-    IKMPBinaryData* extra);
+                                                          const char* password,
+                                                          const char* ini_path,
+                                                          isakmp_options_struct options);
+VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL
+IKMPGetMyVerifyCertificate(void* const login, int which, IKMPBinaryData* user_certificate,
+                           IKMPBinaryData* ca_certificate, IKMPBinaryData* extra);
 VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPLogout(void** login);
 VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPGetEPFName(void* login, char** name);
 
