@@ -5,8 +5,9 @@
 
 namespace veskar_cli {
 
-// Set (to anything) in the environment, it keeps the command from using the
-// stand-in toolkits built or installed with it, as --no-standins does.
+// Set in the environment to anything but "" or "0", it keeps the command
+// from using the stand-in toolkits built or installed with it, as
+// --no-standins does.
 constexpr char kNoStandInsVariable[] = "VESKAR_NO_STANDINS";
 
 // Lets the command use the stand-in toolkits it was built or installed with
