@@ -127,12 +127,12 @@ int RunEnrollCms(const Args& args) {
   if (new_key && !CheckOutput(key_path, OutputKind::kNewKey, &error)) {
     return Failure(kCommand, error);
   }
-  std::string code;
-  if (!ReadCode(kCommand, options, &code, &error)) return Failure(kCommand, error);
   Bytes request;
   if (!new_key && !ReadRequest(options.Value("--request"), &request, &error)) {
     return Failure(kCommand, error);
   }
+  std::string code;
+  if (!ReadCode(kCommand, options, &code, &error)) return Failure(kCommand, error);
 
   // From here on an interrupt waits until the key, the certificate and the
   // protected copy are all written, or all gone.

@@ -82,7 +82,7 @@ bool Resolve(const std::string& path, OutputKind kind, Target* target, std::stri
   }
   if (kind == OutputKind::kNewKey) {
     *error = "will not write the new key to " + path +
-             ": it exists (a new key goes only into a new file)";
+             ": it already exists (a new key goes only into a new file)";
     return false;
   }
   struct stat info {};
