@@ -165,6 +165,15 @@ TEST_F(CommandFilesTest, OutputsWriteThroughDevicesFifosAndLinks) {
     EXPECT_EQ(refused.exit_status, 1);
     EXPECT_TRUE(Contains(refused.err, c.says)) << refused.err;
   }
+  // A profile is made only as a new file, never at a device or a link.
+  WriteFile(File("password"), "a password\n");
+  for (const std::string& profile : {std::string("/dev/null"), File("dangling")}) {
+    const CommandResult refused =
+        RunVeskar({"enroll", "ipsec", "--ca", ca_.directory, "--profile", profile, "--reference",
+                   reference, "--code-file", File("code"), "--password-file", File("password")});
+    EXPECT_EQ(refused.exit_status, 1);
+    EXPECT_TRUE(Contains(refused.err, "will not make the profile " + profile)) << refused.err;
+  }
   EXPECT_FALSE(Used(reference));
   EXPECT_EQ(Type("/dev/null"), static_cast<mode_t>(S_IFCHR));
   EXPECT_EQ(Text(ReadFile(File("a.key"))), "a key");

@@ -1,6 +1,7 @@
 // veskar enroll ipsec: an IPSec enrollment through the library, creating the
 // user's profile first or logging in to one that exists.
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <veskar/ipsec_agent.h>
 #include <veskar/records.h>
@@ -121,11 +122,20 @@ int RunEnrollIpsec(const Args& args) {
       status != kExitOk) {
     return status;
   }
-  const bool profile_exists = access(profile.c_str(), F_OK) == 0;
+  if (options.Value("--profile") == "-") {
+    return UsageError(kCommand, "--profile names a file; '-' cannot be one");
+  }
+  // A link to nothing counts as there: the toolkit would not follow it.
+  struct stat info {};
+  const bool profile_exists = lstat(profile.c_str(), &info) == 0;
   if (create && profile_exists) {
-    return Failure(kCommand, profile +
-                                 " already exists; to log in to it, leave out --reference "
-                                 "and --code");
+    const bool regular = stat(profile.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return Failure(kCommand, regular ? profile +
+                                           " already exists; to log in to it, leave out "
+                                           "--reference and --code"
+                                     : "will not make the profile " + profile +
+                                           ": the name is taken by something that is not a "
+                                           "profile file");
   }
   if (create && !CanCreate(profile, &error)) return Failure(kCommand, error);
   if (!create && !profile_exists) return Failure(kCommand, "there is no profile " + profile);
