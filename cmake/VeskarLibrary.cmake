@@ -6,7 +6,7 @@ configure_file("${PROJECT_SOURCE_DIR}/cmake/version.h.in"
   "${PROJECT_BINARY_DIR}/generated/include/veskar/version.h" @ONLY)
 target_include_directories(veskar_core PUBLIC "${PROJECT_BINARY_DIR}/generated/include")
 
-add_library(veskar SHARED $<TARGET_OBJECTS:veskar_core> platform/posix/library_entry.cpp)
+add_library(veskar SHARED $<TARGET_OBJECTS:veskar_core> module/posix/library_entry.cpp)
 add_library(Veskar::veskar ALIAS veskar)
 target_include_directories(veskar PUBLIC
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>"

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <exception>
 
-#include "agents/messages.h"
 #include "agents/request_admission.h"
-#include "agents/scope_guard.h"
+#include "base/messages.h"
+#include "base/scope_guard.h"
+#include "records/message_servers.h"
 
 namespace {
 

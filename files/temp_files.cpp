@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "agents/messages.h"
-#include "agents/scope_guard.h"
+#include "base/messages.h"
+#include "base/scope_guard.h"
 #include "platform/env.h"
 
 namespace veskar {

@@ -8,10 +8,11 @@
 #include <cstring>
 #include <memory>
 
-#include "agents/messages.h"
 #include "agents/request_admission.h"
-#include "agents/scope_guard.h"
+#include "base/messages.h"
+#include "base/scope_guard.h"
 #include "ipsec/reference_number.h"
+#include "records/message_servers.h"
 
 namespace {
 

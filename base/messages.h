@@ -1,5 +1,5 @@
-#ifndef VESKAR_AGENTS_MESSAGES_H_
-#define VESKAR_AGENTS_MESSAGES_H_
+#ifndef VESKAR_BASE_MESSAGES_H_
+#define VESKAR_BASE_MESSAGES_H_
 
 #include <veskar/cstring.h>
 
@@ -29,13 +29,6 @@ enum MessageId : int {
   kMsgIpsecRetrieveFailed = 53007,
 };
 
-// Message-server types, the same numbers as the service-mask bits.
-enum MsgSvrType : int {
-  kMsgSvrNetscape = 1,
-  kMsgSvrEntrustIPSec = 2,
-  kMsgSvrEntrustCms = 4,
-};
-
 // Loads the text of message `id` into `*error` (replacing it) and returns `id`.
 inline int ReportMessage(CString* error, int id) {
   error->LoadString(static_cast<unsigned int>(id));
@@ -44,4 +37,4 @@ inline int ReportMessage(CString* error, int id) {
 
 }  // namespace veskar
 
-#endif  // VESKAR_AGENTS_MESSAGES_H_
+#endif  // VESKAR_BASE_MESSAGES_H_

@@ -1,5 +1,5 @@
-#ifndef VESKAR_AGENTS_SCOPE_GUARD_H_
-#define VESKAR_AGENTS_SCOPE_GUARD_H_
+#ifndef VESKAR_BASE_SCOPE_GUARD_H_
+#define VESKAR_BASE_SCOPE_GUARD_H_
 
 #include <utility>
 
@@ -31,4 +31,4 @@ class ScopeGuard {
 
 }  // namespace veskar
 
-#endif  // VESKAR_AGENTS_SCOPE_GUARD_H_
+#endif  // VESKAR_BASE_SCOPE_GUARD_H_
