@@ -6,27 +6,10 @@
 namespace veskar {
 
 // Message numbers the agents report; their texts are in the message table.
+// The named numbers are generated from resources/messages.json.
 enum MessageId : int {
   kMsgSuccess = 0,
-  kMsgIniTemplate = 42157,
-  kMsgServiceNotAvailable = 51000,
-  kMsgNetscapeCaFailed = 51001,
-  kMsgNetscapeUserFailed = 51003,
-  kMsgNetscapeQueryEmpty = 51005,
-  kMsgCmsLoginFailed = 52003,
-  kMsgCmsCreateRequestFailed = 52004,
-  kMsgCmsCreateTemplateFailed = 52005,
-  kMsgCmsSetAttributesFailed = 52006,
-  kMsgCmsSetFieldsFailed = 52007,
-  kMsgCmsIssueFailed = 52008,
-  kMsgCmsRetrieveFailed = 52009,
-  kMsgCmsIniFailed = 52010,
-  kMsgIpsecCreateUserFailed = 53002,
-  kMsgIpsecNeedProfileName = 53003,
-  kMsgIpsecNeedPassword = 53004,
-  kMsgIpsecIniFailed = 53005,
-  kMsgIpsecLoginFailed = 53006,
-  kMsgIpsecRetrieveFailed = 53007,
+#include "veskar_message_ids.inc"
 };
 
 // Loads the text of message `id` into `*error` (replacing it) and returns `id`.

@@ -1,7 +1,8 @@
 # The shared library hosts load, its install rules and package files.
 
 set(VESKAR_MESSAGES_INC "${PROJECT_BINARY_DIR}/generated/veskar_messages.inc")
-veskar_generate_message_table("${VESKAR_MESSAGES_INC}")
+veskar_generate_message_table("${VESKAR_MESSAGES_INC}"
+  "${PROJECT_BINARY_DIR}/generated/veskar_message_ids.inc")
 configure_file("${PROJECT_SOURCE_DIR}/cmake/version.h.in"
   "${PROJECT_BINARY_DIR}/generated/include/veskar/version.h" @ONLY)
 target_include_directories(veskar_core PUBLIC "${PROJECT_BINARY_DIR}/generated/include")
