@@ -32,14 +32,6 @@ const char kEnrollUsage[] =
 
 namespace {
 
-struct Service {
-  int bit;
-  const char* name;
-  const char* file;
-};
-constexpr Service kServices[] = {{2, "IPSec key management", "libkmpapi32.so"},
-                                 {4, "CMS enrollment", "libcmsapi32.so"}};
-
 // Where the toolkit reads a location, a line break would end it early.
 bool IsOneLine(const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; }
 
@@ -97,19 +89,17 @@ bool ReadOutputOptions(const Options& options, CertificateOutputs* outputs, std:
 
 int CheckBeforeEnrolling(const char* command, int service_bit, const std::string& ca_folder,
                          const std::string& directory_folder, const CertificateOutputs& outputs) {
-  for (const Service& service : kServices) {
-    if (service.bit == service_bit && !(GetAvaliableServices() & service_bit)) {
-      return Failure(command, std::string(service.name) + " is not available: " + service.file +
-                                  " was not loaded ('veskar services' says why)");
-    }
+  const Toolkit& toolkit = service_bit == kToolkits[0].bit ? kToolkits[0] : kToolkits[1];
+  if (!(GetAvaliableServices() & service_bit)) {
+    return Failure(command, std::string(toolkit.service) + " is not available: " + toolkit.file +
+                                " was not loaded ('veskar services' says why)");
   }
   for (const std::string* folder : {&ca_folder, &directory_folder}) {
     if (!IsOneLine(*folder)) return Failure(command, "a location cannot hold a line break");
   }
   // The stand-ins take folders; another toolkit takes its own kind of
   // location, which is passed on as given.
-  const char* file = service_bit == kServices[0].bit ? kServices[0].file : kServices[1].file;
-  if (!StandInLoaded(file)) return CheckOutputs(command, outputs);
+  if (!StandInLoaded(toolkit.file)) return CheckOutputs(command, outputs);
   if (!ca_folder.empty() && !IsDirectory(ca_folder)) {
 #ifdef VESKAR_HAVE_LOCAL_CA
     return Failure(command, "there is no CA folder " + ca_folder +
