@@ -23,7 +23,7 @@ const char kEnrollCmsUsage[] =
     "  --ca DIR            the CA location: for the stand-in toolkit, the CA's folder\n"
     "  --directory DIR     the directory location: where --publish puts the certificate\n"
     "  --reference N       the reference number\n"
-    "  --code CODE         the authorisation code (seen by other users in the process\n"
+    "  --code CODE         the authorisation code (others see it in the process\n"
     "                      list: prefer --code-file)\n"
     "  --code-file FILE    the authorisation code, from the first line of FILE (keeps\n"
     "                      it out of the process list)\n"
@@ -33,7 +33,7 @@ const char kEnrollCmsUsage[] =
     "  --common-name NAME  the name in that request (default \"Veskar User\"); the CA\n"
     "                      certifies the name it registered, whatever a request says\n"
     "  --publish           have the CA publish the certificate in the directory\n"
-    "  --cert FILE         where the user's certificate goes ('-' for standard output)\n"
+    "  --cert FILE         where the user's certificate goes ('-': standard output)\n"
     "  --ca-cert FILE      where the CA's certificate goes\n"
     "  --format pem|der    the form of both (default pem)\n"
     "  --protected-copy FILE\n"
@@ -117,6 +117,17 @@ int RunEnrollCms(const Args& args) {
                   NormalPath(key_path) == NormalPath(outputs.ca_certificate))) {
     return UsageError(kCommand, "--new-key and a certificate name the same file");
   }
+  const std::string copy_path = options.Value(kProtectedCopyOption.name);
+  if (!copy_path.empty()) {
+    const std::string copy = NormalPath(copy_path);
+    if (copy_path == "-" || GoesToStandardOutput(copy_path)) {
+      return UsageError(kCommand, "--protected-copy takes a file, not standard output");
+    }
+    if ((new_key && copy == NormalPath(key_path)) || copy == NormalPath(outputs.certificate) ||
+        copy == NormalPath(outputs.ca_certificate)) {
+      return UsageError(kCommand, "--protected-copy names the same file as another output");
+    }
+  }
 
   const std::string ca = ToolkitLocation(options.Value("--ca"));
   const std::string directory = ToolkitLocation(options.Value("--directory"));
@@ -124,7 +135,8 @@ int RunEnrollCms(const Args& args) {
       status != kExitOk) {
     return status;
   }
-  if (new_key && !CheckOutput(key_path, OutputKind::kNewKey, &error)) {
+  if ((new_key && !CheckOutput(key_path, OutputKind::kNewKey, &error)) ||
+      (!copy_path.empty() && !CheckOutput(copy_path, OutputKind::kSecret, &error))) {
     return Failure(kCommand, error);
   }
   Bytes request;
@@ -157,8 +169,7 @@ int RunEnrollCms(const Args& args) {
   std::string more;
   if (new_key) more += "  key: " + key_path + "\n";
   if (options.Has("--publish")) more += "  published in: " + directory + "\n";
-  const std::string copy =
-      KeepProtectedCopy(temp, options.Value(kProtectedCopyOption.name), &error);
+  const std::string copy = KeepProtectedCopy(temp, copy_path, &error);
   if (!copy.empty()) more += "  protected copy: " + copy + "\n";
   const int status =
       ReportSuccess(kCommand, "enrolled through the CMS toolkit", enrollment, outputs, more);
