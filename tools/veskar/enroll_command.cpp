@@ -46,6 +46,8 @@ int CheckOutputs(const char* command, const CertificateOutputs& outputs) {
   return kExitOk;
 }
 
+constexpr size_t kLargestProtectedCopy = 64 * 1024 * 1024;
+
 // The protected-data copy is ENT<hex>.DER; the same name may already be
 // taken in the folder it moves to.
 bool MoveWithoutReplacing(const std::string& from, const std::string& folder,
@@ -58,7 +60,23 @@ bool MoveWithoutReplacing(const std::string& from, const std::string& folder,
       *moved_to = candidate;
       return true;
     }
-    if (errno != EEXIST) return false;
+    if (errno == EEXIST) continue;
+    // A file system without hard links gets a copy, which never replaces
+    // a file either.
+    Bytes content;
+    std::string error;
+    int failure = 0;
+    if (!veskar::localca::ReadWholeFile(from, kLargestProtectedCopy, &content, &error)) {
+      return false;
+    }
+    if (veskar::localca::WriteFileAtomically(candidate, content.data(), content.size(), 0600,
+                                             veskar::localca::Overwrite::kNever, &error,
+                                             &failure)) {
+      *moved_to = candidate;
+      return true;
+    }
+    errno = failure;
+    if (failure != EEXIST) return false;
   }
   return false;
 }
@@ -154,7 +172,7 @@ std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& 
   const std::string made = temp.path() + "/" + copies.front();
   if (!chosen.empty()) {
     Bytes content;
-    if (veskar::localca::ReadWholeFile(made, 64 * 1024 * 1024, &content, error) &&
+    if (veskar::localca::ReadWholeFile(made, kLargestProtectedCopy, &content, error) &&
         WriteOutput(chosen, content.data(), content.size(), OutputKind::kSecret, error)) {
       return chosen;
     }
