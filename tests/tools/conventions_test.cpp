@@ -76,6 +76,11 @@ TEST(ConventionsTest, Base64DecodeRefusesWhatIsNotBase64) {
   const CommandResult good = RunVeskar({"base64", "decode"}, Piped("aGVs\nbG8=\n"));
   EXPECT_EQ(good.exit_status, 0) << good.err;
   EXPECT_EQ(good.out, "hello");
+  // What the encoder writes, line breaks and all, decodes strictly.
+  const std::string bytes(100, '\xfe');
+  const CommandResult encoded = RunVeskar({"base64", "encode"}, Piped(bytes));
+  ASSERT_EQ(encoded.exit_status, 0) << encoded.err;
+  EXPECT_EQ(RunVeskar({"base64", "decode"}, Piped(encoded.out)).out, bytes);
   for (const char* text : {"not base64!", "aGVsbG8", "aGVsbG8=x", "aGVs=G8="}) {
     const CommandResult bad = RunVeskar({"base64", "decode"}, Piped(text));
     EXPECT_EQ(bad.exit_status, 1) << text;
