@@ -69,7 +69,8 @@ TEST(ConventionsTest, VersionReportsTheLoadedLibrary) {
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_TRUE(Contains(result.out, "loaded library: /")) << result.out;
   EXPECT_TRUE(Contains(result.out, "/libveskar.so.")) << result.out;
-  EXPECT_TRUE(Contains(result.out, "loaded library's file version: ")) << result.out;
+  EXPECT_TRUE(Contains(result.out, "loaded library's version record:\n  file version: 1.0.0.2\n"))
+      << result.out;
 }
 
 TEST(ConventionsTest, Base64DecodeRefusesWhatIsNotBase64) {

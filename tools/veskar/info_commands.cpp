@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "command.h"
@@ -23,8 +25,8 @@ const char kMessagesUsage[] =
 const char kVersionUsage[] =
     "usage: veskar version\n\n"
     "Prints the version record the command was built with, then the file of the\n"
-    "library actually loaded and the version its name carries, which differ when\n"
-    "the loader found another copy of the library.\n";
+    "library actually loaded and the version record kept in that file, which\n"
+    "differ when the loader found another copy of the library.\n";
 
 namespace {
 
@@ -44,6 +46,26 @@ std::string Escaped(const char* text) {
     }
   }
   return out;
+}
+
+// The version record the library keeps as text after a marker, each line
+// indented; "" when the file holds none.
+std::string VersionRecordIn(const std::string& path) {
+  constexpr char kMarker[] = "VESKAR-VERSION-RECORD\n";
+  std::ifstream in(path, std::ios::binary);
+  const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t at = content.find(kMarker);
+  if (at == std::string::npos) return "";
+  const size_t start = at + sizeof kMarker - 1;
+  const std::string text = content.substr(start, content.find('\0', start) - start);
+  std::string indented;
+  for (size_t line = 0; line < text.size();) {
+    const size_t end = text.find('\n', line);
+    const size_t stop = end == std::string::npos ? text.size() : end;
+    indented += "  " + text.substr(line, stop - line) + "\n";
+    line = stop + 1;
+  }
+  return indented;
 }
 
 }  // namespace
@@ -92,12 +114,17 @@ int RunVersion(const Args& args) {
   char resolved[PATH_MAX];
   const std::string file = realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
   std::printf("loaded library: %s\n", file.c_str());
-  // The installed file is named lib<name>.so.<file version>.
-  const std::string name = file.substr(file.rfind('/') + 1);
-  const size_t so = name.find(".so.");
-  std::printf("loaded library's file version: %s\n", so == std::string::npos
-                                                         ? "unknown (its name carries none)"
-                                                         : name.substr(so + 4).c_str());
+  const std::string record = VersionRecordIn(file);
+  if (!record.empty()) {
+    std::printf("loaded library's version record:\n%s", record.c_str());
+  } else {
+    // An older library has no record; its installed name carries the file
+    // version: lib<name>.so.<file version>.
+    const std::string name = file.substr(file.rfind('/') + 1);
+    const size_t so = name.find(".so.");
+    std::printf("loaded library's version record: none in the file; its name says %s\n",
+                so == std::string::npos ? "nothing" : name.substr(so + 4).c_str());
+  }
   return kExitOk;
 }
 
