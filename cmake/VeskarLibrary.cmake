@@ -6,7 +6,16 @@ configure_file("${PROJECT_SOURCE_DIR}/cmake/version.h.in"
   "${PROJECT_BINARY_DIR}/generated/include/veskar/version.h" @ONLY)
 target_include_directories(veskar_core PUBLIC "${PROJECT_BINARY_DIR}/generated/include")
 
-add_library(veskar SHARED $<TARGET_OBJECTS:veskar_core> platform/posix/library_entry.cpp)
+# Where the platform keeps string resources, the messages and the version
+# record are compiled into a resource script's object: into the library,
+# and into every program that links the library's code statically.
+if(VESKAR_STRING_RESOURCES)
+  set(VESKAR_RESOURCE_SCRIPT "${PROJECT_BINARY_DIR}/generated/veskar.rc")
+  veskar_generate_resource_script("${VESKAR_RESOURCE_SCRIPT}")
+endif()
+
+add_library(veskar SHARED $<TARGET_OBJECTS:veskar_core>
+  platform/${VESKAR_PLATFORM}/library_entry.cpp ${VESKAR_RESOURCE_SCRIPT})
 add_library(Veskar::veskar ALIAS veskar)
 target_include_directories(veskar PUBLIC
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>"
@@ -20,6 +29,11 @@ set_target_properties(veskar PROPERTIES
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
   EXPORT_NAME veskar)
 veskar_warnings(veskar)
+if(WIN32)
+  # Veskar.dll and its import library Veskar.lib, the names Windows hosts use.
+  set_target_properties(veskar PROPERTIES OUTPUT_NAME Veskar PREFIX "" IMPORT_PREFIX ""
+    IMPORT_SUFFIX ".lib")
+endif()
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT VESKAR_SANITIZE)
   target_link_options(veskar PRIVATE "LINKER:--no-undefined")
 endif()
@@ -29,6 +43,7 @@ add_library(veskar_internal STATIC $<TARGET_OBJECTS:veskar_core>)
 target_include_directories(veskar_internal PUBLIC
   "${PROJECT_SOURCE_DIR}/include" "${PROJECT_BINARY_DIR}/generated/include" "${PROJECT_SOURCE_DIR}")
 target_link_libraries(veskar_internal PUBLIC ${CMAKE_DL_LIBS})
+target_compile_definitions(veskar_internal INTERFACE VESKAR_LINKED_STATICALLY)
 
 include(CMakePackageConfigHelpers)
 install(TARGETS veskar EXPORT VeskarTargets

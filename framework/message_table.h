@@ -1,21 +1,16 @@
 #ifndef VESKAR_FRAMEWORK_MESSAGE_TABLE_H_
 #define VESKAR_FRAMEWORK_MESSAGE_TABLE_H_
 
-#include <cstddef>
+#include <string>
 
 namespace veskar {
 
-struct MessageEntry {
-  unsigned int id;
-  const char* text;
-};
-
-// The library's message table, ascending by number. Stays valid for the
-// life of the process.
-const MessageEntry* MessageTable(size_t* count);
-
-// The text of message `id`, or null when the table has no such number.
-const char* FindMessage(unsigned int id);
+// Stores the text of message `id` into *text and returns true, or returns
+// false (leaving *text alone) when the library has no such message. Where
+// the platform keeps string resources (Windows) the text is read from the
+// library's own; elsewhere it comes from a table compiled into the library.
+// Both are generated from the same data.
+bool LoadMessageText(unsigned int id, std::string* text);
 
 }  // namespace veskar
 

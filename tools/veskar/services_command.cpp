@@ -2,7 +2,8 @@
 // library found it, the file it was loaded from, and which entry points it
 // lacks.
 
-#include <dlfcn.h>
+#include <veskar/toolkit/cmsapi32.h>
+#include <veskar/toolkit/kmpapi32.h>
 #include <veskar/veskar.h>
 
 #include <climits>
@@ -27,63 +28,34 @@ const char kServicesUsage[] =
 
 namespace {
 
+struct EntryName {
+  const char* plain;
+  const char* decorated;
+};
+
+#define VESKAR_ENTRY_NAME(ret, name, bytes, params) \
+  {#name, VESKAR_TOOLKIT_DECORATED_NAME(name, bytes)},
+
 struct Toolkit {
   int bit;
   const char* service;
-  const char* file;  // as the library asks the loader for it
-  std::vector<const char*> entry_points;
+  const char* name;  // the library asks the loader for ToolkitFile(name)
+  std::vector<EntryName> entry_points;
 };
 
 const Toolkit kToolkits[] = {
-    {2,
-     "IPSec key management",
-     "libkmpapi32.so",
-     {"IKMPCreateUser", "IKMPGetErrString", "IKMPLogin", "IKMPGetMyVerifyCertificate", "IKMPLogout",
-      "IKMPGetEPFName"}},
-    {4,
-     "CMS enrollment",
-     "libcmsapi32.so",
-     {"CMSQueryLogWarning",
-      "CMSQueryVersionNumber",
-      "CMSLogin",
-      "CMSLogout",
-      "CMSRequestMyCertificate",
-      "CMSRetrieveMyCertificate",
-      "CMSCreateReqHdl",
-      "CMSReleaseReqHdl",
-      "CMSSetReqAttrib",
-      "CMSCreateCertTempl",
-      "CMSReleaseCertTempl",
-      "CMSSetCertFieldValue",
-      "CMSReleaseBuffer",
-      "CMSReleaseKeyPair",
-      "CMSGetLogString",
-      "CMSLogToString",
-      "ENTGetEntErr",
-      "ENTGetCertReqModStr",
-      "ENTGetProtectedData",
-      "ENTPutProtectedData"}},
+    {2, "IPSec key management", "kmpapi32", {VESKAR_KMPAPI32_ENTRY_POINTS(VESKAR_ENTRY_NAME)}},
+    {4, "CMS enrollment", "cmsapi32", {VESKAR_CMSAPI32_ENTRY_POINTS(VESKAR_ENTRY_NAME)}},
 };
 
-// Why the loader does not give us `file`, in its own words.
-std::string WhyNotLoaded(const char* file) {
-  void* module = dlopen(file, RTLD_LAZY | RTLD_LOCAL);
-  if (module != nullptr) {
-    dlclose(module);
-    return "it loads now, so it was added after the library started";
-  }
-  const char* error = dlerror();
-  return error != nullptr ? error : "not found";
-}
-
 void Explain(const Toolkit& toolkit, int mask) {
-  // The library opened the toolkit at start-up; RTLD_NOLOAD only finds that
-  // copy and never loads another.
-  void* module = dlopen(toolkit.file, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+  const std::string file = ToolkitFile(toolkit.name);
+  // The library opened the toolkit at start-up; only that copy is looked at.
+  void* module = FindLoadedToolkit(file);
   if (module == nullptr) {
     std::printf("  %d %s: not available: %s was not loaded (%s)\n", toolkit.bit, toolkit.service,
-                toolkit.file, WhyNotLoaded(toolkit.file).c_str());
-    const std::string folder = StandInFolder(toolkit.file);
+                file.c_str(), WhyNotLoaded(file).c_str());
+    const std::string folder = StandInFolder(file.c_str());
     if (!folder.empty()) {
       std::printf(
           "      the stand-in is in %s; run with LD_LIBRARY_PATH=%s, or without\n"
@@ -93,11 +65,13 @@ void Explain(const Toolkit& toolkit, int mask) {
     return;
   }
   std::string missing;
-  for (const char* name : toolkit.entry_points) {
-    if (dlsym(module, name) == nullptr) missing += std::string(missing.empty() ? "" : ", ") + name;
+  for (const EntryName& entry : toolkit.entry_points) {
+    if (!ExportsEntry(module, entry.plain, entry.decorated)) {
+      missing += std::string(missing.empty() ? "" : ", ") + entry.plain;
+    }
   }
   const std::string path = LoadedFrom(module);
-  dlclose(module);
+  ReleaseToolkit(module);
   if (!(mask & toolkit.bit)) {
     std::printf("  %d %s: not available, although %s is loaded\n", toolkit.bit, toolkit.service,
                 path.c_str());

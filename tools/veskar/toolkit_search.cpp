@@ -146,4 +146,27 @@ void UseStandInToolkits(char** argv, bool disabled) {
   unsetenv(kSearchedVariable);
 }
 
+std::string ToolkitFile(const char* name) { return std::string("lib") + name + ".so"; }
+
+void* FindLoadedToolkit(const std::string& file) {
+  // RTLD_NOLOAD only finds the copy the library opened; it never loads one.
+  return dlopen(file.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+}
+
+void ReleaseToolkit(void* module) { dlclose(module); }
+
+bool ExportsEntry(void* module, const char* plain_name, const char* /*decorated_name*/) {
+  return dlsym(module, plain_name) != nullptr;
+}
+
+std::string WhyNotLoaded(const std::string& file) {
+  void* module = dlopen(file.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  if (module != nullptr) {
+    dlclose(module);
+    return "it loads now, so it was added after the library started";
+  }
+  const char* error = dlerror();
+  return error != nullptr ? error : "not found";
+}
+
 }  // namespace veskar_cli

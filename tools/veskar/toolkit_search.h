@@ -36,6 +36,22 @@ bool StandInLoaded(const char* file);
 // The file behind a loaded module, as an absolute path when it can be had.
 std::string LoadedFrom(void* module);
 
+// The file the library asks the loader for toolkit `name` ("cmsapi32"):
+// "libcmsapi32.so", or "cmsapi32.dll" on Windows.
+std::string ToolkitFile(const char* name);
+
+// The copy of `file` the library loaded, reached without loading another,
+// or null when none is loaded. Release it with ReleaseToolkit.
+void* FindLoadedToolkit(const std::string& file);
+void ReleaseToolkit(void* module);
+
+// Whether `module` exports entry point `plain_name` under the name the
+// platform gives it (`decorated_name`, "_CMSLogin@24", on 32-bit Windows).
+bool ExportsEntry(void* module, const char* plain_name, const char* decorated_name);
+
+// Why the loader does not give us `file`, in its own words.
+std::string WhyNotLoaded(const std::string& file);
+
 }  // namespace veskar_cli
 
 #endif  // VESKAR_TOOLS_VESKAR_TOOLKIT_SEARCH_H_
