@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "framework/message_table.h"
+#include "platform/message_text.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "framework/message_table.h"
-
 #include <algorithm>
 #include <iterator>
+
+#include "platform/message_text.h"
 
 namespace veskar {
 namespace {

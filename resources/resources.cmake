@@ -30,12 +30,14 @@ function(veskar_c_escape out text)
 endfunction()
 
 # Writes OUTPUT: one `{id, "text"},` line per message, sorted by number, for
-# inclusion into the library's table.
-function(veskar_generate_message_table output)
+# inclusion into the library's table; and IDS_OUTPUT: one `name = id,` line
+# per message that has a "name", the enumerators the code reports by.
+function(veskar_generate_message_table output ids_output)
   file(READ "${VESKAR_RESOURCES_DIR}/messages.json" json)
   string(JSON count LENGTH "${json}" messages)
   math(EXPR last "${count} - 1")
   set(lines "")
+  set(ids "")
   set(previous -1)
   foreach(i RANGE ${last})
     string(JSON id GET "${json}" messages ${i} id)
@@ -46,8 +48,16 @@ function(veskar_generate_message_table output)
     set(previous ${id})
     veskar_c_escape(escaped "${text}")
     string(APPEND lines "{${id}u, \"${escaped}\"},\n")
+    string(JSON name ERROR_VARIABLE no_name GET "${json}" messages ${i} name)
+    if(no_name STREQUAL "NOTFOUND")
+      if(NOT name MATCHES "^kMsg[A-Za-z0-9]+$")
+        message(FATAL_ERROR "messages.json: \"${name}\" (${id}) is not a kMsg... name")
+      endif()
+      string(APPEND ids "${name} = ${id},\n")
+    endif()
   endforeach()
   file(CONFIGURE OUTPUT "${output}" CONTENT "${lines}" @ONLY)
+  file(CONFIGURE OUTPUT "${ids_output}" CONTENT "${ids}" @ONLY)
 endfunction()
 
 # Escapes a decoded string for use inside a resource-script string literal.

@@ -12,7 +12,7 @@ jobs=$(( $(nproc) < 2 ? $(nproc) : 2 ))
 echo "== Windows x86_64: build =="
 cmake -S . -B build-win64 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
-  -DVESKAR_BUILD_TOOLKITS=OFF >/dev/null
+  -DVESKAR_BUILD_TOOLKITS=OFF -DVESKAR_WERROR="${VESKAR_WERROR:-OFF}" >/dev/null
 cmake --build build-win64 -j"$jobs"
 
 echo "== Windows x86_64: tests under wine64 =="
@@ -36,7 +36,7 @@ ctest --test-dir build-win64 --output-on-failure -j"$jobs"
 echo "== Windows i686: build =="
 cmake -S . -B build-win32 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-w64-mingw32.cmake \
-  -DVESKAR_BUILD_TOOLKITS=OFF >/dev/null
+  -DVESKAR_BUILD_TOOLKITS=OFF -DVESKAR_WERROR="${VESKAR_WERROR:-OFF}" >/dev/null
 cmake --build build-win32 -j"$jobs" --target veskar veskar_cli \
   fake_cms_full fake_kmp_full fake_kmp_no_login
 bash scripts/check_win32_exports.sh build-win32

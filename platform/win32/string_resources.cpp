@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/message_table.h"
+#include "platform/message_text.h"
 
 namespace veskar {
 namespace {

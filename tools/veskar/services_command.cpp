@@ -2,8 +2,6 @@
 // library found it, the file it was loaded from, and which entry points it
 // lacks.
 
-#include <veskar/toolkit/cmsapi32.h>
-#include <veskar/toolkit/kmpapi32.h>
 #include <veskar/veskar.h>
 
 #include <climits>
@@ -28,34 +26,13 @@ const char kServicesUsage[] =
 
 namespace {
 
-struct EntryName {
-  const char* plain;
-  const char* decorated;
-};
-
-#define VESKAR_ENTRY_NAME(ret, name, bytes, params) \
-  {#name, VESKAR_TOOLKIT_DECORATED_NAME(name, bytes)},
-
-struct Toolkit {
-  int bit;
-  const char* service;
-  const char* name;  // the library asks the loader for ToolkitFile(name)
-  std::vector<EntryName> entry_points;
-};
-
-const Toolkit kToolkits[] = {
-    {2, "IPSec key management", "kmpapi32", {VESKAR_KMPAPI32_ENTRY_POINTS(VESKAR_ENTRY_NAME)}},
-    {4, "CMS enrollment", "cmsapi32", {VESKAR_CMSAPI32_ENTRY_POINTS(VESKAR_ENTRY_NAME)}},
-};
-
 void Explain(const Toolkit& toolkit, int mask) {
-  const std::string file = ToolkitFile(toolkit.name);
   // The library opened the toolkit at start-up; only that copy is looked at.
-  void* module = FindLoadedToolkit(file);
+  void* module = FindLoadedToolkit(toolkit.file);
   if (module == nullptr) {
     std::printf("  %d %s: not available: %s was not loaded (%s)\n", toolkit.bit, toolkit.service,
-                file.c_str(), WhyNotLoaded(file).c_str());
-    const std::string folder = StandInFolder(file.c_str());
+                toolkit.file, WhyNotLoaded(toolkit.file).c_str());
+    const std::string folder = StandInFolder(toolkit.file);
     if (!folder.empty()) {
       std::printf(
           "      the stand-in is in %s; run with LD_LIBRARY_PATH=%s, or without\n"
@@ -66,9 +43,8 @@ void Explain(const Toolkit& toolkit, int mask) {
   }
   std::string missing;
   for (const EntryName& entry : toolkit.entry_points) {
-    if (!ExportsEntry(module, entry.plain, entry.decorated)) {
+    if (!ExportsEntry(module, entry))
       missing += std::string(missing.empty() ? "" : ", ") + entry.plain;
-    }
   }
   const std::string path = LoadedFrom(module);
   ReleaseToolkit(module);

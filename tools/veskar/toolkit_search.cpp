@@ -14,17 +14,12 @@
 #include <vector>
 
 namespace veskar_cli {
+
 namespace {
 
 // Set in the environment of the re-executed program, so that it never tries
 // again, whatever it finds.
 constexpr char kSearchedVariable[] = "VESKAR_STANDINS_SEARCHED";
-
-struct Toolkit {
-  int bit;
-  const char* file;
-};
-constexpr Toolkit kToolkits[] = {{2, "libkmpapi32.so"}, {4, "libcmsapi32.so"}};
 
 std::string ExecutableFolder() {
   char path[PATH_MAX];
@@ -146,21 +141,19 @@ void UseStandInToolkits(char** argv, bool disabled) {
   unsetenv(kSearchedVariable);
 }
 
-std::string ToolkitFile(const char* name) { return std::string("lib") + name + ".so"; }
-
-void* FindLoadedToolkit(const std::string& file) {
+void* FindLoadedToolkit(const char* file) {
   // RTLD_NOLOAD only finds the copy the library opened; it never loads one.
-  return dlopen(file.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+  return dlopen(file, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
 }
 
 void ReleaseToolkit(void* module) { dlclose(module); }
 
-bool ExportsEntry(void* module, const char* plain_name, const char* /*decorated_name*/) {
-  return dlsym(module, plain_name) != nullptr;
+bool ExportsEntry(void* module, const EntryName& entry) {
+  return dlsym(module, entry.plain) != nullptr;
 }
 
-std::string WhyNotLoaded(const std::string& file) {
-  void* module = dlopen(file.c_str(), RTLD_LAZY | RTLD_LOCAL);
+std::string WhyNotLoaded(const char* file) {
+  void* module = dlopen(file, RTLD_LAZY | RTLD_LOCAL);
   if (module != nullptr) {
     dlclose(module);
     return "it loads now, so it was added after the library started";

@@ -1,9 +1,29 @@
 #ifndef VESKAR_TOOLS_VESKAR_TOOLKIT_SEARCH_H_
 #define VESKAR_TOOLS_VESKAR_TOOLKIT_SEARCH_H_
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace veskar_cli {
+
+// An entry point's name, and the name 32-bit Windows exports it under.
+struct EntryName {
+  const char* plain;      // "CMSLogin"
+  const char* decorated;  // "_CMSLogin@24"
+};
+
+// A toolkit the library loads by name.
+struct Toolkit {
+  int bit;                              // its bit in the service mask
+  const char* service;                  // what it provides, for people
+  const char* file;                     // as the library asks the loader for it
+  std::vector<EntryName> entry_points;  // every entry point the library binds
+};
+
+constexpr std::size_t kToolkitCount = 2;
+// The toolkits, IPSec key management (bit 2) first, then CMS enrollment (4).
+extern const Toolkit kToolkits[kToolkitCount];
 
 // Set (to anything) in the environment, it keeps the command from using the
 // stand-in toolkits built or installed with it, as --no-standins does.
@@ -36,21 +56,16 @@ bool StandInLoaded(const char* file);
 // The file behind a loaded module, as an absolute path when it can be had.
 std::string LoadedFrom(void* module);
 
-// The file the library asks the loader for toolkit `name` ("cmsapi32"):
-// "libcmsapi32.so", or "cmsapi32.dll" on Windows.
-std::string ToolkitFile(const char* name);
-
 // The copy of `file` the library loaded, reached without loading another,
 // or null when none is loaded. Release it with ReleaseToolkit.
-void* FindLoadedToolkit(const std::string& file);
+void* FindLoadedToolkit(const char* file);
 void ReleaseToolkit(void* module);
 
-// Whether `module` exports entry point `plain_name` under the name the
-// platform gives it (`decorated_name`, "_CMSLogin@24", on 32-bit Windows).
-bool ExportsEntry(void* module, const char* plain_name, const char* decorated_name);
+// Whether `module` exports `entry` under the name the platform gives it.
+bool ExportsEntry(void* module, const EntryName& entry);
 
 // Why the loader does not give us `file`, in its own words.
-std::string WhyNotLoaded(const std::string& file);
+std::string WhyNotLoaded(const char* file);
 
 }  // namespace veskar_cli
 

@@ -25,30 +25,26 @@ std::string LoadedFrom(void* module) {
   return std::string(path, length);
 }
 
-std::string ToolkitFile(const char* name) { return std::string(name) + ".dll"; }
-
-void* FindLoadedToolkit(const std::string& file) {
+void* FindLoadedToolkit(const char* file) {
   HMODULE module = nullptr;
   // Takes a reference of its own, which ReleaseToolkit gives back.
-  if (!GetModuleHandleExA(0, file.c_str(), &module)) return nullptr;
+  if (!GetModuleHandleExA(0, file, &module)) return nullptr;
   return reinterpret_cast<void*>(module);
 }
 
 void ReleaseToolkit(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
 
-bool ExportsEntry(void* module, const char* plain_name, const char* decorated_name) {
+bool ExportsEntry(void* module, const EntryName& entry) {
 #if defined(_M_IX86) || defined(__i386__)
-  const char* name = decorated_name;
-  (void)plain_name;
+  const char* name = entry.decorated;
 #else
-  const char* name = plain_name;
-  (void)decorated_name;
+  const char* name = entry.plain;
 #endif
   return GetProcAddress(static_cast<HMODULE>(module), name) != nullptr;
 }
 
-std::string WhyNotLoaded(const std::string& file) {
-  const HMODULE module = LoadLibraryA(file.c_str());
+std::string WhyNotLoaded(const char* file) {
+  const HMODULE module = LoadLibraryA(file);
   if (module != nullptr) {
     FreeLibrary(module);
     return "it loads now, so it was added after the library started";

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "fakes/fake_cms_control.h"
+#include "testing/fake_cms_control.h"
 
 namespace {
 unsigned char g_user_cert[1200];
