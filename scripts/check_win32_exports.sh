@@ -20,15 +20,15 @@ library=$build/bin/Veskar.dll
 [ -f "$library" ] || { echo "no $library" >&2; exit 1; }
 "$objdump" -f "$library" | grep -q 'file format pei-i386' || fail "$library is not a 32-bit DLL"
 library_exports=$(exports "$library")
-for name in GetAvaliableServices Base64EncodeAlloc Base64DecodeAlloc Base64Free \
-            _ZN12CQnEntCmsPMA20CreateUserCertificateEPPhRjP15CQnPMCrtUsrData \
-            _ZN14CQnEntIPSecPMA13LoadFunctionsEv _ZN12CQnEntCmsPMA10m_gpCMSLoginE \
-            _ZN14CQnEntIPSecPMA9m_gbLoadedE; do
+for name in _Z20GetAvaliableServicesv _Z17Base64EncodeAllocPvmRPc _Z17Base64DecodeAllocPcmRPv _Z10Base64FreePv \
+            _ZN12CQnEntCmsPMA21CreateUserCertificateEPPhRjP15CQnPMCrtUsrData \
+            _ZN14CQnEntIPSecPMA13LoadFunctionsEv _ZN12CQnEntCmsPMA12m_gpCMSLoginE \
+            _ZN14CQnEntIPSecPMA10m_gbLoadedE; do
   grep -qx -- "$name" <<<"$library_exports" || fail "Veskar.dll does not export $name"
 done
 
 checked=0
-for def in "$build"/tests/fakes/*/*.def; do
+for def in "$build"/testing/*/*.def; do
   folder=$(dirname "$def")
   dll=$folder/$(basename "$def" .def).dll
   [ -f "$dll" ] || continue
@@ -47,12 +47,12 @@ for def in "$build"/tests/fakes/*/*.def; do
   done <<<"$expected"
   checked=$((checked + 1))
 done
-[ "$checked" -gt 0 ] || fail "no fake toolkit DLLs under $build/tests/fakes"
+[ "$checked" -gt 0 ] || fail "no fake toolkit DLLs under $build/testing"
 
-if grep -q '_CMSLogin@24' <(exports "$build/tests/fakes/cms_full/cmsapi32.dll"); then :; else
+if grep -q '_CMSLogin@24' <(exports "$build/testing/cms_full/cmsapi32.dll"); then :; else
   fail "cmsapi32.dll does not export _CMSLogin@24"
 fi
-if exports "$build/tests/fakes/kmp_no_login/kmpapi32.dll" | grep -q '_IKMPLogin@'; then
+if exports "$build/testing/kmp_no_login/kmpapi32.dll" | grep -q '_IKMPLogin@'; then
   fail "the kmp_no_login fake exports _IKMPLogin"
 fi
 
