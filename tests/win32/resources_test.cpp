@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "win32/temp_folder.h"
+
 namespace {
 
 HMODULE LibraryModule() { return GetModuleHandleA("Veskar.dll"); }
@@ -122,40 +124,8 @@ struct IpsecFileAgent : CQnEntIPSecPMA {
   using CQnEntIPSecPMA::DeleteEtIniFile;
 };
 
-// A fresh folder made the temporary directory (TMP, which GetTempPathA reads
-// first) for the life of the object, removed with its files afterwards.
-class Win32TempFiles : public ::testing::Test {
+class Win32TempFiles : public ScopedTempFolder {
  protected:
-  void SetUp() override {
-    char base[MAX_PATH];
-    ASSERT_GT(GetTempPathA(MAX_PATH, base), 0u);
-    char unique[MAX_PATH];
-    ASSERT_NE(GetTempFileNameA(base, "vt", 0, unique), 0u);
-    DeleteFileA(unique);
-    ASSERT_TRUE(CreateDirectoryA(unique, nullptr));
-    folder_ = std::string(unique) + "\\";
-    previous_.resize(32767);
-    const DWORD length = GetEnvironmentVariableA("TMP", &previous_[0], 32767);
-    had_previous_ = length > 0;
-    previous_.resize(length);
-    SetEnvironmentVariableA("TMP", folder_.c_str());
-    char reported[MAX_PATH];
-    ASSERT_GT(GetTempPathA(MAX_PATH, reported), 0u);
-    ASSERT_EQ(std::string(reported), folder_);
-  }
-  void TearDown() override {
-    SetEnvironmentVariableA("TMP", had_previous_ ? previous_.c_str() : nullptr);
-    WIN32_FIND_DATAA entry;
-    const HANDLE find = FindFirstFileA((folder_ + "*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        DeleteFileA((folder_ + entry.cFileName).c_str());
-      } while (FindNextFileA(find, &entry));
-      FindClose(find);
-    }
-    RemoveDirectoryA(folder_.c_str());
-  }
-
   // Checks that `path` is <folder><prefix><hex digits>.<extension>.
   void ExpectName(const std::string& path, const std::string& prefix,
                   const std::string& extension) {
@@ -175,10 +145,6 @@ class Win32TempFiles : public ::testing::Test {
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
     return static_cast<long>(data.nFileSizeLow);
   }
-
-  std::string folder_;
-  std::string previous_;
-  bool had_previous_ = false;
 };
 
 TEST_F(Win32TempFiles, IniFilesAreNamedFromThePrefixInTheTempFolder) {
