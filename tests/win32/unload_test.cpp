@@ -10,18 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
-namespace {
+#include "support/read_all.h"
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+namespace {
 
 TEST(Win32LibraryUnload, FreeLibraryReleasesBothToolkitsExactlyOnce) {
   char folder[MAX_PATH];
