@@ -31,7 +31,12 @@ cleanup() {
 trap cleanup EXIT
 "$wine_dir/wineserver" -p
 "$wine_dir/wine64" wineboot --init >/dev/null 2>&1
-ctest --test-dir build-win64 --output-on-failure -j"$jobs"
+# Wine has been seen, rarely, to fail a process start with no output while
+# CTest lists a program's tests. A real failure fails the second run too.
+if ! ctest --test-dir build-win64 --output-on-failure -j"$jobs"; then
+  echo "== Windows x86_64: the suite failed under wine64; running it once more =="
+  ctest --test-dir build-win64 --output-on-failure -j"$jobs"
+fi
 
 echo "== Windows i686: build =="
 cmake -S . -B build-win32 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
