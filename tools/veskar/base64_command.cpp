@@ -2,6 +2,11 @@
 
 #include <veskar/veskar.h>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -160,6 +165,12 @@ int RunBase64(const Args& args) {
       return UsageError("base64", "takes at most one FILE");
     }
   }
+#if defined(_WIN32)
+  // Text mode would turn LF into CR LF on the way out and stop reading at a
+  // Ctrl-Z: both streams carry bytes exactly.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
   const bool from_stdin = path == nullptr || std::string(path) == "-";
   std::string input;
   if (!ReadAll(from_stdin ? nullptr : path, &input)) {

@@ -1,6 +1,10 @@
 // Commands that describe the library: messages, version.
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 #include <veskar/veskar.h>
 
 #include <cerrno>
@@ -46,6 +50,27 @@ std::string Escaped(const char* text) {
     }
   }
   return out;
+}
+
+// The file the library was loaded from, "" when the system does not say.
+std::string LoadedLibraryFile() {
+  const void* inside = reinterpret_cast<const void*>(&GetAvaliableServices);
+#if defined(_WIN32)
+  HMODULE module = nullptr;
+  char name[MAX_PATH];
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          static_cast<LPCSTR>(inside), &module)) {
+    return "";
+  }
+  const DWORD length = GetModuleFileNameA(module, name, sizeof name);
+  return length > 0 && length < sizeof name ? std::string(name, length) : "";
+#else
+  Dl_info info{};
+  if (dladdr(inside, &info) == 0 || info.dli_fname == nullptr) return "";
+  char resolved[PATH_MAX];
+  return realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
+#endif
 }
 
 // The version record the library keeps as text after a marker, each line
@@ -105,14 +130,11 @@ int RunVersion(const Args& args) {
   std::printf("description: %s\n", VESKAR_FILE_DESCRIPTION);
   std::printf("internal name: %s\n", VESKAR_INTERNAL_NAME);
   std::printf("original file name: %s\n", VESKAR_ORIGINAL_FILENAME);
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&GetAvaliableServices), &info) == 0 ||
-      info.dli_fname == nullptr) {
+  const std::string file = LoadedLibraryFile();
+  if (file.empty()) {
     std::printf("loaded library: unknown\n");
     return kExitOk;
   }
-  char resolved[PATH_MAX];
-  const std::string file = realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
   std::printf("loaded library: %s\n", file.c_str());
   const std::string record = VersionRecordIn(file);
   if (!record.empty()) {
