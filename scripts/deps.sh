@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-dev pkg-config
-          libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl)
+          libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
+          libcpp-httplib-dev)
 
 missing=()
 for p in "${packages[@]}"; do
