@@ -84,7 +84,9 @@ int CheckBeforeEnrolling(const char* command, int service_bit, const std::string
   // location, which is passed on as given.
   const char* file = service_bit == kServices[0].bit ? kServices[0].file : kServices[1].file;
   if (!StandInLoaded(file)) return CheckOutputs(command, outputs);
-  if (!ca_folder.empty() && !IsDirectory(ca_folder)) {
+  // A CMP server's URL is for the toolkit to reach; a folder must exist.
+  const bool server = ca_folder.rfind("http://", 0) == 0 || ca_folder.rfind("https://", 0) == 0;
+  if (!ca_folder.empty() && !server && !IsDirectory(ca_folder)) {
 #ifdef VESKAR_HAVE_LOCAL_CA
     return Failure(command, "there is no CA folder " + ca_folder +
                                 " (make one with 'veskar ca init " + ca_folder + "')");
