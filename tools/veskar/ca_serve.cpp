@@ -2,7 +2,6 @@
 // HTTP, so that the toolkits (or any CMP client) enroll at it over the
 // network.
 
-#include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
 
@@ -20,6 +19,7 @@
 #include <thread>
 
 #include "command.h"
+#include "toolkits/cmp/cmp_http_server.h"
 #include "toolkits/cmp/cmp_service.h"
 #include "toolkits/localca/local_ca.h"
 
@@ -49,10 +49,6 @@ namespace {
 
 using veskar::cmp::CmpService;
 
-constexpr char kContentType[] = "application/pkixcmp";
-// A CMP request with a certificate request and a few extra certificates is
-// a few kilobytes; anything near this is not an enrollment.
-constexpr size_t kMaxRequestSize = 256 * 1024;
 constexpr int kMostSeconds = 3600;
 
 std::mutex log_mutex;
@@ -89,47 +85,6 @@ bool SplitListen(const std::string& text, std::string* host, int* port) {
   if (digits.empty() || *end != '\0' || errno != 0 || value < 0 || value > 65535) return false;
   *port = static_cast<int>(value);
   return true;
-}
-
-bool IsCmpContentType(const std::string& value) {
-  const std::string type = value.substr(0, value.find(';'));
-  size_t first = type.find_first_not_of(' ');
-  size_t last = type.find_last_not_of(' ');
-  if (first == std::string::npos) return false;
-  std::string trimmed = type.substr(first, last - first + 1);
-  for (char& c : trimmed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return trimmed == kContentType;
-}
-
-void Answer(CmpService* service, const httplib::Request& request, httplib::Response& response) {
-  const std::string client = request.remote_addr;
-  // The HTTP library keeps an HTTP/1.0 connection open only for the exact
-  // spelling "Keep-Alive", yet answers as HTTP/1.1 without saying that it
-  // closes: a client asking with "keep-alive" (as OpenSSL's does) would send
-  // its next message into a closed connection. So it is said.
-  if (request.version == "HTTP/1.0" && request.get_header_value("Connection") != "Keep-Alive") {
-    response.set_header("Connection", "close");
-  }
-  if (!IsCmpContentType(request.get_header_value("Content-Type"))) {
-    response.status = 415;
-    response.set_content(std::string("requests must be of type ") + kContentType + "\n",
-                         "text/plain");
-    LogLine(client, "refused: content type '" + request.get_header_value("Content-Type") + "'");
-    return;
-  }
-  CmpService::Outcome outcome;
-  const veskar::cmp::Bytes answer = service->Handle(
-      reinterpret_cast<const unsigned char*>(request.body.data()), request.body.size(), &outcome);
-  if (!outcome.log.empty()) LogLine(client, outcome.request + ": " + outcome.log);
-  if (answer.empty()) {
-    response.status = outcome.request == "malformed" ? 400 : 500;
-    response.set_content(outcome.request == "malformed" ? "not a CMP message\n"
-                                                        : "the request could not be answered\n",
-                         "text/plain");
-    return;
-  }
-  response.status = 200;
-  response.set_content(std::string(answer.begin(), answer.end()), kContentType);
 }
 
 }  // namespace
@@ -174,20 +129,11 @@ int RunServe(const Args& args) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  httplib::Server server;
-  server.set_payload_max_length(kMaxRequestSize);
-  server.set_read_timeout(io_timeout);
-  server.set_write_timeout(io_timeout);
-  server.set_keep_alive_timeout(5);
-  server.Post(".*", [&service](const httplib::Request& request, httplib::Response& response) {
-    Answer(&service, request, response);
-  });
-  server.set_error_handler([](const httplib::Request& request, httplib::Response& response) {
-    if (response.status == 413) LogLine(request.remote_addr, "refused: request too large");
-  });
-  const int bound = port == 0                         ? server.bind_to_any_port(host)
-                    : server.bind_to_port(host, port) ? port
-                                                      : -1;
+  veskar::cmp::CmpHttpServer::Options http_options;
+  http_options.io_timeout = io_timeout;
+  http_options.log = LogLine;
+  veskar::cmp::CmpHttpServer server(&service, http_options);
+  const int bound = server.Bind(host, port);
   if (bound <= 0) {
     return Failure("ca serve", "cannot listen on " + listen + ": " + std::strerror(errno));
   }
@@ -201,11 +147,11 @@ int RunServe(const Args& args) {
     sigwait(&stop_signals, &received);
     // Repeated, in case the signal came before the server started listening.
     while (!finished) {
-      server.stop();
+      server.Stop();
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });
-  const bool listened = server.listen_after_bind();
+  const bool listened = server.Run();
   finished = true;
   // Wakes the stopper when the server ended by itself.
   pthread_kill(stopper.native_handle(), SIGTERM);
