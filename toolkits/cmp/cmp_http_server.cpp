@@ -73,6 +73,9 @@ CmpHttpServer::CmpHttpServer(CmpService* service, Options options)
   server.set_read_timeout(state_->options.io_timeout);
   server.set_write_timeout(state_->options.io_timeout);
   server.set_keep_alive_timeout(5);
+  // An answer goes out in more than one write; without this the second
+  // waits for the client's delayed acknowledgement (tens of milliseconds).
+  server.set_tcp_nodelay(true);
   State* state = state_.get();
   server.Post(".*", [state](const httplib::Request& request, httplib::Response& response) {
     state->Answer(request, response);
