@@ -8,7 +8,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "toolkits/cmp/cmp_service.h"
@@ -192,8 +194,28 @@ class SigpipeGuard {
 
 struct Transport {
   Tls tls;
-  std::unique_ptr<CmpService> service;
+  std::shared_ptr<CmpService> service;
 };
+
+// The in-process server of a CA folder, one for all enrollments of this
+// process that run at the same time, so that they see each other's
+// transactions (a pair being enrolled is held, as by 'veskar ca serve').
+std::shared_ptr<CmpService> ServiceFor(const std::string& folder, localca::CaStatus* status) {
+  static std::mutex mutex;
+  static std::map<std::string, std::weak_ptr<CmpService>> services;
+  char* resolved = realpath(folder.c_str(), nullptr);
+  const std::string key = resolved != nullptr ? resolved : folder;
+  free(resolved);
+  std::lock_guard<std::mutex> guard(mutex);
+  std::shared_ptr<CmpService> service = services[key].lock();
+  if (service) return service;
+  std::unique_ptr<localca::LocalCa> ca;
+  *status = localca::LocalCa::Open(folder, &ca);
+  if (!status->ok()) return nullptr;
+  service = std::make_shared<CmpService>(std::move(ca), ServiceOptions());
+  services[key] = service;
+  return service;
+}
 
 // Points `context` at the location: host, port and path of a URL, or an
 // in-process server for a CA folder.
@@ -237,10 +259,9 @@ EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Transp
     }
     return result;
   }
-  std::unique_ptr<localca::LocalCa> ca;
-  const localca::CaStatus opened = localca::LocalCa::Open(enrollment.location, &ca);
-  if (!opened.ok()) return Failure(EnrollError::kBadLocation, opened.message);
-  transport->service = std::make_unique<CmpService>(std::move(ca), ServiceOptions());
+  localca::CaStatus opened;
+  transport->service = ServiceFor(enrollment.location, &opened);
+  if (!transport->service) return Failure(EnrollError::kBadLocation, opened.message);
   OSSL_CMP_CTX_set_transfer_cb(context, TransferInProcess);
   OSSL_CMP_CTX_set_transfer_cb_arg(context, transport->service.get());
   return result;

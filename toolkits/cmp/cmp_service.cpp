@@ -29,9 +29,7 @@ struct CmpService::Transaction {
   std::string refusal;
   int refusal_bit = OSSL_CMP_PKIFAILUREINFO_badMessageCheck;
 
-  // Guarded by the service's mutex.
-  bool holding = false;  // holds its pair: a certificate awaits confirmation
-  Clock::time_point deadline;
+  Clock::time_point deadline;  // guarded by the service's mutex
 
   localca::IssuedCertificate made;
   bool certified = false;
@@ -206,21 +204,23 @@ std::shared_ptr<CmpService::Transaction> CmpService::Find(const std::string& id,
 bool CmpService::Hold(Transaction* transaction) {
   std::lock_guard<std::mutex> guard(mutex_);
   const Clock::time_point now = Clock::now();
-  for (const auto& entry : transactions_) {
-    const Transaction& other = *entry.second;
-    if (&other != transaction && other.holding && other.deadline > now &&
-        other.reference_number == transaction->reference_number) {
-      return false;
-    }
+  auto it = holders_.find(transaction->reference_number);
+  if (it != holders_.end() && it->second != transaction && it->second->deadline > now) {
+    return false;
   }
-  transaction->holding = true;
+  holders_[transaction->reference_number] = transaction;
   transaction->deadline = now + options_.confirm_timeout;
   return true;
 }
 
 void CmpService::Release(Transaction* transaction) {
   std::lock_guard<std::mutex> guard(mutex_);
-  transaction->holding = false;
+  ReleaseLocked(transaction);
+}
+
+void CmpService::ReleaseLocked(Transaction* transaction) {
+  auto it = holders_.find(transaction->reference_number);
+  if (it != holders_.end() && it->second == transaction) holders_.erase(it);
 }
 
 void CmpService::Sweep(Outcome* outcome) {
@@ -235,6 +235,7 @@ void CmpService::Sweep(Outcome* outcome) {
     outcome->log += "transaction " + it->first + ", reference number " +
                     std::to_string(it->second->reference_number) +
                     ": no confirmation in time; the pair is usable again";
+    ReleaseLocked(it->second.get());
     it = transactions_.erase(it);
   }
 }
@@ -267,8 +268,10 @@ OSSL_CMP_PKISI* CmpService::OnCertRequest(OSSL_CMP_SRV_CTX* server, const OSSL_C
   if (!key) {
     return reject(OSSL_CMP_PKIFAILUREINFO_badCertTemplate, "the request carries no public key");
   }
+  // A second request for a pair being enrolled is a duplicate while the
+  // first one's certificate awaits its confirmation.
   if (!service->Hold(transaction)) {
-    return reject(OSSL_CMP_PKIFAILUREINFO_systemUnavail,
+    return reject(OSSL_CMP_PKIFAILUREINFO_duplicateCertReq,
                   "reference number " + reference +
                       " is being enrolled in another transaction; try again when it ends");
   }

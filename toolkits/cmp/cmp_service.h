@@ -59,8 +59,11 @@ class CmpService {
   std::shared_ptr<Transaction> Begin(const std::string& id, const OSSL_CMP_MSG* request);
   std::shared_ptr<Transaction> Find(const std::string& id, int type);
   void Sweep(Outcome* outcome);
+  // A transaction holds its pair from its certificate to the confirmation
+  // (or the time-out): a second one for the pair is refused meanwhile.
   bool Hold(Transaction* transaction);
   void Release(Transaction* transaction);
+  void ReleaseLocked(Transaction* transaction);
 
   // OpenSSL's server callbacks; the custom context is the Transaction.
   static OSSL_CMP_PKISI* OnCertRequest(OSSL_CMP_SRV_CTX* server, const OSSL_CMP_MSG* request,
@@ -75,8 +78,9 @@ class CmpService {
 
   std::unique_ptr<localca::LocalCa> ca_;
   ServiceOptions options_;
-  std::mutex mutex_;  // guards transactions_
+  std::mutex mutex_;  // guards transactions_, holders_ and the deadlines
   std::map<std::string, std::shared_ptr<Transaction>> transactions_;
+  std::map<int, Transaction*> holders_;  // by reference number
 };
 
 // Reads a duration in whole seconds from the environment variable `name`:
