@@ -118,7 +118,9 @@ int CheckBeforeEnrolling(const char* command, int service_bit, const std::string
   // The stand-ins take folders; another toolkit takes its own kind of
   // location, which is passed on as given.
   if (!StandInLoaded(toolkit.file)) return CheckOutputs(command, outputs);
-  if (!ca_folder.empty() && !IsDirectory(ca_folder)) {
+  // A CMP server's URL is for the toolkit to reach; a folder must exist.
+  const bool server = ca_folder.rfind("http://", 0) == 0 || ca_folder.rfind("https://", 0) == 0;
+  if (!ca_folder.empty() && !server && !IsDirectory(ca_folder)) {
 #ifdef VESKAR_HAVE_LOCAL_CA
     return Failure(command, "there is no CA folder " + ca_folder +
                                 " (make one with 'veskar ca init " + ca_folder + "')");
@@ -130,7 +132,7 @@ int CheckBeforeEnrolling(const char* command, int service_bit, const std::string
   // A folder that is no CA, or one this user cannot read, is named as such
   // rather than left to a toolkit that may only say the request failed.
   std::unique_ptr<veskar::localca::LocalCa> ca;
-  if (!ca_folder.empty()) {
+  if (!ca_folder.empty() && !server) {
     const veskar::localca::CaStatus opened = veskar::localca::LocalCa::Open(ca_folder, &ca);
     if (!opened.ok()) return Failure(command, opened.message);
   }
