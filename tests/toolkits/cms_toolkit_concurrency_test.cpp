@@ -50,7 +50,7 @@ TEST(CmsConcurrencyTest, OnePairIssuesOnceAndSerialsNeverRepeat) {
         ++issued;
         serials.push_back(localca::SerialText(ParseCertificate(outcomes[i].certificate).get()));
       } else {
-        EXPECT_EQ(outcomes[i].status, kCmsAlreadyUsed);
+        EXPECT_EQ(outcomes[i].status, kCmsAlreadyUsed) << outcomes[i].reason;
       }
     }
     EXPECT_EQ(issued, 1) << "pair " << pair;

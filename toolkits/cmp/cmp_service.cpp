@@ -303,7 +303,14 @@ int CmpService::OnCertConf(OSSL_CMP_SRV_CTX* server, const OSSL_CMP_MSG* /*reque
   CmpService* service = transaction->service;
   const std::string reference = std::to_string(transaction->reference_number);
   transaction->finished = true;
-  service->Release(transaction);
+  // The hold lasts until the register says whether the pair is spent: let go
+  // earlier, and a second request for the pair is certified in between,
+  // only to fail at its own confirmation instead of being told it is used.
+  struct HoldRelease {
+    CmpService* service;
+    Transaction* transaction;
+    ~HoldRelease() { service->Release(transaction); }
+  } release{service, transaction};
   if (!transaction->certified) {
     transaction->log = "unexpected certConf";
     ERR_raise_data(ERR_LIB_CMP, CMP_R_ERROR_UNEXPECTED_CERTCONF, "no certificate to confirm");
