@@ -99,6 +99,7 @@ localca::CaStatus Publish(const std::string& folder, const localca::IssuedCertif
             "the certificate should be published but the client INI file names no directory "
             "folder"};
   }
+  localca::RemoveInterruptedPublications(folder, issued.certificate.get());
   const std::string path = folder + "/" + localca::PublishedFileName(issued.certificate.get());
   std::string error;
   if (!localca::WriteFileAtomically(path, issued.der.data(), issued.der.size(), 0644,
