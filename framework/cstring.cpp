@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 #include "framework/message_table.h"
 
@@ -24,29 +25,60 @@ void VFormat(std::string* out, const char* format, va_list args) {
 
 CString::CString(const char* text) : text_(text ? text : "") {}
 
-CString& CString::operator=(const char* text) {
-  text_ = text ? text : "";
+CString::~CString() { Wipe(); }
+
+CString& CString::operator=(const CString& other) {
+  if (this != &other) Replace(std::string(other.text_));
   return *this;
+}
+
+CString& CString::operator=(CString&& other) noexcept {
+  if (this != &other) Replace(std::move(other.text_));
+  return *this;
+}
+
+CString& CString::operator=(const char* text) {
+  Replace(std::string(text ? text : ""));
+  return *this;
+}
+
+void CString::Wipe() noexcept {
+  // Growing to the capacity never reallocates, and makes every byte that
+  // ever held text part of the string, so it may be written.
+  text_.resize(text_.capacity());
+  // Volatile stores: the compiler may not drop them as dead.
+  volatile char* bytes = &text_[0];
+  for (size_t i = 0; i < text_.size(); ++i) bytes[i] = '\0';
+  text_.clear();
+}
+
+void CString::Replace(std::string&& fresh) noexcept {
+  Wipe();
+  text_.swap(fresh);
 }
 
 int CString::LoadString(unsigned int id) {
   const char* text = veskar::FindMessage(id);
   if (text == nullptr) return 0;
-  text_ = text;
+  Replace(std::string(text));
   return 1;
 }
 
 void CString::Format(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  VFormat(&text_, format ? format : "", args);
+  std::string fresh;
+  VFormat(&fresh, format ? format : "", args);
   va_end(args);
+  Replace(std::move(fresh));
 }
 
 void CString::FormatMessageText(unsigned int format_id, ...) {
   const char* format = veskar::FindMessage(format_id);
   va_list args;
   va_start(args, format_id);
-  VFormat(&text_, format ? format : "", args);
+  std::string fresh;
+  VFormat(&fresh, format ? format : "", args);
   va_end(args);
+  Replace(std::move(fresh));
 }
