@@ -32,7 +32,9 @@ class Env {
   virtual std::string TempDirectory() = 0;
   // Creates a new, empty, owner-only file in `directory` whose name is up to
   // three characters of `prefix`, a hexadecimal number and ".tmp"; never
-  // opens an existing file. Stores the full path into *path.
+  // opens an existing file. The number has four digits unless a bounded
+  // number of tries found those names taken; then it is longer and random,
+  // so that nobody can take every name. Stores the full path into *path.
   virtual int CreateUniqueFile(const std::string& directory, const std::string& prefix,
                                std::string* path) = 0;
   // Renames `from` to `to`; fails (EEXIST) rather than replace an existing `to`.

