@@ -1,14 +1,12 @@
 #include "files/temp_files.h"
 
-#include <veskar/file_exception.h>
-
 #include <cerrno>
 #include <cstring>
 #include <random>
 #include <string>
 
-#include "agents/messages.h"
-#include "agents/scope_guard.h"
+#include "base/messages.h"
+#include "files/ini_file.h"
 #include "platform/env.h"
 
 namespace veskar {
@@ -114,7 +112,7 @@ CString WriteClientIniFile(const char* prefix, const CString& manager, const CSt
 
   // From here the file is ours: it goes again on a failed write and when an
   // exception (out of memory) leaves.
-  ScopeGuard remove_ini([&] { env->RemoveFile(ini); });
+  IniFile file(ini.c_str());
   CString content;
   content.Format(static_cast<unsigned int>(kMsgIniTemplate), static_cast<const char*>(manager),
                  static_cast<const char*>(server));
@@ -122,13 +120,12 @@ CString WriteClientIniFile(const char* prefix, const CString& manager, const CSt
   bytes += kSigningKeyLine;
   if (env->WriteExistingFile(ini, bytes.data(), bytes.size()) != 0) return fail();
   CString path(ini.c_str());
-  remove_ini.Dismiss();
+  file.Release();
   return path;
 }
 
-void RemoveFileOrThrow(const CString& path) {
-  const int error = CurrentEnv()->RemoveFile(static_cast<const char*>(path));
-  if (error != 0) throw CFileException(path, error);
+void RemoveTempFileQuietly(const CString& path) {
+  CurrentEnv()->RemoveFile(static_cast<const char*>(path));
 }
 
 CString MakeEmptyTempFile(const CString& prefix, const CString& extension) {
