@@ -118,7 +118,13 @@ CString WriteClientIniFile(const char* prefix, const CString& manager, const CSt
                  static_cast<const char*>(server));
   std::string bytes(content, static_cast<size_t>(content.GetLength()));
   bytes += kSigningKeyLine;
-  if (env->WriteExistingFile(ini, bytes.data(), bytes.size()) != 0) return fail();
+  const int write_error = env->WriteExistingFile(ini, bytes.data(), bytes.size());
+  if (write_error != 0) {
+    // The name no longer leads to the file made above: what it leads to now
+    // is someone else's, and stays.
+    if (write_error == EPERM) file.Release();
+    return fail();
+  }
   CString path(ini.c_str());
   file.Release();
   return path;

@@ -40,7 +40,12 @@ class Env {
   // Renames `from` to `to`; fails (EEXIST) rather than replace an existing `to`.
   virtual int RenameNoReplace(const std::string& from, const std::string& to) = 0;
   // Opens the existing file `path` for writing (never creating it), writes
-  // `size` bytes at its start and closes it.
+  // `size` bytes at its start and closes it. The temporary directory may be
+  // shared ground where others can replace a name, so the write happens
+  // only through a file that is still what CreateUniqueFile made (and a
+  // rename kept): reached without following a symbolic link, a regular,
+  // empty, owner-only file of this user with no other name. Anything else
+  // fails with EPERM and is left untouched.
   virtual int WriteExistingFile(const std::string& path, const void* data, size_t size) = 0;
   virtual int RemoveFile(const std::string& path) = 0;
 };

@@ -54,6 +54,13 @@ int RenameNoReplaceImpl(const char* from, const char* to) {
   return 0;
 }
 
+// What CreateUniqueFile makes, and nothing another user could put under its
+// name: a regular, empty, owner-only file of ours with a single link.
+bool IsFreshFileOfOurs(const struct stat& info) {
+  return S_ISREG(info.st_mode) && info.st_uid == geteuid() && info.st_nlink == 1 &&
+         (info.st_mode & 077) == 0 && info.st_size == 0;
+}
+
 // Four-digit numbers tried before unique names take a longer random one.
 constexpr int kShortNameTries = 64;
 constexpr int kLongNameTries = 16;
@@ -114,8 +121,15 @@ class PosixEnv : public Env {
   }
 
   int WriteExistingFile(const std::string& path, const void* data, size_t size) override {
-    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
+    // O_NONBLOCK: a fifo planted under the name must not hang the open.
+    const int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    // A symbolic link (ELOOP) or a fifo nobody reads (ENXIO) is not our file.
+    if (fd < 0) return errno == ELOOP || errno == ENXIO ? EPERM : errno;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !IsFreshFileOfOurs(info)) {
+      close(fd);
+      return EPERM;
+    }
     const char* bytes = static_cast<const char*>(data);
     int error = 0;
     while (size > 0) {

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <veskar/veskar.h>
 
@@ -61,7 +62,10 @@ class FailingEnv : public veskar::EnvWrapper {
   }
   int RenameNoReplace(const std::string& from, const std::string& to) override {
     if (taken && taken(to)) return EEXIST;
-    return fail_rename ? EXDEV : EnvWrapper::RenameNoReplace(from, to);
+    if (fail_rename) return EXDEV;
+    const int error = EnvWrapper::RenameNoReplace(from, to);
+    if (error == 0 && after_rename) after_rename(to);
+    return error;
   }
   std::string TempDirectory() override {
     return no_temp_dir ? std::string() : EnvWrapper::TempDirectory();
@@ -71,6 +75,8 @@ class FailingEnv : public veskar::EnvWrapper {
        no_temp_dir = false;
   // Rename targets to report as taken, as if another user had planted them.
   std::function<bool(const std::string& to)> taken;
+  // Runs right after a rename, as another user could in a shared folder.
+  std::function<void(const std::string& to)> after_rename;
 
  private:
   veskar::Env* previous_;
@@ -232,6 +238,118 @@ TEST(UniqueNames, HalfTheNamesTakenCostsNothing) {
   EXPECT_EQ(failed, 0);
   EXPECT_GE(four_digit, kRequests * 9 / 10);
   EXPECT_EQ(tmp.Files().size(), static_cast<size_t>(kRequests));
+}
+
+// In a shared folder without the sticky bit another user can replace the
+// INI file's name between the rename and the write. The writer then writes
+// nothing, through no name, and leaves what it finds there alone.
+TEST(ClientIni, ANameReplacedBeforeTheWriteIsNotWrittenThrough) {
+  const struct {
+    const char* name;
+    bool needs_root;
+    void (*plant)(const std::string& ini, const std::string& canary);
+  } attacks[] = {
+      {"symbolic link", false,
+       [](const std::string& ini, const std::string& canary) {
+         ASSERT_EQ(symlink(canary.c_str(), ini.c_str()), 0);
+       }},
+      {"hard link", false,
+       [](const std::string& ini, const std::string& canary) {
+         ASSERT_EQ(link(canary.c_str(), ini.c_str()), 0);
+       }},
+      {"another file of ours", false,
+       [](const std::string& ini, const std::string&) { std::ofstream(ini) << "protected data"; }},
+      {"an empty file anyone may write", false,
+       [](const std::string& ini, const std::string&) {
+         std::ofstream(ini).close();
+         ASSERT_EQ(chmod(ini.c_str(), 0666), 0);
+       }},
+      {"a fifo", false,
+       [](const std::string& ini, const std::string&) { ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0); }},
+      {"another user's empty file", true,
+       [](const std::string& ini, const std::string&) {
+         std::ofstream(ini).close();
+         ASSERT_EQ(chown(ini.c_str(), 65534, 65534), 0);
+       }},
+  };
+  for (const auto& attack : attacks) {
+    SCOPED_TRACE(attack.name);
+    if (attack.needs_root && geteuid() != 0) continue;
+    ScopedTempDir tmp;
+    const std::string canary = tmp.path() + "/canary";
+    std::ofstream(canary) << "the victim's file";
+    FailingEnv env;
+    env.after_rename = [&](const std::string& ini) {
+      ASSERT_EQ(unlink(ini.c_str()), 0);
+      attack.plant(ini, canary);
+    };
+    CmsFiles agent;
+    CString manager = "mgr", server = "dir";
+    EXPECT_TRUE(agent.CreateCMSiniFile(manager, server).IsEmpty());
+    EXPECT_EQ(ReadAll(canary), "the victim's file");
+    EXPECT_EQ(tmp.Files().size(), 2u) << "what was planted goes on";
+  }
+}
+
+TEST(ClientIni, LineBreaksInALocationAreRefusedBeforeAnythingIsWritten) {
+  for (const char* location : {"evil\nClientType=Light", "evil\r", "\n"}) {
+    ScopedTempDir tmp;
+    IpsecFiles agent;
+    CString injected = location, plain = "dir";
+    EXPECT_TRUE(agent.CreateEtIniFile(injected, plain).IsEmpty());
+    EXPECT_TRUE(agent.CreateEtIniFile(plain, injected).IsEmpty());
+    EXPECT_TRUE(tmp.Files().empty());
+    EXPECT_FALSE(agent.GetErrorString().IsEmpty());
+  }
+}
+
+TEST(ClientIni, RemovingAMissingFileRaisesTheFileError) {
+  ScopedTempDir tmp;
+  CmsFiles agent;
+  const std::string missing = tmp.path() + "/gone.ini";
+  try {
+    agent.DeleteCMSiniFile(missing.c_str());
+    FAIL() << "no exception";
+  } catch (const CFileException& error) {
+    EXPECT_EQ(error.m_strFileName, missing.c_str());
+    EXPECT_EQ(error.m_lOsError, ENOENT);
+    EXPECT_NE(std::string(error.what()).find(missing), std::string::npos);
+  }
+}
+
+TEST(EmptyTempFile, TmpInAnyCaseKeepsTheUniqueNameOtherExtensionsRename) {
+  ScopedTempDir tmp;
+  CmsFiles agent;
+  for (const char* extension : {"tmp", "TMP", "tMp"}) {
+    const std::string path(agent.CreateEmptyTempFile("ENT", extension));
+    EXPECT_EQ(BaseName(path).substr(0, 3), "ENT");
+    EXPECT_EQ(path.substr(path.size() - 4), ".tmp");
+  }
+  const std::string der(agent.CreateEmptyTempFile("ENT", "DER"));
+  EXPECT_EQ(der.rfind(tmp.path() + "/ENT", 0), 0u);
+  EXPECT_EQ(der.substr(der.rfind('.')), ".DER");
+  EXPECT_EQ(ReadAll(der), "");
+  EXPECT_EQ(FileMode(der), 0600);
+  EXPECT_EQ(tmp.Files().size(), 4u);
+}
+
+TEST(EmptyTempFile, FailedRenameGivesEmptyPathAndLeavesNothing) {
+  ScopedTempDir tmp;
+  FailingEnv env;
+  env.fail_rename = true;
+  CmsFiles agent;
+  EXPECT_TRUE(agent.CreateEmptyTempFile("ENT", "DER").IsEmpty());
+  EXPECT_TRUE(agent.GetErrorString().IsEmpty());
+  EXPECT_TRUE(tmp.Files().empty());
+}
+
+TEST(TempDirectory, FallsBackToTheCurrentDirectory) {
+  FailingEnv env;
+  env.no_temp_dir = true;
+  CmsFiles agent;
+  const std::string path(agent.CreateEmptyTempFile("ENT", "tmp"));
+  EXPECT_EQ(path.rfind("./ENT", 0), 0u) << path;
+  agent.DeleteCMSiniFile(path.c_str());
 }
 
 }  // namespace
