@@ -91,7 +91,6 @@ class PosixEnv : public Env {
     // another try.
     unsigned int number = static_cast<unsigned int>(getpid()) * 2654435761u +
                           counter.fetch_add(0x9e37u, std::memory_order_relaxed);
-    std::random_device entropy;
     for (int attempt = 0; attempt < kShortNameTries + kLongNameTries; ++attempt) {
       char hex[32];
       if (attempt < kShortNameTries) {
@@ -100,6 +99,7 @@ class PosixEnv : public Env {
       } else {
         // The four-digit numbers are few enough for someone to take them
         // all; these are not.
+        std::random_device entropy;
         std::snprintf(hex, sizeof hex, "%04X%08X%04X", number & 0xFFFFu, entropy(),
                       entropy() & 0xFFFFu);
       }
