@@ -7,13 +7,23 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-# Quiet when the build works; the compiler's messages when it does not.
+# A progress line while it builds; the compiler's messages when the build
+# fails.
 build_log=$(mktemp)
-if ! cmake --build build --target veskar_cli >"$build_log" 2>&1; then
+printf 'building ...'
+set +e
+cmake --build build --target veskar_cli 2>&1 | tee "$build_log" |
+  sed -un 's/^\[\([0-9]*\/[0-9]*\)\].*/\1/p' |
+  while read -r step; do printf '\rbuilding ... %s' "$step"; done
+build_status=${PIPESTATUS[0]}
+set -e
+if [ "$build_status" -ne 0 ]; then
+  printf '\rbuilding ... failed\n'
   cat "$build_log" >&2
   rm -f "$build_log"
   exit 1
 fi
+printf '\rbuilding ... done       \n'
 rm -f "$build_log"
 veskar=$PWD/build/tools/veskar/veskar
 
@@ -45,7 +55,8 @@ alice_ref=$(field "reference number" <<<"$alice")
 step "Alice enrolls through the CMS toolkit with a fresh key"
 enrolled=$("$veskar" enroll cms --ca ca --directory directory \
   --reference "$alice_ref" --code-file alice.code \
-  --new-key alice.key --publish --cert alice.pem --ca-cert ca-copy.pem)
+  --new-key alice.key --publish --cert alice.pem --ca-cert ca-copy.pem \
+  --protected-copy alice.protected)
 echo "$enrolled"
 
 step "the certificate, as openssl sees it"
@@ -58,6 +69,7 @@ echo "published: $(ls directory)"
 
 step "the library's protected copy, opened with the reference number"
 copy=$(sed -n 's/^  protected copy: //p' <<<"$enrolled")
+[ "$copy" = alice.protected ]
 printf '%s\n' "$alice_ref" >alice.ref
 "$veskar" protected get --file "$copy" --label "Verification Certificate" \
   --protection-file alice.ref --out copy.der
