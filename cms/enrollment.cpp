@@ -6,6 +6,7 @@
 #include "base/messages.h"
 #include "base/scope_guard.h"
 #include "files/ini_file.h"
+#include "files/temp_files.h"
 #include "records/message_servers.h"
 
 namespace {
@@ -150,9 +151,17 @@ int CQnEntCmsPMA::CreateNewCertificate(CString ca_location, CString ca_location2
     // Without a file there is nowhere to write, so the toolkit is not asked to.
     const CString protected_path = CreateEmptyTempFile("ENT", "DER");
     if (!protected_path.IsEmpty()) {
-      PutToProtectedFile("CA Verification Certificate", &ca_certificate, protected_path, ref_num);
-      PutToProtectedFile("Verification Certificate", &key_pair.certificate, protected_path,
-                         ref_num);
+      // The writes' outcome does not change the result, but a file the
+      // toolkit could not fill (a full disk) must not pass for a protected
+      // copy: it is ours, so it goes.
+      const auto stored = [](int status) {
+        return status == 0 || m_gpCMSQueryLogWarning(status) != 0;
+      };
+      const bool ca_kept = stored(m_gpENTPutProtectedData(
+          protected_path, "CA Verification Certificate", ref_num, &ca_certificate));
+      const bool user_kept = stored(m_gpENTPutProtectedData(
+          protected_path, "Verification Certificate", ref_num, &key_pair.certificate));
+      if (!ca_kept || !user_kept) veskar::RemoveTempFileQuietly(protected_path);
     }
     drop_copies.Dismiss();
     return 0;

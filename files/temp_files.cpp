@@ -1,6 +1,8 @@
 #include "files/temp_files.h"
 
+#include <cerrno>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "base/messages.h"
@@ -23,6 +25,57 @@ std::string WithoutExtension(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
   return path.substr(0, dot);
+}
+
+// A name whose number is taken is tried again with the number of a new
+// unique file this many times; after that the number grows by
+// kLongNumberDigits random hexadecimal digits, which nobody can have taken
+// all of.
+constexpr int kShortNameTries = 8;
+constexpr int kLongNameTries = 8;
+constexpr int kLongNumberDigits = 12;
+
+std::string RandomHexDigits(int count) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::random_device random;
+  std::string digits;
+  while (static_cast<int>(digits.size()) < count) {
+    unsigned int bits = random();
+    for (int i = 0; i < 8 && static_cast<int>(digits.size()) < count; ++i, bits >>= 4) {
+      digits += kDigits[bits & 0xF];
+    }
+  }
+  return digits;
+}
+
+// Makes a new, empty, owner-only file in `directory` whose name is `prefix`,
+// a hexadecimal number and ".`extension`", by renaming a unique file. A
+// name that is already taken (a file left by an earlier run, or planted) is
+// never touched and never a failure: another number is drawn. Returns 0 and
+// the path in *path, or an errno value with nothing of ours left behind.
+int MakeUniqueFileWithExtension(Env* env, const std::string& directory, const char* prefix,
+                                const std::string& extension, std::string* path) {
+  std::string unique;
+  int error = env->CreateUniqueFile(directory, prefix, &unique);
+  if (error != 0) return error;
+  for (int attempt = 0; attempt < kShortNameTries + kLongNameTries; ++attempt) {
+    std::string target = WithoutExtension(unique);
+    if (attempt >= kShortNameTries) target += RandomHexDigits(kLongNumberDigits);
+    target += "." + extension;
+    error = env->RenameNoReplace(unique, target);
+    if (error == 0) {
+      *path = std::move(target);
+      return 0;
+    }
+    if (error != EEXIST) break;
+    if (attempt + 1 < kShortNameTries) {
+      env->RemoveFile(unique);
+      error = env->CreateUniqueFile(directory, prefix, &unique);
+      if (error != 0) return error;
+    }
+  }
+  env->RemoveFile(unique);
+  return error;
 }
 
 bool FitsOnOneLine(const CString& location) {
@@ -52,12 +105,8 @@ CString WriteClientIniFile(const char* prefix, const CString& manager, const CSt
   if (!FitsOnOneLine(manager) || !FitsOnOneLine(server)) return fail();
 
   Env* env = CurrentEnv();
-  std::string unique;
-  if (env->CreateUniqueFile(TempDirectoryOrDot(env), prefix, &unique) != 0) return fail();
-
-  const std::string ini = WithoutExtension(unique) + ".ini";
-  if (env->RenameNoReplace(unique, ini) != 0) {
-    env->RemoveFile(unique);
+  std::string ini;
+  if (MakeUniqueFileWithExtension(env, TempDirectoryOrDot(env), prefix, "ini", &ini) != 0) {
     return fail();
   }
 
@@ -69,27 +118,31 @@ CString WriteClientIniFile(const char* prefix, const CString& manager, const CSt
                  static_cast<const char*>(server));
   std::string bytes(content, static_cast<size_t>(content.GetLength()));
   bytes += kSigningKeyLine;
-  if (env->WriteExistingFile(ini, bytes.data(), bytes.size()) != 0) return fail();
+  const int write_error = env->WriteExistingFile(ini, bytes.data(), bytes.size());
+  if (write_error != 0) {
+    // The name no longer leads to the file made above: what it leads to now
+    // is someone else's, and stays.
+    if (write_error == EPERM) file.Release();
+    return fail();
+  }
   CString path(ini.c_str());
   file.Release();
   return path;
 }
 
+void RemoveTempFileQuietly(const CString& path) {
+  CurrentEnv()->RemoveFile(static_cast<const char*>(path));
+}
+
 CString MakeEmptyTempFile(const CString& prefix, const CString& extension) {
   Env* env = CurrentEnv();
-  std::string unique;
-  if (env->CreateUniqueFile(TempDirectoryOrDot(env), static_cast<const char*>(prefix), &unique) !=
-      0) {
-    return CString();
-  }
-  if (EqualsIgnoringCase(extension, "tmp")) return CString(unique.c_str());
-
-  const std::string renamed = WithoutExtension(unique) + "." + static_cast<const char*>(extension);
-  if (env->RenameNoReplace(unique, renamed) != 0) {
-    env->RemoveFile(unique);
-    return CString();
-  }
-  return CString(renamed.c_str());
+  const std::string directory = TempDirectoryOrDot(env);
+  std::string path;
+  const int error = EqualsIgnoringCase(extension, "tmp")
+                        ? env->CreateUniqueFile(directory, static_cast<const char*>(prefix), &path)
+                        : MakeUniqueFileWithExtension(env, directory, prefix,
+                                                      static_cast<const char*>(extension), &path);
+  return error == 0 ? CString(path.c_str()) : CString();
 }
 
 }  // namespace veskar

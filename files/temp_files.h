@@ -24,6 +24,9 @@ CString WriteClientIniFile(const char* prefix, const CString& manager, const CSt
 // file could not be made or renamed (then nothing is left behind).
 CString MakeEmptyTempFile(const CString& prefix, const CString& extension);
 
+// Removes a file MakeEmptyTempFile made, ignoring a failure.
+void RemoveTempFileQuietly(const CString& path);
+
 }  // namespace veskar
 
 #endif  // VESKAR_FILES_TEMP_FILES_H_

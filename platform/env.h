@@ -32,14 +32,21 @@ class Env {
   virtual std::string TempDirectory() = 0;
   // Creates a new, empty, owner-only file in `directory` whose name is up to
   // three characters of `prefix`, a hexadecimal number and ".tmp"; never
-  // opens an existing file. Stores the full path into *path.
+  // opens an existing file. The number has four digits unless a bounded
+  // number of tries found those names taken; then it is longer and random,
+  // so that nobody can take every name. Stores the full path into *path.
   virtual int CreateUniqueFile(const std::string& directory, const std::string& prefix,
                                std::string* path) = 0;
   // Renames `from` to `to`; fails (EEXIST, ERROR_ALREADY_EXISTS) rather than
   // replace an existing `to`.
   virtual int RenameNoReplace(const std::string& from, const std::string& to) = 0;
   // Opens the existing file `path` for writing (never creating it), writes
-  // `size` bytes at its start and closes it.
+  // `size` bytes at its start and closes it. The temporary directory may be
+  // shared ground where others can replace a name, so the write happens
+  // only through a file that is still what CreateUniqueFile made (and a
+  // rename kept): reached without following a symbolic link, a regular,
+  // empty, owner-only file of this user with no other name. Anything else
+  // fails with EPERM and is left untouched.
   virtual int WriteExistingFile(const std::string& path, const void* data, size_t size) = 0;
   virtual int RemoveFile(const std::string& path) = 0;
 };

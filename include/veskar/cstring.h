@@ -8,6 +8,11 @@
 // CString: the host framework's string value type, as the library's interface
 // passes and returns it. A thin wrapper over std::string that keeps the
 // framework's names, so host code written against the framework compiles.
+//
+// Strings carry authorisation codes, reference numbers and passwords, so
+// storage a CString gives up (destruction, Empty, assignment, formatting) is
+// overwritten with zeros first. A moved-from string keeps its (empty)
+// storage until it is destroyed.
 class VESKAR_API CString {
  public:
   CString() = default;
@@ -15,17 +20,17 @@ class VESKAR_API CString {
   CString(const char* text);  // NOLINT(google-explicit-constructor): hosts rely on it
   CString(const CString&) = default;
   CString(CString&&) noexcept = default;
-  CString& operator=(const CString&) = default;
-  CString& operator=(CString&&) noexcept = default;
+  CString& operator=(const CString& other);
+  CString& operator=(CString&& other) noexcept;
   CString& operator=(const char* text);
-  ~CString() = default;
+  ~CString();
 
   // The characters, NUL-terminated; valid until the string next changes.
   operator const char*() const { return text_.c_str(); }  // NOLINT(google-explicit-constructor)
 
   int GetLength() const { return static_cast<int>(text_.size()); }
   bool IsEmpty() const { return text_.empty(); }
-  void Empty() { text_.clear(); }
+  void Empty() { Wipe(); }
 
   // Replaces the content with message `id` of the library's message table.
   // Returns nonzero when the message exists; otherwise leaves the string
@@ -58,6 +63,10 @@ class VESKAR_API CString {
 
  private:
   void FormatMessageText(unsigned int format_id, ...);
+  // Zeros all of the storage, then empties the string.
+  void Wipe() noexcept;
+  // Wipes the current storage and takes `fresh`'s.
+  void Replace(std::string&& fresh) noexcept;
   static const char* PrintfArgument(const CString& text) { return text; }
   template <typename T>
   static const T& PrintfArgument(const T& value) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <random>
 #include <string>
 #include <system_error>
 
@@ -54,6 +55,17 @@ int RenameNoReplaceImpl(const char* from, const char* to) {
   return 0;
 }
 
+// What CreateUniqueFile makes, and nothing another user could put under its
+// name: a regular, empty, owner-only file of ours with a single link.
+bool IsFreshFileOfOurs(const struct stat& info) {
+  return S_ISREG(info.st_mode) && info.st_uid == geteuid() && info.st_nlink == 1 &&
+         (info.st_mode & 077) == 0 && info.st_size == 0;
+}
+
+// Four-digit numbers tried before unique names take a longer random one.
+constexpr int kShortNameTries = 64;
+constexpr int kLongNameTries = 16;
+
 class PosixEnv : public Env {
  public:
   void* LoadModule(const char* module_name) override {
@@ -80,18 +92,27 @@ class PosixEnv : public Env {
     // another try.
     unsigned int number = static_cast<unsigned int>(getpid()) * 2654435761u +
                           counter.fetch_add(0x9e37u, std::memory_order_relaxed);
-    for (int attempt = 0; attempt < 100000; ++attempt) {
-      char hex[16];
-      std::snprintf(hex, sizeof hex, "%X", number & 0xFFFFu ? number & 0xFFFFu : 1u);
+    for (int attempt = 0; attempt < kShortNameTries + kLongNameTries; ++attempt) {
+      char hex[32];
+      if (attempt < kShortNameTries) {
+        std::snprintf(hex, sizeof hex, "%X", number & 0xFFFFu ? number & 0xFFFFu : 1u);
+        number += 1 + counter.fetch_add(1, std::memory_order_relaxed);
+      } else {
+        // The four-digit numbers are few enough for someone to take them
+        // all; these are not.
+        std::random_device entropy;
+        std::snprintf(hex, sizeof hex, "%04X%08X%04X", number & 0xFFFFu, entropy(),
+                      entropy() & 0xFFFFu);
+      }
       std::string candidate = stem + hex + ".tmp";
-      const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      const int fd =
+          open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
       if (fd >= 0) {
         close(fd);
         *path = std::move(candidate);
         return 0;
       }
       if (errno != EEXIST) return errno;
-      number += 1 + counter.fetch_add(1, std::memory_order_relaxed);
     }
     return EEXIST;
   }
@@ -101,8 +122,15 @@ class PosixEnv : public Env {
   }
 
   int WriteExistingFile(const std::string& path, const void* data, size_t size) override {
-    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
+    // O_NONBLOCK: a fifo planted under the name must not hang the open.
+    const int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    // A symbolic link (ELOOP) or a fifo nobody reads (ENXIO) is not our file.
+    if (fd < 0) return errno == ELOOP || errno == ENXIO ? EPERM : errno;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !IsFreshFileOfOurs(info)) {
+      close(fd);
+      return EPERM;
+    }
     const char* bytes = static_cast<const char*>(data);
     int error = 0;
     while (size > 0) {

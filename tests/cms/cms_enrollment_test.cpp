@@ -230,6 +230,32 @@ TEST_F(CmsEnrollment, ALengthWithoutBytesIsARetrievalFailureNotAnEmptyCertificat
   EXPECT_TRUE(tmp_.Files().empty());
 }
 
+// The writes do not change the result, but a file the toolkit could not fill
+// (a full disk) is not left to pass for a protected copy; a warning still
+// counts as stored.
+TEST_F(CmsEnrollment, AProtectedCopyTheToolkitCouldNotStoreIsNotLeftBehind) {
+  const struct {
+    int status;
+    bool warning;
+    size_t files_left;
+  } cases[] = {{1050, false, 0}, {150, true, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    ScopedTempDir tmp;
+    FakeCms_Reset();
+    SetCertificates(kUserCert, kCaCert);
+    FakeCms_SetStatus("ENTPutProtectedData", c.status);
+    if (c.warning) FakeCms_SetWarning(c.status);
+    delete[] certificate_;
+    unsigned int ca_length = 0;
+    delete[] record_.GetRawCACertificate(ca_length);
+    ASSERT_EQ(Enroll(), 0);
+    EXPECT_EQ(Bytes(certificate_, length_), kUserCert);
+    EXPECT_EQ(Calls().Of("ENTPutProtectedData").size(), 2u);
+    EXPECT_EQ(tmp.Files().size(), c.files_left);
+  }
+}
+
 TEST_F(CmsEnrollment, ARequestLengthWithoutBytesIsSentAsEmpty) {
   record_.SetPKCS10Req(40, nullptr);
   ASSERT_EQ(Enroll(), 0);

@@ -2,9 +2,12 @@
 // them: what they print, the files they leave, their exit statuses.
 
 #include <openssl/pem.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <csignal>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -182,6 +185,77 @@ TEST_F(EnrollCommandTest, ProtectedPutThenGet) {
 }
 
 // Bad usage is one line on standard error and exit status 2; nothing runs.
+// The reference number, which also protects the protected-data copy, can
+// stay out of the process list: from a file or from standard input.
+TEST_F(EnrollCommandTest, CmsTakesTheReferenceFromAFileOrStandardInput) {
+  WriteFile(File("reference"), "12ab\n");
+  const std::vector<std::string> from_file = {
+      "enroll", "cms",  "--ca",   ca_.directory,    "--reference-file", File("reference"),
+      "--code", Code(), "--cert", File("user.pem"), "--new-key",        File("user.key")};
+  const CommandResult refused = RunVeskar(from_file);
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_NE(refused.err.find("--reference-file must hold a number"), std::string::npos)
+      << refused.err;
+  EXPECT_TRUE(UserStillPending());
+
+  std::vector<std::string> from_stdin = from_file;
+  from_stdin[5] = "-";
+  const CommandResult enrolled = RunVeskar(from_stdin, Input(Reference() + "\n"));
+  EXPECT_EQ(enrolled.exit_status, 0) << enrolled.err;
+  EXPECT_FALSE(UserStillPending());
+}
+
+// Once the pair is spent, a failure to write an output (here the CA's
+// certificate, larger than the file-size limit the command runs under)
+// says what was delivered and where; the protected copy, which the limit
+// also stops, is not presented as kept.
+TEST_F(EnrollCommandTest, AFailureAfterTheEnrollmentSaysWhatWasDelivered) {
+  std::string subject = "CN=Long CA";
+  for (int i = 0; i < 24; ++i) subject += ", OU=" + std::string(60, 'x') + std::to_string(i);
+  const std::string ca = File("long-ca");
+  ASSERT_TRUE(localca::LocalCa::Create(ca, subject, 30).ok());
+  std::unique_ptr<localca::LocalCa> opened;
+  ASSERT_TRUE(localca::LocalCa::Open(ca, &opened).ok());
+  localca::RegisteredUser user;
+  ASSERT_TRUE(opened->AddUser("CN=U", &user).ok());
+
+  struct FileSizeLimit {  // the CA's certificate is over 5000 bytes, the user's under 3000
+    FileSizeLimit() {
+      getrlimit(RLIMIT_FSIZE, &saved);
+      previous = signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{4096, saved.rlim_max};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+      setrlimit(RLIMIT_FSIZE, &saved);
+      signal(SIGXFSZ, previous);
+    }
+    rlimit saved{};
+    void (*previous)(int) = nullptr;
+  };
+  CommandResult result;
+  {
+    const FileSizeLimit limit;
+    result = RunVeskar({"enroll", "cms", "--ca", ca, "--reference",
+                        std::to_string(user.reference_number), "--code", user.authorisation_code,
+                        "--new-key", File("user.key"), "--cert", File("user.pem"), "--ca-cert",
+                        File("ca.pem")});
+  }
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.out, "");
+  for (const std::string& line : std::vector<std::string>{
+           "cannot write " + File("ca.pem"),
+           "\n  nevertheless enrolled through the CMS toolkit, which cannot be undone; delivered "
+           "so "
+           "far:\n  subject: CN=U\n",
+           "  certificate: " + File("user.pem") + "\n", "  key: " + File("user.key") + "\n"}) {
+    EXPECT_NE(result.err.find(line), std::string::npos) << line << " in\n" << result.err;
+  }
+  EXPECT_EQ(result.err.find("protected copy"), std::string::npos) << result.err;
+  EXPECT_TRUE(tmp_.Files().empty()) << "an empty protected copy was left";
+  EXPECT_TRUE(ParseCertificate(ReadFile(File("user.pem"))));
+}
+
 TEST_F(EnrollCommandTest, BadUsageIsOneLineAndExits2) {
   const std::string key = File("user.key");
   const std::string cert = File("user.pem");
@@ -218,6 +292,8 @@ TEST_F(EnrollCommandTest, BadUsageIsOneLineAndExits2) {
       {{"protected", "get", "--file", File("s")}, "needs --label"},
       {Cms({"--cert", cert, "--new-key", key, "--code-file", File("code")}),
        "takes --code or --code-file, not both"},
+      {Cms({"--cert", cert, "--new-key", key, "--reference-file", File("reference")}),
+       "takes --reference or --reference-file, not both"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);

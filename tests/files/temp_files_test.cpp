@@ -2,11 +2,17 @@
 // protected members: names, exact bytes, permissions, and what is left on
 // disk after each kind of failure.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <veskar/veskar.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -55,7 +61,11 @@ class FailingEnv : public veskar::EnvWrapper {
     return fail_write ? ENOSPC : EnvWrapper::WriteExistingFile(path, data, size);
   }
   int RenameNoReplace(const std::string& from, const std::string& to) override {
-    return fail_rename ? EXDEV : EnvWrapper::RenameNoReplace(from, to);
+    if (taken && taken(to)) return EEXIST;
+    if (fail_rename) return EXDEV;
+    const int error = EnvWrapper::RenameNoReplace(from, to);
+    if (error == 0 && after_rename) after_rename(to);
+    return error;
   }
   std::string TempDirectory() override {
     return no_temp_dir ? std::string() : EnvWrapper::TempDirectory();
@@ -63,6 +73,10 @@ class FailingEnv : public veskar::EnvWrapper {
 
   bool fail_unique = false, leftover_ini = false, fail_write = false, fail_rename = false,
        no_temp_dir = false;
+  // Rename targets to report as taken, as if another user had planted them.
+  std::function<bool(const std::string& to)> taken;
+  // Runs right after a rename, as another user could in a shared folder.
+  std::function<void(const std::string& to)> after_rename;
 
  private:
   veskar::Env* previous_;
@@ -117,10 +131,9 @@ TEST(ClientIni, FailuresReportTheLocationsAndLeaveOnlyWhatWasThere) {
   struct Case {
     const char* name;
     bool leftover_ini, fail_write, fail_unique, fail_rename;
-    size_t files_left;  // the leftover file, never ours
+    size_t files_left;
   };
   const Case cases[] = {
-      {"leftover ini", true, false, false, false, 1},
       {"write fails", false, true, false, false, 0},
       {"no unique file", false, false, true, false, 0},
       {"rename fails", false, false, false, true, 0},
@@ -137,10 +150,144 @@ TEST(ClientIni, FailuresReportTheLocationsAndLeaveOnlyWhatWasThere) {
     CString manager = "mgr", server = "dir";
     EXPECT_TRUE(agent.CreateCMSiniFile(manager, server).IsEmpty());
     EXPECT_EQ(agent.GetErrorString(), "Failed to create initialization file for mgr and dir.\n");
-    ASSERT_EQ(tmp.Files().size(), c.files_left);
-    if (c.files_left == 1) {
-      EXPECT_EQ(ReadAll(tmp.path() + "/" + tmp.Files()[0]), "leftover");
+    EXPECT_EQ(tmp.Files().size(), c.files_left);
+  }
+}
+
+// Number of hexadecimal digits between the three-letter prefix and the
+// extension of a file name.
+size_t NumberDigits(const std::string& path) {
+  const std::string name = BaseName(path);
+  return name.rfind('.') - 3;
+}
+
+// A name already taken, by a file an earlier run left or someone planted,
+// is left alone and another is drawn: the usual four-digit numbers while
+// they can be had, a longer random one once they cannot.
+TEST(UniqueNames, TakenNamesAreNeverTouchedNorAFailure) {
+  ScopedTempDir tmp;
+  FailingEnv env;
+  env.leftover_ini = true;  // every four-digit .ini name is taken
+  CmsFiles agent;
+  CString manager = "mgr", server = "dir";
+  const std::string path(agent.CreateCMSiniFile(manager, server));
+  ASSERT_FALSE(path.empty()) << std::string(agent.GetErrorString());
+  EXPECT_EQ(BaseName(path).substr(0, 3), "CMS");
+  EXPECT_EQ(path.substr(path.size() - 4), ".ini");
+  EXPECT_GT(NumberDigits(path), 4u);
+  EXPECT_EQ(ReadAll(path).substr(0, 18), "[Entrust Settings]");
+  for (const std::string& name : tmp.Files()) {
+    if (tmp.path() + "/" + name != path) {
+      EXPECT_EQ(ReadAll(tmp.path() + "/" + name), "leftover");
     }
+  }
+}
+
+// Another user takes every four-digit name of the unique files: requests
+// still get one, with a longer number. (Planted where file creation is
+// cheapest, as there are 65,535 of them.)
+TEST(UniqueNames, NobodyCanFillTheNameSpace) {
+  struct InMemoryTmpdir {
+    InMemoryTmpdir() {
+      if (const char* tmpdir = std::getenv("TMPDIR")) previous = tmpdir;
+      if (access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
+    }
+    ~InMemoryTmpdir() {
+      if (previous.empty()) {
+        unsetenv("TMPDIR");
+      } else {
+        setenv("TMPDIR", previous.c_str(), 1);
+      }
+    }
+    std::string previous;
+  } in_memory;
+  ScopedTempDir tmp;
+  for (unsigned int number = 1; number <= 0xFFFF; ++number) {
+    char name[16];
+    std::snprintf(name, sizeof name, "/CMS%X.tmp", number);
+    const int fd = open((tmp.path() + name).c_str(), O_CREAT | O_EXCL | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0) << name;
+    close(fd);
+  }
+  CmsFiles agent;
+  CString manager = "mgr", server = "dir";
+  for (int request = 0; request < 3; ++request) {
+    const std::string path(agent.CreateCMSiniFile(manager, server));
+    ASSERT_FALSE(path.empty());
+    EXPECT_GT(NumberDigits(path), 4u) << path;
+  }
+  EXPECT_EQ(tmp.Files().size(), 0xFFFFu + 3);
+}
+
+// Half the four-digit names of protected copies taken (chosen by a hash):
+// every request still gets its file, nearly always under the usual name.
+TEST(UniqueNames, HalfTheNamesTakenCostsNothing) {
+  ScopedTempDir tmp;
+  FailingEnv env;
+  env.taken = [](const std::string& to) {
+    return NumberDigits(to) <= 4 && std::hash<std::string>()(BaseName(to)) % 2 == 0;
+  };
+  CmsFiles agent;
+  int failed = 0, four_digit = 0;
+  constexpr int kRequests = 200;
+  for (int request = 0; request < kRequests; ++request) {
+    const std::string path(agent.CreateEmptyTempFile("ENT", "DER"));
+    failed += path.empty();
+    four_digit += !path.empty() && NumberDigits(path) <= 4;
+  }
+  EXPECT_EQ(failed, 0);
+  EXPECT_GE(four_digit, kRequests * 9 / 10);
+  EXPECT_EQ(tmp.Files().size(), static_cast<size_t>(kRequests));
+}
+
+// In a shared folder without the sticky bit another user can replace the
+// INI file's name between the rename and the write. The writer then writes
+// nothing, through no name, and leaves what it finds there alone.
+TEST(ClientIni, ANameReplacedBeforeTheWriteIsNotWrittenThrough) {
+  const struct {
+    const char* name;
+    bool needs_root;
+    void (*plant)(const std::string& ini, const std::string& canary);
+  } attacks[] = {
+      {"symbolic link", false,
+       [](const std::string& ini, const std::string& canary) {
+         ASSERT_EQ(symlink(canary.c_str(), ini.c_str()), 0);
+       }},
+      {"hard link", false,
+       [](const std::string& ini, const std::string& canary) {
+         ASSERT_EQ(link(canary.c_str(), ini.c_str()), 0);
+       }},
+      {"another file of ours", false,
+       [](const std::string& ini, const std::string&) { std::ofstream(ini) << "protected data"; }},
+      {"an empty file anyone may write", false,
+       [](const std::string& ini, const std::string&) {
+         std::ofstream(ini).close();
+         ASSERT_EQ(chmod(ini.c_str(), 0666), 0);
+       }},
+      {"a fifo", false,
+       [](const std::string& ini, const std::string&) { ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0); }},
+      {"another user's empty file", true,
+       [](const std::string& ini, const std::string&) {
+         std::ofstream(ini).close();
+         ASSERT_EQ(chown(ini.c_str(), 65534, 65534), 0);
+       }},
+  };
+  for (const auto& attack : attacks) {
+    SCOPED_TRACE(attack.name);
+    if (attack.needs_root && geteuid() != 0) continue;
+    ScopedTempDir tmp;
+    const std::string canary = tmp.path() + "/canary";
+    std::ofstream(canary) << "the victim's file";
+    FailingEnv env;
+    env.after_rename = [&](const std::string& ini) {
+      ASSERT_EQ(unlink(ini.c_str()), 0);
+      attack.plant(ini, canary);
+    };
+    CmsFiles agent;
+    CString manager = "mgr", server = "dir";
+    EXPECT_TRUE(agent.CreateCMSiniFile(manager, server).IsEmpty());
+    EXPECT_EQ(ReadAll(canary), "the victim's file");
+    EXPECT_EQ(tmp.Files().size(), 2u) << "what was planted goes on";
   }
 }
 

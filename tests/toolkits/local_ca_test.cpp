@@ -246,6 +246,35 @@ TEST(NameTest, ReadsBothFormsAndPrintsWhatItReads) {
   }
 }
 
+// Registration keeps only names the register's text reads back as, so that
+// every pending pair can be issued.
+TEST(LocalCaTest, RegistersOnlyNamesThatReadBackAsThemselves) {
+  TestCa test_ca;
+  const struct {
+    const char* typed;
+    bool registered;
+  } cases[] = {{"CN=\\#", false}, {"CN=\\#1", true}, {"CN=a\\#", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    RegisteredUser added;
+    const CaStatus status = test_ca.ca->AddUser(c.typed, &added);
+    EXPECT_EQ(status.ok(), c.registered) << status.message;
+    if (!c.registered) {
+      EXPECT_EQ(status.error, CaError::kBadInput);
+      EXPECT_NE(status.message.find("does not read back"), std::string::npos) << status.message;
+      continue;
+    }
+    EvpPkeyPtr key = NewEcKey();
+    IssuedCertificate issued;
+    const CaStatus issue =
+        test_ca.ca->Issue(added.reference_number, added.authorisation_code, key.get(), {}, &issued);
+    EXPECT_TRUE(issue.ok()) << issue.message;
+  }
+  std::vector<RegisteredUser> users;
+  ASSERT_TRUE(test_ca.ca->ListUsers(&users).ok());
+  EXPECT_EQ(users.size(), 3u);
+}
+
 TEST(NameTest, RefusesMalformedNames) {
   const char* bad[] = {"",          "Alice",      "CN=",      "=x",     "XX=unknown type",
                        "C=Britain", "CN=a+UID=b", "CN=#0403", "CN=a\\", "CN=a,,O=b"};

@@ -3,11 +3,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <veskar/toolkit/cmsapi32.h>
 
 #include <algorithm>
+#include <csignal>
 #include <string>
 
 #include "test_pki.h"
@@ -177,6 +180,57 @@ TEST_F(ProtectedDataTest, FileIsCreatedAndKeptOwnerOnly) {
   ASSERT_EQ(Put(path_, kUserLabel, "p", "x"), kCmsOk);
   EXPECT_EQ(FileMode(path_), 0600);
   EXPECT_EQ(toolkit_test::FileCount(scratch_.path()), 2) << "a temporary file was left behind";
+}
+
+// A store that cannot be written (the file-size limit stands in for a full
+// disk) says so, and leaves the file as it was and no temporary file.
+TEST_F(ProtectedDataTest, FullDiskIsReportedAndLeavesTheFileAsItWas) {
+  ASSERT_EQ(Put(path_, kCaLabel, "p", "kept"), kCmsOk);
+  const Bytes before = ReadFile(path_);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{before.size() + 64, before.size() + 64};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(Put(path_, kUserLabel, "p", std::string(4096, 'x')) == kCmsProtectedFileError ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the failed write was not reported";
+  EXPECT_EQ(ReadFile(path_), before);
+  EXPECT_EQ(Get(path_, kCaLabel, "p"), "kept");
+  EXPECT_EQ(toolkit_test::FileCount(scratch_.path()), 1) << "a temporary file was left behind";
+}
+
+// A file may not ask for more key-derivation work or memory than this
+// toolkit spends itself (with some room), nor be larger than any store it
+// writes; it is refused before any of that is spent.
+TEST_F(ProtectedDataTest, CostlyParametersAndHugeFilesAreRefusedUpFront) {
+  ASSERT_EQ(Put(path_, kUserLabel, "p", "data"), kCmsOk);
+  const Bytes file = ReadFile(path_);
+  const std::string good(file.begin(), file.end());
+  const size_t params = good.find(" 15 8 1 ");
+  ASSERT_NE(params, std::string::npos) << good;
+  const struct {
+    const char* params;
+    int status;
+  } cases[] = {
+      {" 20 2 4 ", kCmsProtectedTooCostly},        // 256 MiB, four passes
+      {" 17 8 1 ", kCmsProtectedTooCostly},        // 128 MiB
+      {" 15 8 4 ", kCmsProtectedTooCostly},        // four times the work
+      {" 9 8 1 ", kCmsProtectedDamaged},           // weaker than any writer used
+      {" 16 8 1 ", kCmsProtectedWrongProtection},  // allowed: the tag decides
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.params);
+    WriteFile(path_, good.substr(0, params) + c.params + good.substr(params + 8));
+    EXPECT_EQ(Get(path_, kUserLabel, "p"), "status " + std::to_string(c.status));
+  }
+
+  ASSERT_EQ(truncate(path_.c_str(), 64 << 20), 0);  // sparse: no disk is filled
+  EXPECT_EQ(Get(path_, kUserLabel, "p"), "status " + std::to_string(kCmsProtectedTooLarge));
+  EXPECT_EQ(Put(path_, kUserLabel, "p", "x"), kCmsProtectedTooLarge);
 }
 
 TEST_F(ProtectedDataTest, BadArgumentsAreRefused) {

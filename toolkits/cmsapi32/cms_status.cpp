@@ -67,6 +67,8 @@ const char* StatusText(int status) {
       return "the protected-data file is damaged";
     case kCmsProtectedTooLarge:
       return "the protected data is too large";
+    case kCmsProtectedTooCostly:
+      return "the protected-data file asks for more key-derivation work or memory than allowed";
     default:
       return "unknown status";
   }

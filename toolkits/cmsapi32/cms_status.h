@@ -42,6 +42,7 @@ constexpr int kCmsProtectedNoItem = 1051;
 constexpr int kCmsProtectedWrongProtection = 1052;
 constexpr int kCmsProtectedDamaged = 1053;
 constexpr int kCmsProtectedTooLarge = 1054;
+constexpr int kCmsProtectedTooCostly = 1055;
 
 // The fixed text of a status; "unknown status" for numbers not listed.
 const char* StatusText(int status);

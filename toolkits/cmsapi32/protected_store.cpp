@@ -27,14 +27,18 @@ constexpr int kLogN = 15;
 constexpr int kR = 8;
 constexpr int kP = 1;
 // Limits on what a file may ask for, so that a crafted file cannot make a
-// reader spend unbounded memory.
-constexpr uint64_t kMaxScryptMemory = 256ull * 1024 * 1024;
+// reader spend much more memory or time than an item written here costs:
+// twice the memory (128 r N bytes) and twice the work (N r p).
+constexpr uint64_t kMaxScryptMemory = 64ull * 1024 * 1024;
+constexpr uint64_t kMaxScryptWork = 2ull << (kLogN + 3);  // 2 N r p of new items
 constexpr size_t kSaltSize = 16;
 constexpr size_t kIvSize = 12;
 constexpr size_t kTagSize = 16;
 constexpr size_t kKeySize = 32;
-constexpr size_t kMaxItemSize = 16 * 1024 * 1024;
-constexpr size_t kMaxFileSize = 64 * 1024 * 1024;
+// Items hold certificates and the like; a file of a few such items is far
+// below these, and a reader never holds more than a few copies of one.
+constexpr size_t kMaxItemSize = 4 * 1024 * 1024;
+constexpr size_t kMaxFileSize = 8 * 1024 * 1024;
 
 struct Item {
   std::string label;
@@ -76,11 +80,15 @@ bool FromBase64(const std::string& text, Bytes* out) {
   return true;
 }
 
-bool ParamsAcceptable(const Item& item) {
-  if (item.log_n < 10 || item.log_n > 22 || item.r < 1 || item.r > 32 || item.p < 1 || item.p > 4) {
-    return false;
-  }
-  return 128ull * static_cast<uint64_t>(item.r) * (1ull << item.log_n) <= kMaxScryptMemory;
+// Parameters no writer ever used are damage.
+bool ParamsPlausible(const Item& item) { return item.log_n >= 10 && item.r >= 1 && item.p >= 1; }
+
+// Whether deriving the key stays within the reader's limits.
+bool ParamsAffordable(const Item& item) {
+  if (item.log_n > 30 || item.r > 1024 || item.p > 1024) return false;
+  const uint64_t n_times_r = (1ull << item.log_n) * static_cast<uint64_t>(item.r);
+  return 128 * n_times_r <= kMaxScryptMemory &&
+         n_times_r * static_cast<uint64_t>(item.p) <= kMaxScryptWork;
 }
 
 // Base64 of nothing is nothing, which would leave an empty field on the
@@ -121,32 +129,34 @@ bool ParseInt(const std::string& text, int* value) {
   return true;
 }
 
-bool ParseStore(const std::string& text, std::vector<Item>* items) {
+// Returns kCmsOk, kCmsProtectedDamaged or kCmsProtectedTooCostly.
+int ParseStore(const std::string& text, std::vector<Item>* items) {
   items->clear();
-  if (text.empty()) return true;
+  if (text.empty()) return kCmsOk;
   std::istringstream in(text);
   std::string line;
-  if (!std::getline(in, line) || line != kHeader) return false;
+  if (!std::getline(in, line) || line != kHeader) return kCmsProtectedDamaged;
   while (std::getline(in, line)) {
     if (line.empty()) continue;
     // item <label> <log2 N> <r> <p> <salt> <iv> <sealed>
     const std::vector<std::string> fields = localca::SplitFields(line, ' ');
-    if (fields.size() != 8 || fields[0] != "item") return false;
+    if (fields.size() != 8 || fields[0] != "item") return kCmsProtectedDamaged;
     Item item;
     item.label_field = fields[1];
     if (!LabelFromField(fields[1], &item.label) || !ParseInt(fields[2], &item.log_n) ||
         !ParseInt(fields[3], &item.r) || !ParseInt(fields[4], &item.p) ||
         !FromBase64(fields[5], &item.salt) || !FromBase64(fields[6], &item.iv) ||
         !FromBase64(fields[7], &item.sealed)) {
-      return false;
+      return kCmsProtectedDamaged;
     }
-    if (!ParamsAcceptable(item) || item.salt.size() != kSaltSize || item.iv.size() != kIvSize ||
+    if (!ParamsPlausible(item) || item.salt.size() != kSaltSize || item.iv.size() != kIvSize ||
         item.sealed.size() < kTagSize) {
-      return false;
+      return kCmsProtectedDamaged;
     }
+    if (!ParamsAffordable(item)) return kCmsProtectedTooCostly;
     items->push_back(std::move(item));
   }
-  return true;
+  return kCmsOk;
 }
 
 std::string FormatStore(const std::vector<Item>& items) {
@@ -256,11 +266,11 @@ class StoreLock {
 int ReadStore(const std::string& path, std::vector<Item>* items) {
   Bytes content;
   std::string error;
-  if (!localca::ReadWholeFile(path, kMaxFileSize, &content, &error)) {
-    return kCmsProtectedFileError;
+  int error_number = 0;
+  if (!localca::ReadWholeFile(path, kMaxFileSize, &content, &error, &error_number)) {
+    return error_number == EFBIG ? kCmsProtectedTooLarge : kCmsProtectedFileError;
   }
-  return ParseStore(std::string(content.begin(), content.end()), items) ? kCmsOk
-                                                                        : kCmsProtectedDamaged;
+  return ParseStore(std::string(content.begin(), content.end()), items);
 }
 
 }  // namespace

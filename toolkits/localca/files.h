@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "toolkits/localca/openssl_util.h"
@@ -17,18 +18,32 @@ std::string ErrnoText(int error);
 std::string DirectoryOf(const std::string& path);
 
 // Reads all of `path`. Fails (with a message naming the file) when it cannot
-// be read or holds more than `max_size` bytes.
-bool ReadWholeFile(const std::string& path, size_t max_size, Bytes* out, std::string* error);
+// be read or holds more than `max_size` bytes; a file that is larger when
+// opened is refused before anything is read, with EFBIG in *error_number.
+bool ReadWholeFile(const std::string& path, size_t max_size, Bytes* out, std::string* error,
+                   int* error_number = nullptr);
 
 enum class Overwrite { kNever, kReplace };
 
 // Writes `size` bytes to a new file next to `path` with permissions `mode`,
-// flushes it to disk and then gives it the name `path`, so that readers see
-// either the old content or the new, never a part. With Overwrite::kNever an
-// existing `path` makes the call fail with EEXIST in *error_number and stay
-// untouched. The temporary file never outlives the call.
+// flushes it to disk, gives it the name `path` and flushes the folder, so
+// that readers see either the old content or the new, never a part, and the
+// new name survives a power failure once the call returns. With
+// Overwrite::kNever an existing `path` makes the call fail with EEXIST in
+// *error_number and stay untouched. The temporary file, named `path`
+// followed by "." and six letters or digits, never outlives the call unless
+// the process dies in it (see RemoveInterruptedWrites).
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size, mode_t mode,
                          Overwrite overwrite, std::string* error, int* error_number = nullptr);
+
+// Removes from `folder` the temporary files that writes by
+// WriteFileAtomically left when their process died: regular files of this
+// user named "<name>.XXXXXX" (six letters or digits) where `is_ours(name)`
+// holds. Only call it while holding the lock that every writer of those
+// names holds, or it may take a file from under a running write. Returns
+// the number of files removed.
+int RemoveInterruptedWrites(const std::string& folder,
+                            const std::function<bool(const std::string& name)>& is_ours);
 
 // Creates the folder `path` with `mode`. True when it was created or already
 // is a folder.

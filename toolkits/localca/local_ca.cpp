@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <utility>
@@ -105,6 +106,17 @@ CaStatus NewSerial(X509* ca_certificate, const std::vector<RegisteredUser>& user
   }
   *serial = std::move(candidate);
   return CaStatus::Ok();
+}
+
+bool IsUpperHex(const std::string& text) {
+  if (text.empty()) return false;
+  for (const char c : text) {
+    if (!std::isxdigit(static_cast<unsigned char>(c)) ||
+        std::islower(static_cast<unsigned char>(c))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool IsEmptyDirectory(const std::string& path, bool* exists, std::string* error) {
@@ -310,6 +322,15 @@ CaStatus LocalCa::WriteRegister(const std::vector<RegisteredUser>& users) const 
   return CaStatus::Ok();
 }
 
+void LocalCa::RemoveInterruptedWritesLocked() const {
+  RemoveInterruptedWrites(directory_,
+                          [](const std::string& name) { return name == "register.txt"; });
+  RemoveInterruptedWrites(Path("issued"), [](const std::string& name) {
+    return name.size() > 4 && name.compare(name.size() - 4, 4, ".pem") == 0 &&
+           IsUpperHex(name.substr(0, name.size() - 4));
+  });
+}
+
 CaStatus LocalCa::ListUsers(std::vector<RegisteredUser>* users) const {
   return ReadRegister(users);
 }
@@ -318,13 +339,23 @@ CaStatus LocalCa::AddUser(const std::string& subject, RegisteredUser* added) {
   std::string error;
   X509NamePtr name = ParseName(subject, &error);
   if (!name) return Fail(CaError::kBadInput, "bad name '" + subject + "': " + error);
+  RegisteredUser user;
+  user.subject = NameText(name.get());
+  // Enrollment certifies the name as the register holds it; one whose text
+  // does not read back as itself ("CN=\#" prints as "CN=#") could never be
+  // issued, and its pair would stay pending for ever.
+  X509NamePtr reread = user.subject.empty() ? nullptr : ParseName(user.subject, &error);
+  if (!user.subject.empty() && (!reread || X509_NAME_cmp(reread.get(), name.get()) != 0)) {
+    return Fail(CaError::kBadInput, "the name '" + subject +
+                                        "' cannot be registered: written as '" + user.subject +
+                                        "' it does not read back as itself");
+  }
   FileLock lock;
   if (!lock.Acquire(Path("lock"), &error)) return Fail(CaError::kStorage, error);
+  RemoveInterruptedWritesLocked();
   std::vector<RegisteredUser> users;
   CaStatus status = ReadRegister(&users);
   if (!status.ok()) return status;
-  RegisteredUser user;
-  user.subject = NameText(name.get());
   user.reference_number = NewReferenceNumber(users);
   user.authorisation_code = NewAuthorisationCode();
   if (user.subject.empty() || user.reference_number == 0 || user.authorisation_code.empty()) {
@@ -464,6 +495,7 @@ CaStatus LocalCa::WithRegister(
   std::string error;
   FileLock lock;
   if (!lock.Acquire(Path("lock"), &error)) return Fail(CaError::kStorage, error);
+  RemoveInterruptedWritesLocked();
   std::vector<RegisteredUser> users;
   const CaStatus status = ReadRegister(&users);
   return status.ok() ? body(users) : status;
@@ -523,6 +555,16 @@ std::string PublishedFileName(X509* certificate) {
     issuer = hash;
   }
   return issuer + "-" + SerialText(certificate) + ".der";
+}
+
+int RemoveInterruptedPublications(const std::string& folder, X509* certificate) {
+  const std::string example = PublishedFileName(certificate);
+  const std::string issuer = example.substr(0, example.find('-') + 1);
+  return RemoveInterruptedWrites(folder, [&issuer](const std::string& name) {
+    return name.size() > issuer.size() + 4 && name.compare(0, issuer.size(), issuer) == 0 &&
+           name.compare(name.size() - 4, 4, ".der") == 0 &&
+           IsUpperHex(name.substr(issuer.size(), name.size() - issuer.size() - 4));
+  });
 }
 
 }  // namespace veskar::localca

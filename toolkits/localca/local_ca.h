@@ -52,7 +52,9 @@ struct IssuedCertificate {
 // different CAs do not share one by chance.
 // The folder is owner-only. Writers take the lock and replace files by
 // writing a new file and renaming it, so readers never see a partial file
-// and concurrent enrollments with one pair issue exactly one certificate.
+// and concurrent enrollments with one pair issue exactly one certificate;
+// each change is on disk before the call returns. Temporary files left by a
+// writer that died are removed by the next writer, under the lock.
 class LocalCa {
  public:
   static constexpr int kDefaultCaDays = 3650;
@@ -121,6 +123,9 @@ class LocalCa {
                          IssuedCertificate* made) const;
   CaStatus RecordLocked(std::vector<RegisteredUser>& users, int reference_number,
                         const IssuedCertificate& made, const Delivery& deliver) const;
+  // Takes away what writes interrupted by a crash left in the folder.
+  // REQUIRES: the lock is held.
+  void RemoveInterruptedWritesLocked() const;
   CaStatus MakeCertificate(const std::string& subject, const BIGNUM* serial, EVP_PKEY* public_key,
                            IssuedCertificate* issued) const;
 
@@ -137,6 +142,13 @@ class LocalCa {
 // The issuer part keeps apart certificates of different CAs that share one
 // folder, should their random serials ever meet.
 std::string PublishedFileName(X509* certificate);
+
+// Removes from `folder` what interrupted publications of this issuer left
+// (see RemoveInterruptedWrites): only names of the form PublishedFileName
+// gives for certificates of `certificate`'s issuer, since only those are
+// written under this CA's lock. Call it from a delivery step, which holds
+// the lock. Returns the number of files removed.
+int RemoveInterruptedPublications(const std::string& folder, X509* certificate);
 
 }  // namespace veskar::localca
 

@@ -29,6 +29,9 @@ struct CertificateOutputs {
 constexpr OptionSpec kCaOption{"--ca", true};
 constexpr OptionSpec kDirectoryOption{"--directory", true};
 constexpr OptionSpec kReferenceOption{"--reference", true};
+// The reference number from a file ("-": standard input); it protects the
+// protected-data copy, so it is kept out of the process list too.
+constexpr OptionSpec kReferenceFileOption{"--reference-file", true};
 constexpr OptionSpec kCodeOption{"--code", true};
 // The authorisation code from a file, kept out of the process list.
 constexpr OptionSpec kCodeFileOption{"--code-file", true};
@@ -49,6 +52,12 @@ std::string CodeOptionGiven(const Options& options);
 // error that others can see it), or the first line of the --code-file
 // file. Fails with *error when the file cannot be read.
 bool ReadCode(const char* command, const Options& options, std::string* code, std::string* error);
+
+// The reference number: the value of --reference, or the first line of the
+// --reference-file file or of standard input. Fails with *error when both
+// or neither are given, the file cannot be read, or it is not a number from
+// 1 to 2147483647 (*usage tells the two kinds of failure apart).
+bool ReadReference(const Options& options, std::string* reference, bool* usage, std::string* error);
 
 // The CA or directory location to hand the toolkit: a folder that exists is
 // made absolute (the toolkit may resolve it from elsewhere); anything else,
@@ -119,8 +128,9 @@ int ReportFailure(const char* command, const Enrollment& enrollment, CQnPkiMsgAg
 
 // After a successful enrollment: writes the certificates, then prints
 // `headline`, what the certificate says, where it went and `more_lines`
-// (each "  <what>: <value>\n"). Returns kExitOk, or
-// kExitFailure when a certificate is missing or cannot be written.
+// (each "  <what>: <value>\n"). Returns kExitOk, or kExitFailure when a
+// certificate is missing or cannot be written; the failure then says that
+// the pair is spent and lists what was delivered, with `more_lines`.
 int ReportSuccess(const char* command, const std::string& headline, const Enrollment& enrollment,
                   const CertificateOutputs& outputs, const std::string& more_lines);
 

@@ -13,7 +13,8 @@
 namespace veskar_cli {
 
 const char kEnrollCmsUsage[] =
-    "usage: veskar enroll cms --ca DIR [--directory DIR] --reference N\n"
+    "usage: veskar enroll cms --ca DIR [--directory DIR]\n"
+    "                         (--reference N | --reference-file F)\n"
     "                         (--code CODE | --code-file FILE)\n"
     "                         (--request FILE | --new-key FILE [--common-name NAME])\n"
     "                         [--publish] --cert FILE [--ca-cert FILE] [--format pem|der]\n"
@@ -24,6 +25,9 @@ const char kEnrollCmsUsage[] =
     "                      URL (e.g. http://127.0.0.1:8080/pkix/) or the CA's folder\n"
     "  --directory DIR     the directory location: where --publish puts the certificate\n"
     "  --reference N       the reference number\n"
+    "  --reference-file F  the reference number, from the first line of F ('-':\n"
+    "                      standard input); as it protects the protected-data copy,\n"
+    "                      this keeps it out of the process list\n"
     "  --code CODE         the authorisation code (others see it in the process\n"
     "                      list: prefer --code-file)\n"
     "  --code-file FILE    the authorisation code, from the first line of FILE (keeps\n"
@@ -77,6 +81,7 @@ int RunEnrollCms(const Args& args) {
                      {kCaOption,
                       kDirectoryOption,
                       kReferenceOption,
+                      kReferenceFileOption,
                       kCodeOption,
                       kCodeFileOption,
                       {"--request", true},
@@ -90,7 +95,7 @@ int RunEnrollCms(const Args& args) {
                      &error)) {
     return UsageError(kCommand, error);
   }
-  if (const char* missing = options.FirstMissing({"--ca", "--reference", "--cert"})) {
+  if (const char* missing = options.FirstMissing({"--ca", "--cert"})) {
     return UsageError(kCommand, std::string("needs ") + missing);
   }
   const std::string code_option = CodeOptionGiven(options);
@@ -108,9 +113,10 @@ int RunEnrollCms(const Args& args) {
   if (options.Has("--publish") && !options.Has("--directory")) {
     return UsageError(kCommand, "--publish needs --directory");
   }
-  const std::string reference = options.Value("--reference");
-  if (!IsReferenceNumber(reference)) {
-    return UsageError(kCommand, "--reference takes a number from 1 to 2147483647");
+  std::string reference;
+  bool usage = false;
+  if (!ReadReference(options, &reference, &usage, &error)) {
+    return usage ? UsageError(kCommand, error) : Failure(kCommand, error);
   }
   CertificateOutputs outputs;
   if (!ReadOutputOptions(options, &outputs, &error)) return UsageError(kCommand, error);

@@ -163,6 +163,33 @@ bool ReadCode(const char* command, const Options& options, std::string* code, st
                     false, code, error);
 }
 
+bool ReadReference(const Options& options, std::string* reference, bool* usage,
+                   std::string* error) {
+  *usage = true;
+  const bool from_file = options.Has(kReferenceFileOption.name);
+  if (from_file == options.Has(kReferenceOption.name)) {
+    *error = from_file ? "takes --reference or --reference-file, not both"
+                       : "needs --reference or --reference-file";
+    return false;
+  }
+  if (from_file) {
+    const std::string file = options.Value(kReferenceFileOption.name);
+    *usage = false;
+    if (!ReadSecret(SecretSource{file == "-" ? "" : file, file == "-"}, "reference number", false,
+                    reference, error)) {
+      return false;
+    }
+  } else {
+    *reference = options.Value(kReferenceOption.name);
+  }
+  if (!IsReferenceNumber(*reference)) {
+    *error = std::string(from_file ? "--reference-file must hold" : "--reference takes") +
+             " a number from 1 to 2147483647";
+    return false;
+  }
+  return true;
+}
+
 std::string ToolkitLocation(const std::string& value) {
   return IsDirectory(value) ? AbsolutePath(value) : value;
 }
@@ -243,24 +270,31 @@ int ReportFailure(const char* command, const Enrollment& enrollment, CQnPkiMsgAg
 
 int ReportSuccess(const char* command, const std::string& headline, const Enrollment& enrollment,
                   const CertificateOutputs& outputs, const std::string& more_lines) {
+  // The pair is spent and the certificate issued whatever fails from here,
+  // so a failure says exactly what was delivered and where.
+  const auto undelivered = [&](const std::string& what, const std::string& delivered) {
+    return Failure(command, what + "\n  nevertheless " + headline +
+                                ", which cannot be undone; delivered so far:\n" + delivered +
+                                more_lines);
+  };
   const std::string description =
       DescribeCertificate(enrollment.certificate.get(), enrollment.length);
   if (description.empty()) {
-    return Failure(command, "the toolkit reported success but returned no certificate");
+    return undelivered("the toolkit reported success but returned no certificate", "");
   }
   std::string written;
   std::string error;
   if (!outputs.certificate.empty()) {
     if (!WriteCertificate(outputs.certificate, enrollment.certificate.get(), enrollment.length,
                           outputs.format, &error)) {
-      return Failure(command, error);
+      return undelivered(error, description);
     }
     written += "  certificate: " + outputs.certificate + "\n";
   }
   if (!outputs.ca_certificate.empty()) {
     if (!WriteCertificate(outputs.ca_certificate, enrollment.ca_certificate.get(),
                           enrollment.ca_length, outputs.format, &error)) {
-      return Failure(command, error);
+      return undelivered(error, description + written);
     }
     written += "  CA certificate: " + outputs.ca_certificate + "\n";
   }

@@ -33,7 +33,8 @@ const char kProtectedUsage[] =
 namespace {
 
 constexpr int kCmsService = 4;
-constexpr size_t kMaxItem = 16 * 1024 * 1024;
+// The most the stand-in toolkit stores in one item.
+constexpr size_t kMaxItem = 4 * 1024 * 1024;
 
 const char kPutUsage[] =
     "usage: veskar protected put --file FILE --label LABEL --in DATA\n"
