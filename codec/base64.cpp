@@ -289,9 +289,7 @@ std::size_t Decode(const unsigned char* in, std::size_t length, unsigned char* o
     // next group overwrites it).
     const std::size_t run_start = pos;
     if (kernels != nullptr && length - pos >= kDecodeMargin) {
-      const std::size_t decoded = kernels->decode_clean(in + pos, length - pos, out);
-      pos += decoded;
-      out += decoded / 4 * 3;
+      pos += kernels->decode_clean(in + pos, length - pos, &out);
     }
     while (length - pos >= 12) {
       const std::uint32_t first = PlacedGroup(in + pos);

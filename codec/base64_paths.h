@@ -39,11 +39,12 @@ struct VectorKernels {
   void (*encode_lines)(const unsigned char* in, std::size_t lines, char* out);
   // Decodes blocks of alphabet characters only, from the start of `in`,
   // while at least kDecodeMargin characters are left, and stops before the
-  // first block holding anything else. Returns the characters decoded (a
-  // multiple of four); it wrote three bytes for every four of them, and may
-  // have scribbled on the following bytes of a buffer that has room for
+  // first block holding anything else; between blocks it may step over a run
+  // of line feeds and carriage returns. Returns the position just after the
+  // last group decoded (0 for none) and moves `*out` past the bytes decoded.
+  // It may scribble on the bytes after those, in a buffer that has room for
   // 3 * length / 4.
-  std::size_t (*decode_clean)(const unsigned char* in, std::size_t length, unsigned char* out);
+  std::size_t (*decode_clean)(const unsigned char* in, std::size_t length, unsigned char** out);
 };
 
 constexpr std::size_t kLineBytes = 48;

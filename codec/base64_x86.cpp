@@ -116,9 +116,10 @@ VESKAR_AVX2 void EncodeLinesAvx2(const unsigned char* in, std::size_t lines, cha
   }
 }
 
-// Sixteen characters at `in` into twelve bytes at the start of `*bytes`;
-// false, with nothing written, if any of them is outside the alphabet.
-VESKAR_SSSE3 inline bool DecodeBlock(const unsigned char* in, __m128i* bytes) {
+// Sixteen characters at `in` into twelve bytes at `out`, which has room for
+// sixteen; false, with nothing written, if any of them is outside the
+// alphabet.
+VESKAR_SSSE3 inline bool DecodeBlock16(const unsigned char* in, unsigned char* out) {
   const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
   const __m128i high = _mm_and_si128(_mm_srli_epi32(chars, 4), _mm_set1_epi8(0x0F));
   const __m128i low = _mm_and_si128(chars, _mm_set1_epi8(0x0F));
@@ -131,11 +132,13 @@ VESKAR_SSSE3 inline bool DecodeBlock(const unsigned char* in, __m128i* bytes) {
   // Pairs of 6-bit values into 12 bits, pairs of those into 24.
   const __m128i pairs = _mm_maddubs_epi16(values, _mm_set1_epi32(0x01400140));
   const __m128i groups = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00011000));
-  *bytes = _mm_shuffle_epi8(groups, _mm_setr_epi8(VESKAR_PACK_GROUPS));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   _mm_shuffle_epi8(groups, _mm_setr_epi8(VESKAR_PACK_GROUPS)));
   return true;
 }
 
-VESKAR_AVX2 inline bool DecodeBlock(const unsigned char* in, __m256i* bytes) {
+// Thirty-two characters into 24 bytes, with room for 32.
+VESKAR_AVX2 inline bool DecodeBlock32(const unsigned char* in, unsigned char* out) {
   const __m256i chars = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
   const __m256i high = _mm256_and_si256(_mm256_srli_epi32(chars, 4), _mm256_set1_epi8(0x0F));
   const __m256i low = _mm256_and_si256(chars, _mm256_set1_epi8(0x0F));
@@ -152,28 +155,46 @@ VESKAR_AVX2 inline bool DecodeBlock(const unsigned char* in, __m256i* bytes) {
   const __m256i packed = _mm256_shuffle_epi8(
       groups, _mm256_setr_epi8(VESKAR_PACK_GROUPS, VESKAR_PACK_GROUPS));
   // Each lane's twelve bytes side by side.
-  *bytes = _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                      _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7)));
   return true;
 }
 
-VESKAR_SSSE3 std::size_t DecodeCleanSsse3(const unsigned char* in, std::size_t length,
-                                          unsigned char* out) {
-  std::size_t pos = 0;
-  __m128i bytes;
-  for (; length - pos >= kDecodeMargin && DecodeBlock(in + pos, &bytes); pos += 16, out += 12) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+inline bool IsLineBreak(unsigned char c) { return c == '\n' || c == '\r'; }
+
+// The decoding loop of either width, flattened into each kernel. Between two
+// clean blocks it also steps over a run of line feeds and carriage returns,
+// which the scalar code would skip after the group before them; if the
+// block after the run is not clean, the scalar code gets the run back.
+template <std::size_t kChars, bool (*kDecodeBlock)(const unsigned char*, unsigned char*)>
+inline std::size_t DecodeClean(const unsigned char* in, std::size_t length, unsigned char** out) {
+  std::size_t after_group = 0;
+  std::size_t next = 0;
+  unsigned char* at = *out;
+  while (length - next >= kDecodeMargin) {
+    if (kDecodeBlock(in + next, at)) {
+      at += kChars / 4 * 3;
+      after_group = next += kChars;
+      continue;
+    }
+    if (after_group == 0 || next != after_group) break;
+    while (next < length && IsLineBreak(in[next])) ++next;
+    if (next == after_group) break;
   }
-  return pos;
+  *out = at;
+  return after_group;
 }
 
-VESKAR_AVX2 std::size_t DecodeCleanAvx2(const unsigned char* in, std::size_t length,
-                                        unsigned char* out) {
-  std::size_t pos = 0;
-  __m256i bytes;
-  for (; length - pos >= kDecodeMargin && DecodeBlock(in + pos, &bytes); pos += 32, out += 24) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bytes);
-  }
-  return pos;
+VESKAR_SSSE3 __attribute__((flatten)) std::size_t DecodeCleanSsse3(const unsigned char* in,
+                                                                   std::size_t length,
+                                                                   unsigned char** out) {
+  return DecodeClean<16, DecodeBlock16>(in, length, out);
+}
+
+VESKAR_AVX2 __attribute__((flatten)) std::size_t DecodeCleanAvx2(const unsigned char* in,
+                                                                 std::size_t length,
+                                                                 unsigned char** out) {
+  return DecodeClean<32, DecodeBlock32>(in, length, out);
 }
 
 constexpr VectorKernels kSsse3Kernels = {EncodeLinesSsse3, DecodeCleanSsse3};
