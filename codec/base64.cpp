@@ -79,7 +79,6 @@ Path ActivePath() {
 namespace {
 
 using veskar::base64::kDecodeMargin;
-using veskar::base64::kEncodeOverread;
 using veskar::base64::kLineBytes;
 using veskar::base64::kLineChars;
 using veskar::base64::VectorKernels;
@@ -211,8 +210,8 @@ inline char* EndLine(char* out) {
 char* Encode(const unsigned char* in, std::size_t length, char* out,
              const VectorKernels* kernels) {
   const unsigned char* const end = in + length;
-  if (kernels != nullptr && length >= kLineBytes + kEncodeOverread) {
-    const std::size_t lines = (length - kEncodeOverread) / kLineBytes;
+  if (kernels != nullptr && length >= kLineBytes) {
+    const std::size_t lines = length / kLineBytes;
     kernels->encode_lines(in, lines, out);
     in += lines * kLineBytes;
     out += lines * (kLineChars + 2);

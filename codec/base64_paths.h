@@ -34,8 +34,7 @@ Path ActivePath();
 // regular input begins and carries on from where they stop.
 struct VectorKernels {
   // Encodes `lines` whole lines of kLineBytes input bytes each into
-  // kLineChars characters and a line feed and carriage return. Reads up to
-  // kEncodeOverread bytes past the last line, which the caller must hold.
+  // kLineChars characters and a line feed and carriage return.
   void (*encode_lines)(const unsigned char* in, std::size_t lines, char* out);
   // Decodes blocks of alphabet characters only, from the start of `in`,
   // while at least kDecodeMargin characters are left, and stops before the
@@ -49,7 +48,6 @@ struct VectorKernels {
 
 constexpr std::size_t kLineBytes = 48;
 constexpr std::size_t kLineChars = 64;
-constexpr std::size_t kEncodeOverread = 4;
 // 44 characters leave room for 33 bytes of output, one 32-byte store.
 constexpr std::size_t kDecodeMargin = 44;
 

@@ -28,6 +28,9 @@ namespace {
 // Per 16 bytes: three input bytes b0 b1 b2 as the word b1 b0 b2 b1, so that
 // each 16-bit half holds two whole fields and part of a third.
 #define VESKAR_SPREAD_GROUPS 1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10
+// The same for the last twelve of sixteen bytes, so that the last block of a
+// line reads nothing past the line.
+#define VESKAR_SPREAD_LAST_GROUPS 5, 4, 6, 5, 8, 7, 9, 8, 11, 10, 12, 11, 14, 13, 15, 14
 // Per 16 bytes: the offset from a field to its character, by the field's
 // range as ClassifyFields numbers it: 26..51, 52..61 (ten), 62, 63, 0..25.
 #define VESKAR_FIELD_OFFSETS \
@@ -60,10 +63,11 @@ VESKAR_AVX2 inline __m256i ClassifyFields(__m256i fields) {
   return _mm256_or_si256(above51, _mm256_and_si256(below26, _mm256_set1_epi8(13)));
 }
 
-// Twelve bytes at `in` (sixteen are read) into sixteen characters.
-VESKAR_SSSE3 inline __m128i EncodeBlock16(const unsigned char* in) {
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-  const __m128i spread = _mm_shuffle_epi8(bytes, _mm_setr_epi8(VESKAR_SPREAD_GROUPS));
+// Twelve of the sixteen bytes at `from`, picked and spread by `order`,
+// into sixteen characters.
+VESKAR_SSSE3 inline __m128i EncodeBlock16(const unsigned char* from, __m128i order) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+  const __m128i spread = _mm_shuffle_epi8(bytes, order);
   // The first and third fields to the bottom of their 16-bit halves, the
   // second and fourth to the top.
   const __m128i odd =
@@ -76,13 +80,14 @@ VESKAR_SSSE3 inline __m128i EncodeBlock16(const unsigned char* in) {
   return _mm_add_epi8(fields, offsets);
 }
 
-// Twenty-four bytes at `in` (twenty-eight are read) into 32 characters.
-VESKAR_AVX2 inline __m256i EncodeBlock32(const unsigned char* in) {
-  const __m256i bytes =
-      _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in))),
-                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 12)), 1);
-  const __m256i spread = _mm256_shuffle_epi8(
-      bytes, _mm256_setr_epi8(VESKAR_SPREAD_GROUPS, VESKAR_SPREAD_GROUPS));
+// Twelve of the sixteen bytes at `low` and twelve of those at `high`, as
+// `order` picks them for each half, into 32 characters.
+VESKAR_AVX2 inline __m256i EncodeBlock32(const unsigned char* low, const unsigned char* high,
+                                         __m256i order) {
+  const __m256i bytes = _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+  const __m256i spread = _mm256_shuffle_epi8(bytes, order);
   const __m256i odd = _mm256_mulhi_epu16(_mm256_and_si256(spread, _mm256_set1_epi32(0x0FC0FC00)),
                                          _mm256_set1_epi32(0x04000040));
   const __m256i even = _mm256_mullo_epi16(_mm256_and_si256(spread, _mm256_set1_epi32(0x003F03F0)),
@@ -100,18 +105,24 @@ inline char* EndLine(char* out) {
 }
 
 VESKAR_SSSE3 void EncodeLinesSsse3(const unsigned char* in, std::size_t lines, char* out) {
+  const __m128i order = _mm_setr_epi8(VESKAR_SPREAD_GROUPS);
+  const __m128i last_order = _mm_setr_epi8(VESKAR_SPREAD_LAST_GROUPS);
   for (; lines != 0; --lines, in += kLineBytes) {
-    for (std::size_t i = 0; i < kLineBytes / 12; ++i) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i), EncodeBlock16(in + 12 * i));
-    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), EncodeBlock16(in, order));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), EncodeBlock16(in + 12, order));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), EncodeBlock16(in + 24, order));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), EncodeBlock16(in + 32, last_order));
     out = EndLine(out + kLineChars);
   }
 }
 
 VESKAR_AVX2 void EncodeLinesAvx2(const unsigned char* in, std::size_t lines, char* out) {
+  const __m256i order = _mm256_setr_epi8(VESKAR_SPREAD_GROUPS, VESKAR_SPREAD_GROUPS);
+  const __m256i last_order = _mm256_setr_epi8(VESKAR_SPREAD_GROUPS, VESKAR_SPREAD_LAST_GROUPS);
   for (; lines != 0; --lines, in += kLineBytes) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), EncodeBlock32(in));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), EncodeBlock32(in + 24));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), EncodeBlock32(in, in + 12, order));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32),
+                        EncodeBlock32(in + 24, in + 32, last_order));
     out = EndLine(out + kLineChars);
   }
 }
