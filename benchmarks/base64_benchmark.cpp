@@ -15,14 +15,14 @@
 #include <openssl/evp.h>
 #include <veskar/base64.h>
 
-#include "codec/base64_paths.h"
-
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "codec/base64_paths.h"
 
 namespace {
 
@@ -32,8 +32,8 @@ const size_t kSizes[] = {48, 64, 4096, 1 << 20};
 const struct {
   const char* name;
   const char* line_break;
-} kTextForms[] = {{"veskar", ""}, {"veskar_lfcr", "\n\r"}, {"veskar_crlf", "\r\n"},
-                  {"veskar_lf", "\n"}};
+} kTextForms[] = {
+    {"veskar", ""}, {"veskar_lfcr", "\n\r"}, {"veskar_crlf", "\r\n"}, {"veskar_lf", "\n"}};
 
 std::vector<unsigned char> RandomBytes(size_t size) {
   std::mt19937 rng(static_cast<unsigned>(size));
@@ -160,8 +160,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
     const struct {
       const char* operation;
       const char* ours;
-    } kRows[] = {{"encode", "veskar"},      {"decode", "veskar"},    {"decode", "veskar_lfcr"},
-                 {"decode", "veskar_crlf"}, {"decode", "veskar_lf"}};
+    } kRows[] = {{"encode", "veskar"},
+                 {"decode", "veskar"},
+                 {"decode", "veskar_lfcr"},
+                 {"decode", "veskar_crlf"},
+                 {"decode", "veskar_lf"}};
     for (const auto& row : kRows) {
       for (size_t size : kSizes) {
         const double ours = Time(Name(row.operation, row.ours, size));

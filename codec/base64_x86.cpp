@@ -33,8 +33,7 @@ namespace {
 #define VESKAR_SPREAD_LAST_GROUPS 5, 4, 6, 5, 8, 7, 9, 8, 11, 10, 12, 11, 14, 13, 15, 14
 // Per 16 bytes: the offset from a field to its character, by the field's
 // range as ClassifyFields numbers it: 26..51, 52..61 (ten), 62, 63, 0..25.
-#define VESKAR_FIELD_OFFSETS \
-  71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0
+#define VESKAR_FIELD_OFFSETS 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0
 // Per 16 bytes: by low nibble, a bit for each high-nibble row in which that
 // low nibble is not in the alphabet. Rows: 0x01 for 0x2_ ("+" and "/"),
 // 0x02 for 0x3_ (digits), 0x04 for 0x4_ and 0x6_ (letters from 1), 0x08 for
@@ -70,8 +69,8 @@ VESKAR_SSSE3 inline __m128i EncodeBlock16(const unsigned char* from, __m128i ord
   const __m128i spread = _mm_shuffle_epi8(bytes, order);
   // The first and third fields to the bottom of their 16-bit halves, the
   // second and fourth to the top.
-  const __m128i odd =
-      _mm_mulhi_epu16(_mm_and_si128(spread, _mm_set1_epi32(0x0FC0FC00)), _mm_set1_epi32(0x04000040));
+  const __m128i odd = _mm_mulhi_epu16(_mm_and_si128(spread, _mm_set1_epi32(0x0FC0FC00)),
+                                      _mm_set1_epi32(0x04000040));
   const __m128i even = _mm_mullo_epi16(_mm_and_si128(spread, _mm_set1_epi32(0x003F03F0)),
                                        _mm_set1_epi32(0x01000010));
   const __m128i fields = _mm_or_si128(odd, even);
@@ -159,15 +158,16 @@ VESKAR_AVX2 inline bool DecodeBlock32(const unsigned char* in, unsigned char* ou
   if (!_mm256_testz_si256(outside, outside)) return false;
   const __m256i slot = _mm256_add_epi8(high, _mm256_cmpeq_epi8(chars, _mm256_set1_epi8('/')));
   const __m256i values = _mm256_add_epi8(
-      chars, _mm256_shuffle_epi8(
-                 _mm256_setr_epi8(VESKAR_VALUE_OFFSETS, VESKAR_VALUE_OFFSETS), slot));
+      chars,
+      _mm256_shuffle_epi8(_mm256_setr_epi8(VESKAR_VALUE_OFFSETS, VESKAR_VALUE_OFFSETS), slot));
   const __m256i pairs = _mm256_maddubs_epi16(values, _mm256_set1_epi32(0x01400140));
   const __m256i groups = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
-  const __m256i packed = _mm256_shuffle_epi8(
-      groups, _mm256_setr_epi8(VESKAR_PACK_GROUPS, VESKAR_PACK_GROUPS));
+  const __m256i packed =
+      _mm256_shuffle_epi8(groups, _mm256_setr_epi8(VESKAR_PACK_GROUPS, VESKAR_PACK_GROUPS));
   // Each lane's twelve bytes side by side.
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
-                      _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7)));
+  _mm256_storeu_si256(
+      reinterpret_cast<__m256i*>(out),
+      _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7)));
   return true;
 }
 

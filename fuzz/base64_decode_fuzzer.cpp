@@ -60,8 +60,8 @@ std::string MostlyAlphabet(const std::uint8_t* data, std::size_t size) {
   static const char kIrregular[] = {' ', '\n', '\r', '\\', '=', '-', '\x80', '\0'};
   std::string text(size, '\0');
   for (std::size_t i = 0; i < size; ++i) {
-    text[i] = data[i] >= 0xF8 ? kIrregular[data[i] - 0xF8]
-                              : veskar_test::kBase64Alphabet[data[i] % 64];
+    text[i] =
+        data[i] >= 0xF8 ? kIrregular[data[i] - 0xF8] : veskar_test::kBase64Alphabet[data[i] % 64];
   }
   return text;
 }

@@ -4,6 +4,8 @@
 // under AddressSanitizer, and the irregular characters fall at every offset
 // of a vector block.
 
+#include "codec/base64_paths.h"
+
 #include <gtest/gtest.h>
 #include <veskar/base64.h>
 
@@ -13,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "codec/base64_paths.h"
 #include "tests/codec/base64_reference.h"
 
 namespace {
@@ -144,9 +145,9 @@ TEST_P(Base64PathTest, DecodesEveryByteAtEveryOffset) {
 
 TEST_P(Base64PathTest, DecodesIrregularStretchesAtEveryOffset) {
   const std::string text = Encode(RandomBytes(120, 120), 0).substr(0, 160);
-  const char* const kInserts[] = {" ",     "\t\v\f", "\n\r",  "\\n",  "\\r\\n", "\\t",
-                                  "=",     "==",     "YQ==",  "-",    "\x80",   "\xff\xfe",
-                                  "\\",    "\r\n ",  "YWJj=", "\n\\n"};
+  const char* const kInserts[] = {" ",  "\t\v\f", "\n\r",  "\\n",  "\\r\\n", "\\t",
+                                  "=",  "==",     "YQ==",  "-",    "\x80",   "\xff\xfe",
+                                  "\\", "\r\n ",  "YWJj=", "\n\\n"};
   for (const char* insert : kInserts) {
     for (std::size_t offset = 0; offset <= 100; ++offset) {
       const std::string changed = text.substr(0, offset) + insert + text.substr(offset);
