@@ -32,8 +32,8 @@ namespace {
 // line reads nothing past the line.
 #define VESKAR_SPREAD_LAST_GROUPS 5, 4, 6, 5, 8, 7, 9, 8, 11, 10, 12, 11, 14, 13, 15, 14
 // Per 16 bytes: the offset from a field to its character, by the field's
-// range as ClassifyFields numbers it: 26..51, 52..61 (ten), 62, 63, 0..25.
-#define VESKAR_FIELD_OFFSETS 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0
+// range as ClassifyFields numbers it: 0..25, 26..51, 52..61 (ten), 62, 63.
+#define VESKAR_FIELD_OFFSETS 65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0
 // Per 16 bytes: by low nibble, a bit for each high-nibble row in which that
 // low nibble is not in the alphabet. Rows: 0x01 for 0x2_ ("+" and "/"),
 // 0x02 for 0x3_ (digits), 0x04 for 0x4_ and 0x6_ (letters from 1), 0x08 for
@@ -48,18 +48,16 @@ namespace {
 // Per 16 bytes: the three bytes of each 32-bit word, high byte first.
 #define VESKAR_PACK_GROUPS 2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1
 
-// The field ranges, numbered for VESKAR_FIELD_OFFSETS: 13 for 0..25, 0 for
-// 26..51, and 1 to 12 for 52..63.
+// The field ranges, numbered for VESKAR_FIELD_OFFSETS: 0 for 0..25, 1 for
+// 26..51, and 2 to 13 for 52..63 (the amount above 51, plus one).
 VESKAR_SSSE3 inline __m128i ClassifyFields(__m128i fields) {
   const __m128i above51 = _mm_subs_epu8(fields, _mm_set1_epi8(51));
-  const __m128i below26 = _mm_cmpgt_epi8(_mm_set1_epi8(26), fields);
-  return _mm_or_si128(above51, _mm_and_si128(below26, _mm_set1_epi8(13)));
+  return _mm_sub_epi8(above51, _mm_cmpgt_epi8(fields, _mm_set1_epi8(25)));
 }
 
 VESKAR_AVX2 inline __m256i ClassifyFields(__m256i fields) {
   const __m256i above51 = _mm256_subs_epu8(fields, _mm256_set1_epi8(51));
-  const __m256i below26 = _mm256_cmpgt_epi8(_mm256_set1_epi8(26), fields);
-  return _mm256_or_si256(above51, _mm256_and_si256(below26, _mm256_set1_epi8(13)));
+  return _mm256_sub_epi8(above51, _mm256_cmpgt_epi8(fields, _mm256_set1_epi8(25)));
 }
 
 // Twelve of the sixteen bytes at `from`, picked and spread by `order`,
