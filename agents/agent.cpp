@@ -1,7 +1,7 @@
 #include <veskar/agent.h>
 #include <veskar/services.h>
 
-#include "agents/messages.h"
+#include "base/messages.h"
 
 CQnPkiMsgAgent::CQnPkiMsgAgent() = default;
 CQnPkiMsgAgent::CQnPkiMsgAgent(const CQnPkiMsgAgent&) = default;

@@ -1,6 +1,6 @@
 #include <veskar/agent.h>
 
-#include "agents/messages.h"
+#include "base/messages.h"
 
 CQnNetscapePMA::CQnNetscapePMA() = default;
 CQnNetscapePMA::CQnNetscapePMA(const CQnNetscapePMA&) = default;

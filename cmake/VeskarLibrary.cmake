@@ -1,25 +1,21 @@
 # The shared library hosts load, its install rules and package files.
 
 set(VESKAR_MESSAGES_INC "${PROJECT_BINARY_DIR}/generated/veskar_messages.inc")
-veskar_generate_message_table("${VESKAR_MESSAGES_INC}")
+veskar_generate_message_table("${VESKAR_MESSAGES_INC}"
+  "${PROJECT_BINARY_DIR}/generated/veskar_message_ids.inc")
 configure_file("${PROJECT_SOURCE_DIR}/cmake/version.h.in"
   "${PROJECT_BINARY_DIR}/generated/include/veskar/version.h" @ONLY)
-target_include_directories(veskar_core PUBLIC "${PROJECT_BINARY_DIR}/generated/include")
 
-add_library(veskar SHARED $<TARGET_OBJECTS:veskar_core> platform/posix/library_entry.cpp)
+add_library(veskar SHARED $<TARGET_OBJECTS:veskar_core> module/posix/library_entry.cpp)
 add_library(Veskar::veskar ALIAS veskar)
 target_include_directories(veskar PUBLIC
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>"
   "$<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/generated/include>"
   "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
-target_include_directories(veskar PRIVATE "${PROJECT_SOURCE_DIR}")
-target_compile_definitions(veskar PRIVATE VESKAR_BUILDING_LIBRARY)
-target_link_libraries(veskar PRIVATE ${CMAKE_DL_LIBS})
+target_link_libraries(veskar PRIVATE veskar_library_settings ${CMAKE_DL_LIBS})
 set_target_properties(veskar PROPERTIES
-  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
-  CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
-  EXPORT_NAME veskar)
-veskar_warnings(veskar)
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} EXPORT_NAME veskar)
+veskar_target_settings(veskar)
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT VESKAR_SANITIZE)
   target_link_options(veskar PRIVATE "LINKER:--no-undefined")
 endif()

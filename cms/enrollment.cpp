@@ -1,12 +1,12 @@
 #include <veskar/cms_agent.h>
-#include <veskar/file_exception.h>
 
 #include <cstring>
-#include <exception>
 
-#include "agents/messages.h"
 #include "agents/request_admission.h"
-#include "agents/scope_guard.h"
+#include "base/messages.h"
+#include "base/scope_guard.h"
+#include "files/ini_file.h"
+#include "records/message_servers.h"
 
 namespace {
 
@@ -74,94 +74,95 @@ int CQnEntCmsPMA::CreateNewCertificate(CString ca_location, CString ca_location2
 
   const CString ini_path = CreateCMSiniFile(ca_location, ca_location2);
   if (ini_path.IsEmpty()) return veskar::kMsgCmsIniFailed;
+  // The INI file goes last: after the steps below have released what they
+  // hold, on every return, and quietly when an exception leaves.
+  veskar::IniFile ini(ini_path);
 
   // Clean-up runs in reverse order of the guards below, on every return and
-  // when an exception leaves. The INI file goes last.
-  int result = 0;
-  const int exceptions_at_entry = std::uncaught_exceptions();
-  ScopeGuard delete_ini([&] {
-    try {
-      DeleteCMSiniFile(ini_path);
-    } catch (const CFileException&) {
-      // An exception already on its way to the caller takes precedence, and
-      // an issued certificate is not thrown away for a leftover INI file.
-      if (std::uncaught_exceptions() > exceptions_at_entry || result == 0) return;
-      throw;
+  // when an exception leaves.
+  const int result = [&]() -> int {
+    // Each status is taken before HasError reads the handle the call may write.
+    const char* version = m_gpCMSQueryVersionNumber();
+    int status =
+        m_gpCMSLogin(version, CMS_CRYPTO_LIBRARY_DEFAULT, nullptr, ini_path, nullptr, &login);
+    if (HasError(status, login)) {
+      return veskar::kMsgCmsLoginFailed;
     }
-  });
+    ScopeGuard logout([&] {
+      m_gpCMSLogout(&login);
+      login = nullptr;
+    });
 
-  // Each status is taken before HasError reads the handle the call may write.
-  const char* version = m_gpCMSQueryVersionNumber();
-  int status =
-      m_gpCMSLogin(version, CMS_CRYPTO_LIBRARY_DEFAULT, nullptr, ini_path, nullptr, &login);
-  if (HasError(status, login)) {
-    return result = veskar::kMsgCmsLoginFailed;
-  }
-  ScopeGuard logout([&] {
-    m_gpCMSLogout(&login);
-    login = nullptr;
-  });
+    status = m_gpCMSCreateReqHdl(login, CMS_REQ_HDL_DEFAULT, &request);
+    if (HasError(status, login)) {
+      return veskar::kMsgCmsCreateRequestFailed;
+    }
+    ScopeGuard release_request([&] { m_gpCMSReleaseReqHdl(login, &request); });
 
-  status = m_gpCMSCreateReqHdl(login, CMS_REQ_HDL_DEFAULT, &request);
-  if (HasError(status, login)) {
-    return result = veskar::kMsgCmsCreateRequestFailed;
-  }
-  ScopeGuard release_request([&] { m_gpCMSReleaseReqHdl(login, &request); });
+    status = m_gpCMSCreateCertTempl(login, &cert_template);
+    if (HasError(status, login)) {
+      return veskar::kMsgCmsCreateTemplateFailed;
+    }
+    ScopeGuard release_template([&] { m_gpCMSReleaseCertTempl(login, &cert_template); });
 
-  status = m_gpCMSCreateCertTempl(login, &cert_template);
-  if (HasError(status, login)) {
-    return result = veskar::kMsgCmsCreateTemplateFailed;
-  }
-  ScopeGuard release_template([&] { m_gpCMSReleaseCertTempl(login, &cert_template); });
+    if (SetAllReqAttributeValue(login, request, auth_code, ref_num, to_publish, pkcs10_req_len,
+                                pkcs10_req) != 0) {
+      return veskar::kMsgCmsSetAttributesFailed;
+    }
+    if (SetAllCertTemplateFields(login, cert_template) != 0) {
+      return veskar::kMsgCmsSetFieldsFailed;
+    }
+    status = m_gpCMSRequestMyCertificate(login, cert_template, request, nullptr);
+    if (HasError(status, login)) {
+      return veskar::kMsgCmsIssueFailed;
+    }
+    int retrieve_status = 0;
+    status =
+        m_gpCMSRetrieveMyCertificate(login, request, &key_pair, &retrieve_status, &ca_certificate);
+    if (HasError(status, login)) {
+      return veskar::kMsgCmsRetrieveFailed;
+    }
+    ScopeGuard release_certificates([&] {
+      m_gpCMSReleaseKeyPair(&key_pair);
+      m_gpCMSReleaseBuffer(&ca_certificate);
+    });
+    // A toolkit that reports bytes it does not hand over has not delivered.
+    if ((key_pair.certificate.length != 0 && key_pair.certificate.data == nullptr) ||
+        (ca_certificate.length != 0 && ca_certificate.data == nullptr)) {
+      return veskar::kMsgCmsRetrieveFailed;
+    }
 
-  if (SetAllReqAttributeValue(login, request, auth_code, ref_num, to_publish, pkcs10_req_len,
-                              pkcs10_req) != 0) {
-    return result = veskar::kMsgCmsSetAttributesFailed;
-  }
-  if (SetAllCertTemplateFields(login, cert_template) != 0) {
-    return result = veskar::kMsgCmsSetFieldsFailed;
-  }
-  status = m_gpCMSRequestMyCertificate(login, cert_template, request, nullptr);
-  if (HasError(status, login)) {
-    return result = veskar::kMsgCmsIssueFailed;
-  }
-  int retrieve_status = 0;
-  status =
-      m_gpCMSRetrieveMyCertificate(login, request, &key_pair, &retrieve_status, &ca_certificate);
-  if (HasError(status, login)) {
-    return result = veskar::kMsgCmsRetrieveFailed;
-  }
-  ScopeGuard release_certificates([&] {
-    m_gpCMSReleaseKeyPair(&key_pair);
-    m_gpCMSReleaseBuffer(&ca_certificate);
-  });
-  // A toolkit that reports bytes it does not hand over has not delivered.
-  if ((key_pair.certificate.length != 0 && key_pair.certificate.data == nullptr) ||
-      (ca_certificate.length != 0 && ca_certificate.data == nullptr)) {
-    return result = veskar::kMsgCmsRetrieveFailed;
-  }
+    // Hand out copies. If anything below throws, the caller gets nothing
+    // rather than buffers nobody knows to free.
+    ScopeGuard drop_copies([&] {
+      delete[] * certificate;
+      *certificate = nullptr;
+      length = 0;
+      delete[] record->m_pRawCACert;
+      record->m_pRawCACert = nullptr;
+      record->m_nRawCACertLen = 0;
+    });
+    *certificate = CopyOut(key_pair.certificate, &length);
+    unsigned int ca_length = 0;
+    record->m_pRawCACert = CopyOut(ca_certificate, &ca_length);
+    record->m_nRawCACertLen = ca_length;
 
-  // Hand out copies. If anything below throws, the caller gets nothing
-  // rather than buffers nobody knows to free.
-  ScopeGuard drop_copies([&] {
-    delete[] * certificate;
-    *certificate = nullptr;
-    length = 0;
-    delete[] record->m_pRawCACert;
-    record->m_pRawCACert = nullptr;
-    record->m_nRawCACertLen = 0;
-  });
-  *certificate = CopyOut(key_pair.certificate, &length);
-  unsigned int ca_length = 0;
-  record->m_pRawCACert = CopyOut(ca_certificate, &ca_length);
-  record->m_nRawCACertLen = ca_length;
-
-  // Without a file there is nowhere to write, so the toolkit is not asked to.
-  const CString protected_path = CreateEmptyTempFile("ENT", "DER");
-  if (!protected_path.IsEmpty()) {
-    PutToProtectedFile("CA Verification Certificate", &ca_certificate, protected_path, ref_num);
-    PutToProtectedFile("Verification Certificate", &key_pair.certificate, protected_path, ref_num);
+    // Without a file there is nowhere to write, so the toolkit is not asked to.
+    const CString protected_path = CreateEmptyTempFile("ENT", "DER");
+    if (!protected_path.IsEmpty()) {
+      PutToProtectedFile("CA Verification Certificate", &ca_certificate, protected_path, ref_num);
+      PutToProtectedFile("Verification Certificate", &key_pair.certificate, protected_path,
+                         ref_num);
+    }
+    drop_copies.Dismiss();
+    return 0;
+  }();
+  // An issued certificate is not thrown away for a leftover INI file; a
+  // failed request reports a file that cannot be removed.
+  if (result == 0) {
+    ini.RemoveQuietly();
+  } else {
+    ini.Remove();
   }
-  drop_copies.Dismiss();
-  return 0;
+  return result;
 }

@@ -1,12 +1,10 @@
 #include "files/temp_files.h"
 
-#include <veskar/file_exception.h>
-
 #include <cstring>
 #include <string>
 
-#include "agents/messages.h"
-#include "agents/scope_guard.h"
+#include "base/messages.h"
+#include "files/ini_file.h"
 #include "platform/env.h"
 
 namespace veskar {
@@ -65,7 +63,7 @@ CString WriteClientIniFile(const char* prefix, const CString& manager, const CSt
 
   // From here the file is ours: it goes again on a failed write and when an
   // exception (out of memory) leaves.
-  ScopeGuard remove_ini([&] { env->RemoveFile(ini); });
+  IniFile file(ini.c_str());
   CString content;
   content.Format(static_cast<unsigned int>(kMsgIniTemplate), static_cast<const char*>(manager),
                  static_cast<const char*>(server));
@@ -73,13 +71,8 @@ CString WriteClientIniFile(const char* prefix, const CString& manager, const CSt
   bytes += kSigningKeyLine;
   if (env->WriteExistingFile(ini, bytes.data(), bytes.size()) != 0) return fail();
   CString path(ini.c_str());
-  remove_ini.Dismiss();
+  file.Release();
   return path;
-}
-
-void RemoveFileOrThrow(const CString& path) {
-  const int error = CurrentEnv()->RemoveFile(static_cast<const char*>(path));
-  if (error != 0) throw CFileException(path, error);
 }
 
 CString MakeEmptyTempFile(const CString& prefix, const CString& extension) {

@@ -18,9 +18,6 @@ namespace veskar {
 CString WriteClientIniFile(const char* prefix, const CString& manager, const CString& server,
                            CString* error);
 
-// Deletes `path`. Throws CFileException when it cannot.
-void RemoveFileOrThrow(const CString& path);
-
 // Makes a new, empty, owner-only file in the temporary directory named from
 // `prefix`; unless `extension` is "tmp" (any case) it is renamed to carry
 // `extension` instead. Returns the full path, or an empty string when the

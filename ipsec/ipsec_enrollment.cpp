@@ -2,16 +2,17 @@
 // optional user creation, log-in, certificate fetch, log-out, INI file
 // removed.
 
-#include <veskar/file_exception.h>
 #include <veskar/ipsec_agent.h>
 
 #include <cstring>
 #include <memory>
 
-#include "agents/messages.h"
 #include "agents/request_admission.h"
-#include "agents/scope_guard.h"
+#include "base/messages.h"
+#include "base/scope_guard.h"
+#include "files/ini_file.h"
 #include "ipsec/reference_number.h"
+#include "records/message_servers.h"
 
 namespace {
 
@@ -52,15 +53,10 @@ int CQnEntIPSecPMA::CreateUserCertificate(unsigned char** certificate, unsigned 
   CString manager = record->GetCALocation();
   const CString ini_path = CreateEtIniFile(manager, server);
   if (ini_path.IsEmpty()) return ReportMessage(&m_strError, veskar::kMsgIpsecIniFailed);
-  // Only for an exception leaving the call before the ordinary removal,
-  // which comes last. The exception in flight is the one the host must see,
-  // so a failure to remove is not raised from here.
-  ScopeGuard remove_ini_on_unwind([&]() {
-    try {
-      DeleteEtIniFile(ini_path);
-    } catch (...) {
-    }
-  });
+  // Removed quietly when an exception leaves the call before the ordinary
+  // removal, which comes last: the exception in flight is the one the host
+  // must see.
+  veskar::IniFile ini(ini_path);
 
   const CString profile = record->GetProfileName();
   const CString password = record->GetPW();
@@ -109,17 +105,13 @@ int CQnEntIPSecPMA::CreateUserCertificate(unsigned char** certificate, unsigned 
   }
   log_out.Run();
 
-  // One attempt at removal: a failure from here on is reported, not retried.
-  remove_ini_on_unwind.Dismiss();
+  // One attempt at removal: a failure is reported, not retried. Once the
+  // certificates are fetched, a leftover INI file must not cost the user
+  // them, so a failure to remove it is not reported then.
   if (result == veskar::kMsgSuccess) {
-    // The certificates are fetched: a leftover INI file must not cost the
-    // user them, so a failure to remove it is not reported.
-    try {
-      DeleteEtIniFile(ini_path);
-    } catch (const CFileException&) {
-    }
+    ini.RemoveQuietly();
   } else {
-    DeleteEtIniFile(ini_path);
+    ini.Remove();
   }
 
   if (result != veskar::kMsgSuccess) return ReportMessage(&m_strError, result);

@@ -1,6 +1,6 @@
 #include <veskar/records.h>
 
-#include "agents/messages.h"
+#include "records/message_servers.h"
 
 namespace {
 constexpr int kNetscapeType = veskar::kMsgSvrNetscape;

@@ -3,7 +3,7 @@
 # any is missing. Needs root (or sudo) only when something must be installed.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-dev pkg-config
+packages=(cmake ninja-build g++ clang clang-format libclang-rt-dev pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl)
 
 missing=()

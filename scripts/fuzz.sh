@@ -13,7 +13,8 @@ per_fuzzer=$(( total / ${#fuzzers[@]} ))
 (( per_fuzzer >= 1 )) || per_fuzzer=1
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVESKAR_BUILD_FUZZERS=ON -DVESKAR_BUILD_TESTS=OFF -DVESKAR_BUILD_TOOLS=OFF >/dev/null
+  -DVESKAR_BUILD_FUZZERS=ON -DVESKAR_BUILD_TESTS=OFF -DVESKAR_BUILD_TOOLS=OFF \
+  -DVESKAR_WERROR="${VESKAR_WERROR:-OFF}" >/dev/null
 cmake --build build-fuzz -j2 --target "${fuzzers[@]/%/_fuzzer}"
 
 mkdir -p build-fuzz/artifacts

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_cms_control.h"
 #include "module/module_state.h"
 #include "platform/env.h"
 #include "support/journal.h"
 #include "support/temp_dir.h"
+#include "testing/fake_cms_control.h"
 
 namespace {
 

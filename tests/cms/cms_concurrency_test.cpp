@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "fakes/fake_cms_control.h"
 #include "support/temp_dir.h"
+#include "testing/fake_cms_control.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_cms_control.h"
 #include "support/journal.h"
 #include "support/temp_dir.h"
+#include "testing/fake_cms_control.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_kmp_control.h"
 #include "ipsec/ipsec_test_support.h"
 #include "module/module_state.h"
 #include "platform/env.h"
+#include "testing/fake_kmp_control.h"
 
 #if VESKAR_TEST_REPLACES_ARRAY_NEW
 namespace {

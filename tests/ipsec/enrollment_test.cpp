@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_kmp_control.h"
 #include "ipsec/ipsec_test_support.h"
+#include "testing/fake_kmp_control.h"
 
 namespace ipsec_test {
 namespace {

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_kmp_control.h"
 #include "support/temp_dir.h"
+#include "testing/fake_kmp_control.h"
 
 namespace ipsec_test {
 

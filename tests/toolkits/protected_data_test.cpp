@@ -88,8 +88,8 @@ TEST_F(ProtectedDataTest, ItemsAreReplacedAndMayBeEmpty) {
   EXPECT_EQ(Get(path_, kCaLabel, "b"), "other");
 }
 
-// The empty label once left an empty field on its line, which made the
-// whole file unreadable while the write reported success.
+// The empty label must not leave an empty field on its line: that would make
+// the whole file unreadable while the write reported success.
 TEST_F(ProtectedDataTest, EmptyLabelIsAnItemLikeAnyOther) {
   ASSERT_EQ(Put(path_, kUserLabel, "p", "user"), kCmsOk);
   ASSERT_EQ(Put(path_, "", "p", "unlabelled"), kCmsOk);
@@ -102,20 +102,19 @@ TEST_F(ProtectedDataTest, EmptyLabelIsAnItemLikeAnyOther) {
   EXPECT_EQ(Get(path_, kUserLabel, "p"), "user");
 }
 
-// A file an earlier version wrote: an item, then one under the empty label
-// in the old form (an empty field). Both open, and the file takes new items.
-TEST_F(ProtectedDataTest, FileWithTheOldEmptyLabelFormStillReads) {
+// The empty label is written as "-"; a line whose label field is empty is
+// damage like any other malformed line, so no item is read from such a file
+// and none is added to it.
+TEST_F(ProtectedDataTest, AnEmptyLabelFieldIsDamage) {
   WriteFile(path_,
             "veskar-protected-data 1\n"
             "item VmVyaWZpY2F0aW9uIENlcnRpZmljYXRl 15 8 1 MUathRJT2+I7g6cF59kNVw== "
             "S4duPHgCepdUcVPf A61GKoHB6yViWCFRegmzy5oNNkA3CUCFKsWq\n"
             "item  15 8 1 7K7cvLc3VJ/5VzjBRduJRA== x2aW8fENfXat6z33 "
             "cD8dUft7PLBFx6J1nKTx92pKPx4rKS1/prVXpsQI\n");
-  EXPECT_EQ(Get(path_, kUserLabel, "12345678"), "golden user");
-  EXPECT_EQ(Get(path_, "", "12345678"), "under no label");
-  ASSERT_EQ(Put(path_, kCaLabel, "12345678", "ca"), kCmsOk);
-  EXPECT_EQ(Get(path_, "", "12345678"), "under no label");
-  EXPECT_EQ(Get(path_, kCaLabel, "12345678"), "ca");
+  EXPECT_EQ(Get(path_, kUserLabel, "12345678"), "status " + std::to_string(kCmsProtectedDamaged));
+  EXPECT_EQ(Get(path_, "", "12345678"), "status " + std::to_string(kCmsProtectedDamaged));
+  EXPECT_EQ(Put(path_, kCaLabel, "12345678", "ca"), kCmsProtectedDamaged);
 }
 
 // Lines are split at single blanks and must have exactly eight fields, so a

@@ -217,7 +217,14 @@ int VESKAR_TOOLKIT_CALL CMSRetrieveMyCertificate(void* const login, void* const 
                              "the key pair still holds a certificate; release it first");
     }
     unsigned char* user = cms::NewBuffer(found->certificate);
-    unsigned char* ca = cms::NewBuffer(found->ca_certificate);
+    unsigned char* ca = nullptr;
+    try {
+      ca = cms::NewBuffer(found->ca_certificate);
+    } catch (...) {
+      // The first buffer was never handed out, so it goes back here.
+      if (user != nullptr) cms::FreeBuffer(user);
+      throw;
+    }
     key_pair->certificate.length = static_cast<uint32_t>(found->certificate.size());
     key_pair->certificate.data = user;
     ca_certificate->length = static_cast<uint32_t>(found->ca_certificate.size());

@@ -93,11 +93,10 @@ std::string LabelField(const std::string& label) {
   return ToBase64(reinterpret_cast<const unsigned char*>(label.data()), label.size());
 }
 
-// Earlier writers left the empty label as an empty field; such lines still
-// read, so that the items they hold stay reachable.
+// Reads a label field LabelField wrote.
 bool LabelFromField(const std::string& field, std::string* label) {
   label->clear();
-  if (field.empty() || field == kEmptyLabelField) return true;
+  if (field == kEmptyLabelField) return true;
   Bytes bytes;
   if (!FromBase64(field, &bytes) || bytes.empty()) return false;
   label->assign(bytes.begin(), bytes.end());

@@ -49,8 +49,7 @@ struct IssuedCertificate {
 //   issued/       every issued certificate as <SERIAL>.pem
 //   lock          flock()ed while the register changes
 // Serial numbers are random 63-bit numbers, so that certificates of
-// different CAs do not share one by chance. (Older CAs also hold a file
-// "serial", a counter that is no longer read.)
+// different CAs do not share one by chance.
 // The folder is owner-only. Writers take the lock and replace files by
 // writing a new file and renaming it, so readers never see a partial file
 // and concurrent enrollments with one pair issue exactly one certificate.

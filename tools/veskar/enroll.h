@@ -40,11 +40,6 @@ constexpr OptionSpec kFormatOption{"--format", true};
 // with *error.
 bool ReadOutputOptions(const Options& options, CertificateOutputs* outputs, std::string* error);
 
-// The checks an enrollment makes before it calls the library, each with a
-// clear failure instead of the bare message number a toolkit would give:
-// the toolkit of `service_bit` loaded, the CA folder (when given) and the
-// directory folder (when given) exist, and the output files can be written.
-// Returns kExitOk, or kExitFailure after saying what is wrong.
 // Which of --code and --code-file was given: "" for neither, "both" for
 // both (a usage error), else the option's name.
 std::string CodeOptionGiven(const Options& options);
@@ -58,6 +53,11 @@ bool ReadCode(const Options& options, std::string* code, std::string* error);
 // such as a server name for a real toolkit, is passed on as given.
 std::string ToolkitLocation(const std::string& value);
 
+// The checks an enrollment makes before it calls the library, each with a
+// clear failure instead of the bare message number a toolkit would give:
+// the toolkit of `service_bit` loaded, the CA folder (when given) and the
+// directory folder (when given) exist, and the output files can be written.
+// Returns kExitOk, or kExitFailure after saying what is wrong.
 int CheckBeforeEnrolling(const char* command, int service_bit, const std::string& ca_folder,
                          const std::string& directory_folder, const CertificateOutputs& outputs);
 

@@ -27,44 +27,6 @@ const char kServicesUsage[] =
 
 namespace {
 
-struct Toolkit {
-  int bit;
-  const char* service;
-  const char* file;  // as the library asks the loader for it
-  std::vector<const char*> entry_points;
-};
-
-const Toolkit kToolkits[] = {
-    {2,
-     "IPSec key management",
-     "libkmpapi32.so",
-     {"IKMPCreateUser", "IKMPGetErrString", "IKMPLogin", "IKMPGetMyVerifyCertificate", "IKMPLogout",
-      "IKMPGetEPFName"}},
-    {4,
-     "CMS enrollment",
-     "libcmsapi32.so",
-     {"CMSQueryLogWarning",
-      "CMSQueryVersionNumber",
-      "CMSLogin",
-      "CMSLogout",
-      "CMSRequestMyCertificate",
-      "CMSRetrieveMyCertificate",
-      "CMSCreateReqHdl",
-      "CMSReleaseReqHdl",
-      "CMSSetReqAttrib",
-      "CMSCreateCertTempl",
-      "CMSReleaseCertTempl",
-      "CMSSetCertFieldValue",
-      "CMSReleaseBuffer",
-      "CMSReleaseKeyPair",
-      "CMSGetLogString",
-      "CMSLogToString",
-      "ENTGetEntErr",
-      "ENTGetCertReqModStr",
-      "ENTGetProtectedData",
-      "ENTPutProtectedData"}},
-};
-
 // Why the loader does not give us `file`, in its own words.
 std::string WhyNotLoaded(const char* file) {
   void* module = dlopen(file, RTLD_LAZY | RTLD_LOCAL);

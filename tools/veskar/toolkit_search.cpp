@@ -14,17 +14,43 @@
 #include <vector>
 
 namespace veskar_cli {
+
+const Toolkit kToolkits[kToolkitCount] = {
+    {2,
+     "IPSec key management",
+     "libkmpapi32.so",
+     {"IKMPCreateUser", "IKMPGetErrString", "IKMPLogin", "IKMPGetMyVerifyCertificate", "IKMPLogout",
+      "IKMPGetEPFName"}},
+    {4,
+     "CMS enrollment",
+     "libcmsapi32.so",
+     {"CMSQueryLogWarning",
+      "CMSQueryVersionNumber",
+      "CMSLogin",
+      "CMSLogout",
+      "CMSRequestMyCertificate",
+      "CMSRetrieveMyCertificate",
+      "CMSCreateReqHdl",
+      "CMSReleaseReqHdl",
+      "CMSSetReqAttrib",
+      "CMSCreateCertTempl",
+      "CMSReleaseCertTempl",
+      "CMSSetCertFieldValue",
+      "CMSReleaseBuffer",
+      "CMSReleaseKeyPair",
+      "CMSGetLogString",
+      "CMSLogToString",
+      "ENTGetEntErr",
+      "ENTGetCertReqModStr",
+      "ENTGetProtectedData",
+      "ENTPutProtectedData"}},
+};
+
 namespace {
 
 // Set in the environment of the re-executed program, so that it never tries
 // again, whatever it finds.
 constexpr char kSearchedVariable[] = "VESKAR_STANDINS_SEARCHED";
-
-struct Toolkit {
-  int bit;
-  const char* file;
-};
-constexpr Toolkit kToolkits[] = {{2, "libkmpapi32.so"}, {4, "libcmsapi32.so"}};
 
 std::string ExecutableFolder() {
   char path[PATH_MAX];

@@ -1,9 +1,23 @@
 #ifndef VESKAR_TOOLS_VESKAR_TOOLKIT_SEARCH_H_
 #define VESKAR_TOOLS_VESKAR_TOOLKIT_SEARCH_H_
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace veskar_cli {
+
+// A toolkit the library loads by name.
+struct Toolkit {
+  int bit;                                // its bit in the service mask
+  const char* service;                    // what it provides, for people
+  const char* file;                       // as the library asks the loader for it
+  std::vector<const char*> entry_points;  // every entry point the library binds
+};
+
+constexpr std::size_t kToolkitCount = 2;
+// The toolkits, IPSec key management (bit 2) first, then CMS enrollment (4).
+extern const Toolkit kToolkits[kToolkitCount];
 
 // Set (to anything) in the environment, it keeps the command from using the
 // stand-in toolkits built or installed with it, as --no-standins does.

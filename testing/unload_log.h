@@ -1,5 +1,5 @@
-#ifndef VESKAR_TESTS_FAKES_UNLOAD_LOG_H_
-#define VESKAR_TESTS_FAKES_UNLOAD_LOG_H_
+#ifndef VESKAR_TESTING_UNLOAD_LOG_H_
+#define VESKAR_TESTING_UNLOAD_LOG_H_
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,4 +15,4 @@ inline void FakeToolkitLog(const char* event, const char* toolkit) {
   }
 }
 
-#endif  // VESKAR_TESTS_FAKES_UNLOAD_LOG_H_
+#endif  // VESKAR_TESTING_UNLOAD_LOG_H_

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_cms_control.h"
-#include "fakes/unload_log.h"
+#include "testing/fake_cms_control.h"
+#include "testing/unload_log.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-#ifndef VESKAR_TESTS_FAKES_FAKE_KMP_CONTROL_H_
-#define VESKAR_TESTS_FAKES_FAKE_KMP_CONTROL_H_
+#ifndef VESKAR_TESTING_FAKE_KMP_CONTROL_H_
+#define VESKAR_TESTING_FAKE_KMP_CONTROL_H_
 
 // Control interface of the fake IPSec key-management toolkit. A test that
 // links the fake (libkmpapi32.so) gets the same instance the library loads,
@@ -36,4 +36,4 @@ FAKE_KMP_CONTROL int FakeKmp_OpenSessions();
 
 }  // extern "C"
 
-#endif  // VESKAR_TESTS_FAKES_FAKE_KMP_CONTROL_H_
+#endif  // VESKAR_TESTING_FAKE_KMP_CONTROL_H_

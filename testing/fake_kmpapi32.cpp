@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_kmp_control.h"
-#include "fakes/unload_log.h"
+#include "testing/fake_kmp_control.h"
+#include "testing/unload_log.h"
 
 namespace {
 

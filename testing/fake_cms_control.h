@@ -1,5 +1,5 @@
-#ifndef VESKAR_TESTS_FAKES_FAKE_CMS_CONTROL_H_
-#define VESKAR_TESTS_FAKES_FAKE_CMS_CONTROL_H_
+#ifndef VESKAR_TESTING_FAKE_CMS_CONTROL_H_
+#define VESKAR_TESTING_FAKE_CMS_CONTROL_H_
 
 // Control interface of the fake CMS toolkit. A test that links the fake
 // (libcmsapi32.so) gets the same instance the library loads, scripts each
@@ -38,4 +38,4 @@ FAKE_CMS_CONTROL int FakeCms_OutstandingBuffers();
 
 }  // extern "C"
 
-#endif  // VESKAR_TESTS_FAKES_FAKE_CMS_CONTROL_H_
+#endif  // VESKAR_TESTING_FAKE_CMS_CONTROL_H_

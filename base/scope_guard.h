@@ -1,5 +1,5 @@
-#ifndef VESKAR_AGENTS_SCOPE_GUARD_H_
-#define VESKAR_AGENTS_SCOPE_GUARD_H_
+#ifndef VESKAR_BASE_SCOPE_GUARD_H_
+#define VESKAR_BASE_SCOPE_GUARD_H_
 
 #include <utility>
 
@@ -7,14 +7,15 @@ namespace veskar {
 
 // Runs a clean-up step when the scope ends, however it ends. Guards declared
 // in the order things are acquired unwind in exactly the reverse order, on
-// an early return and when an exception leaves the function alike.
+// an early return and when an exception leaves the function alike. The
+// destructor is noexcept: a step must not throw.
 template <typename F>
 class ScopeGuard {
  public:
   explicit ScopeGuard(F step) : step_(std::move(step)) {}
   ScopeGuard(const ScopeGuard&) = delete;
   ScopeGuard& operator=(const ScopeGuard&) = delete;
-  ~ScopeGuard() noexcept(false) { Run(); }
+  ~ScopeGuard() { Run(); }
   // Runs the step now, once; the end of the scope then does nothing.
   void Run() {
     if (!armed_) return;
@@ -31,4 +32,4 @@ class ScopeGuard {
 
 }  // namespace veskar
 
-#endif  // VESKAR_AGENTS_SCOPE_GUARD_H_
+#endif  // VESKAR_BASE_SCOPE_GUARD_H_

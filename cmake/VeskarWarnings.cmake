@@ -1,5 +1,0 @@
-function(veskar_warnings target)
-  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
-  endif()
-endfunction()
