@@ -6,7 +6,16 @@ veskar_generate_message_table("${VESKAR_MESSAGES_INC}"
 configure_file("${PROJECT_SOURCE_DIR}/cmake/version.h.in"
   "${PROJECT_BINARY_DIR}/generated/include/veskar/version.h" @ONLY)
 
-add_library(veskar SHARED $<TARGET_OBJECTS:veskar_core> module/posix/library_entry.cpp)
+# Where the platform keeps string resources, the messages and the version
+# record are compiled into a resource script's object: into the library,
+# and into every program that links the library's code statically.
+if(VESKAR_STRING_RESOURCES)
+  set(VESKAR_RESOURCE_SCRIPT "${PROJECT_BINARY_DIR}/generated/veskar.rc")
+  veskar_generate_resource_script("${VESKAR_RESOURCE_SCRIPT}")
+endif()
+
+add_library(veskar SHARED $<TARGET_OBJECTS:veskar_core>
+  module/${VESKAR_PLATFORM}/library_entry.cpp ${VESKAR_RESOURCE_SCRIPT})
 add_library(Veskar::veskar ALIAS veskar)
 target_include_directories(veskar PUBLIC
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>"
@@ -16,6 +25,11 @@ target_link_libraries(veskar PRIVATE veskar_library_settings ${CMAKE_DL_LIBS})
 set_target_properties(veskar PROPERTIES
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} EXPORT_NAME veskar)
 veskar_target_settings(veskar)
+if(WIN32)
+  # Veskar.dll and its import library Veskar.lib, the names Windows hosts use.
+  set_target_properties(veskar PROPERTIES OUTPUT_NAME Veskar PREFIX "" IMPORT_PREFIX ""
+    IMPORT_SUFFIX ".lib")
+endif()
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT VESKAR_SANITIZE)
   target_link_options(veskar PRIVATE "LINKER:--no-undefined")
 endif()
@@ -25,6 +39,7 @@ add_library(veskar_internal STATIC $<TARGET_OBJECTS:veskar_core>)
 target_include_directories(veskar_internal PUBLIC
   "${PROJECT_SOURCE_DIR}/include" "${PROJECT_BINARY_DIR}/generated/include" "${PROJECT_SOURCE_DIR}")
 target_link_libraries(veskar_internal PUBLIC ${CMAKE_DL_LIBS})
+target_compile_definitions(veskar_internal INTERFACE VESKAR_LINKED_STATICALLY)
 
 include(CMakePackageConfigHelpers)
 install(TARGETS veskar EXPORT VeskarTargets

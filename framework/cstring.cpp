@@ -2,8 +2,10 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
+#include <utility>
 
-#include "framework/message_table.h"
+#include "platform/message_text.h"
 
 namespace {
 
@@ -30,11 +32,16 @@ CString& CString::operator=(const char* text) {
 }
 
 int CString::LoadString(unsigned int id) {
-  const char* text = veskar::FindMessage(id);
-  if (text == nullptr) return 0;
-  text_ = text;
+  std::string text;
+  if (!veskar::LoadMessageText(id, &text)) return 0;
+  text_ = std::move(text);
   return 1;
 }
+
+#if defined(_WIN32)
+int CString::LoadStringA(unsigned int id) { return LoadString(id); }
+int CString::LoadStringW(unsigned int id) { return LoadString(id); }
+#endif
 
 void CString::Format(const char* format, ...) {
   va_list args;
@@ -44,9 +51,10 @@ void CString::Format(const char* format, ...) {
 }
 
 void CString::FormatMessageText(unsigned int format_id, ...) {
-  const char* format = veskar::FindMessage(format_id);
+  std::string format;
+  veskar::LoadMessageText(format_id, &format);
   va_list args;
   va_start(args, format_id);
-  VFormat(&text_, format ? format : "", args);
+  VFormat(&text_, format.c_str(), args);
   va_end(args);
 }

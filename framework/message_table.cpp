@@ -1,10 +1,15 @@
-#include "framework/message_table.h"
-
 #include <algorithm>
 #include <iterator>
 
+#include "platform/message_text.h"
+
 namespace veskar {
 namespace {
+
+struct MessageEntry {
+  unsigned int id;
+  const char* text;
+};
 
 // Generated at configure time from resources/messages.json.
 constexpr MessageEntry kMessages[] = {
@@ -13,17 +18,14 @@ constexpr MessageEntry kMessages[] = {
 
 }  // namespace
 
-const MessageEntry* MessageTable(size_t* count) {
-  *count = std::size(kMessages);
-  return kMessages;
-}
-
-const char* FindMessage(unsigned int id) {
+bool LoadMessageText(unsigned int id, std::string* text) {
   const MessageEntry* end = std::end(kMessages);
   const MessageEntry* it =
       std::lower_bound(std::begin(kMessages), end, id,
                        [](const MessageEntry& entry, unsigned int key) { return entry.id < key; });
-  return (it != end && it->id == id) ? it->text : nullptr;
+  if (it == end || it->id != id) return false;
+  *text = it->text;
+  return true;
 }
 
 }  // namespace veskar

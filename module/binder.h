@@ -1,6 +1,8 @@
 #ifndef VESKAR_MODULE_BINDER_H_
 #define VESKAR_MODULE_BINDER_H_
 
+#include <veskar/toolkit/toolkit_abi.h>
+
 #include <cstddef>
 #include <type_traits>
 
@@ -27,6 +29,32 @@ void WriteSlot(void* address) {
 // A table row: VESKAR_ENTRY("_CMSLogin@24", CQnEntCmsPMA::m_gpCMSLogin).
 #define VESKAR_ENTRY(decorated_name, slot) \
   ::veskar::EntryBinding { decorated_name, &::veskar::ReadSlot<&slot>, &::veskar::WriteSlot<&slot> }
+
+// The bytes of arguments a 32-bit stdcall function of type `Pfn` takes off
+// the stack: each argument rounded up to four bytes. The number in a
+// decorated name ("_CMSLogin@24") must match it, or the library would ask
+// for a name no toolkit exports.
+template <typename Pfn>
+struct StdcallArgumentBytes;
+template <typename R, typename... Args>
+struct StdcallArgumentBytes<R(VESKAR_TOOLKIT_CALL*)(Args...)> {
+  static constexpr size_t value = (size_t{0} + ... + ((sizeof(Args) + 3) / 4 * 4));
+};
+
+// A binding-table row for entry point `name` of an entry-point list, bound to
+// slot m_gp<name> of the class the table is written in.
+#define VESKAR_ENTRY_ROW(ret, name, bytes, params) \
+  VESKAR_ENTRY(VESKAR_TOOLKIT_DECORATED_NAME(name, bytes), m_gp##name),
+
+// Expanded over an entry-point list where a 32-bit stdcall build can check
+// each row's argument bytes against its function-pointer type.
+#if defined(VESKAR_TOOLKIT_X86_32)
+#define VESKAR_CHECK_ARGUMENT_BYTES(ret, name, bytes, params)                 \
+  static_assert(::veskar::StdcallArgumentBytes<PFN_##name>::value == (bytes), \
+                #name ": argument bytes disagree with the decorated name");
+#else
+#define VESKAR_CHECK_ARGUMENT_BYTES(ret, name, bytes, params)
+#endif
 
 // How a toolkit's binding treats a missing entry point.
 enum class BindRule {

@@ -6,23 +6,16 @@
 #include "module/module_state.h"
 
 int CQnEntIPSecPMA::m_gbLoaded = 0;
-PFN_IKMPCreateUser CQnEntIPSecPMA::m_gpIKMPCreateUser = nullptr;
-PFN_IKMPGetErrString CQnEntIPSecPMA::m_gpIKMPGetErrString = nullptr;
-PFN_IKMPLogin CQnEntIPSecPMA::m_gpIKMPLogin = nullptr;
-PFN_IKMPGetMyVerifyCertificate CQnEntIPSecPMA::m_gpIKMPGetMyVerifyCertificate = nullptr;
-PFN_IKMPLogout CQnEntIPSecPMA::m_gpIKMPLogout = nullptr;
-PFN_IKMPGetEPFName CQnEntIPSecPMA::m_gpIKMPGetEPFName = nullptr;
+#define VESKAR_DEFINE_SLOT(ret, name, bytes, params) \
+  PFN_##name CQnEntIPSecPMA::m_gp##name = nullptr;
+VESKAR_KMPAPI32_ENTRY_POINTS(VESKAR_DEFINE_SLOT)
+#undef VESKAR_DEFINE_SLOT
+
+VESKAR_KMPAPI32_ENTRY_POINTS(VESKAR_CHECK_ARGUMENT_BYTES)
 
 int CQnEntIPSecPMA::LoadFunctions() {
   if (g_hKmpApi == nullptr) return 0;
-  static const veskar::EntryBinding kTable[] = {
-      VESKAR_ENTRY("_IKMPCreateUser@24", m_gpIKMPCreateUser),
-      VESKAR_ENTRY("_IKMPGetErrString@4", m_gpIKMPGetErrString),
-      VESKAR_ENTRY("_IKMPLogin@28", m_gpIKMPLogin),
-      VESKAR_ENTRY("_IKMPGetMyVerifyCertificate@20", m_gpIKMPGetMyVerifyCertificate),
-      VESKAR_ENTRY("_IKMPLogout@4", m_gpIKMPLogout),
-      VESKAR_ENTRY("_IKMPGetEPFName@8", m_gpIKMPGetEPFName),
-  };
+  static const veskar::EntryBinding kTable[] = {VESKAR_KMPAPI32_ENTRY_POINTS(VESKAR_ENTRY_ROW)};
   return veskar::BindEntryPoints(g_hKmpApi, kTable, std::size(kTable),
                                  veskar::BindRule::kStopAtMissing);
 }

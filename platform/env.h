@@ -11,7 +11,7 @@ namespace veskar {
 // the real one (EnvWrapper) to make a single step fail.
 //
 // File operations return 0 on success or the OS error number (errno on
-// POSIX) on failure.
+// POSIX, GetLastError on Windows) on failure.
 class Env {
  public:
   virtual ~Env();
@@ -35,7 +35,8 @@ class Env {
   // opens an existing file. Stores the full path into *path.
   virtual int CreateUniqueFile(const std::string& directory, const std::string& prefix,
                                std::string* path) = 0;
-  // Renames `from` to `to`; fails (EEXIST) rather than replace an existing `to`.
+  // Renames `from` to `to`; fails (EEXIST, ERROR_ALREADY_EXISTS) rather than
+  // replace an existing `to`.
   virtual int RenameNoReplace(const std::string& from, const std::string& to) = 0;
   // Opens the existing file `path` for writing (never creating it), writes
   // `size` bytes at its start and closes it.
@@ -68,6 +69,9 @@ class EnvWrapper : public Env {
  private:
   Env* target_;
 };
+
+// The platform's description of an OS error number from a file operation.
+std::string OsErrorText(long error);
 
 // The Env the library uses: Env::Default() unless a test installed another.
 Env* CurrentEnv();

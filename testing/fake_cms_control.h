@@ -7,7 +7,14 @@
 
 #include <cstddef>
 
+// The fake exports its control functions; tests import them.
+#if !defined(_WIN32)
 #define FAKE_CMS_CONTROL __attribute__((visibility("default")))
+#elif defined(FAKE_TOOLKIT_BUILDING)
+#define FAKE_CMS_CONTROL __declspec(dllexport)
+#else
+#define FAKE_CMS_CONTROL __declspec(dllimport)
+#endif
 
 extern "C" {
 

@@ -202,7 +202,7 @@ int FakeCms_OutstandingBuffers() {
 }
 
 #ifndef FAKE_OMIT_CMSQueryLogWarning
-int CMSQueryLogWarning(int status) {
+int VESKAR_TOOLKIT_CALL CMSQueryLogWarning(int status) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSQueryLogWarning " + std::to_string(status));
   for (int warning : S().warnings) {
@@ -213,7 +213,7 @@ int CMSQueryLogWarning(int status) {
 #endif
 
 #ifndef FAKE_OMIT_CMSQueryVersionNumber
-const char* CMSQueryVersionNumber(void) {
+const char* VESKAR_TOOLKIT_CALL CMSQueryVersionNumber(void) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSQueryVersionNumber");
   return "FAKE-CMS 1.0";
@@ -221,8 +221,9 @@ const char* CMSQueryVersionNumber(void) {
 #endif
 
 #ifndef FAKE_OMIT_CMSLogin
-int CMSLogin(const char* version, CryptoLibrary crypto, const CMSBinaryData* credentials,
-             const char* ini_path, const char* reserved, void** login) {
+int VESKAR_TOOLKIT_CALL CMSLogin(const char* version, CryptoLibrary crypto,
+                                 const CMSBinaryData* credentials, const char* ini_path,
+                                 const char* reserved, void** login) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSLogin " + Str(version) + " crypto=" + std::to_string(crypto) +
       " credentials=" + Ptr(credentials) + " reserved=" + Str(reserved));
@@ -235,7 +236,7 @@ int CMSLogin(const char* version, CryptoLibrary crypto, const CMSBinaryData* cre
 #endif
 
 #ifndef FAKE_OMIT_CMSLogout
-int CMSLogout(void** login) {
+int VESKAR_TOOLKIT_CALL CMSLogout(void** login) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSLogout " + HandleName(login ? *login : nullptr));
   FreeHandle(login);
@@ -244,8 +245,8 @@ int CMSLogout(void** login) {
 #endif
 
 #ifndef FAKE_OMIT_CMSRequestMyCertificate
-int CMSRequestMyCertificate(void* const login, void* const cert_template, void* const request,
-                            int* reserved) {
+int VESKAR_TOOLKIT_CALL CMSRequestMyCertificate(void* const login, void* const cert_template,
+                                                void* const request, int* reserved) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSRequestMyCertificate " + HandleName(login) + " " + HandleName(cert_template) + " " +
       HandleName(request) + " " + Ptr(reserved));
@@ -254,8 +255,9 @@ int CMSRequestMyCertificate(void* const login, void* const cert_template, void* 
 #endif
 
 #ifndef FAKE_OMIT_CMSRetrieveMyCertificate
-int CMSRetrieveMyCertificate(void* const login, void* const request, KeyPair* key_pair,
-                             int* status_out, CMSBinaryData* ca_certificate) {
+int VESKAR_TOOLKIT_CALL CMSRetrieveMyCertificate(void* const login, void* const request,
+                                                 KeyPair* key_pair, int* status_out,
+                                                 CMSBinaryData* ca_certificate) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   std::string words;
   for (uint32_t word : key_pair->words) words += std::to_string(word) + ",";
@@ -278,7 +280,7 @@ int CMSRetrieveMyCertificate(void* const login, void* const request, KeyPair* ke
 #endif
 
 #ifndef FAKE_OMIT_CMSCreateReqHdl
-int CMSCreateReqHdl(void* const login, CMSReqHdlType type, void** request) {
+int VESKAR_TOOLKIT_CALL CMSCreateReqHdl(void* const login, CMSReqHdlType type, void** request) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSCreateReqHdl " + HandleName(login) + " type=" + std::to_string(type));
   const int status = StatusOf("CMSCreateReqHdl");
@@ -288,7 +290,7 @@ int CMSCreateReqHdl(void* const login, CMSReqHdlType type, void** request) {
 #endif
 
 #ifndef FAKE_OMIT_CMSReleaseReqHdl
-int CMSReleaseReqHdl(void* const login, void** request) {
+int VESKAR_TOOLKIT_CALL CMSReleaseReqHdl(void* const login, void** request) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSReleaseReqHdl " + HandleName(login) + " " + HandleName(request ? *request : nullptr));
   FreeHandle(request);
@@ -297,8 +299,8 @@ int CMSReleaseReqHdl(void* const login, void** request) {
 #endif
 
 #ifndef FAKE_OMIT_CMSSetReqAttrib
-int CMSSetReqAttrib(void* const login, void* const request, CMSReqAttribType attribute,
-                    const CMSAttribValue* value) {
+int VESKAR_TOOLKIT_CALL CMSSetReqAttrib(void* const login, void* const request,
+                                        CMSReqAttribType attribute, const CMSAttribValue* value) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSSetReqAttrib " + HandleName(login) + " " + HandleName(request) +
       " attr=" + std::to_string(attribute) + " " + ValueText(value));
@@ -308,7 +310,7 @@ int CMSSetReqAttrib(void* const login, void* const request, CMSReqAttribType att
 #endif
 
 #ifndef FAKE_OMIT_CMSCreateCertTempl
-int CMSCreateCertTempl(void* const login, void** cert_template) {
+int VESKAR_TOOLKIT_CALL CMSCreateCertTempl(void* const login, void** cert_template) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSCreateCertTempl " + HandleName(login));
   const int status = StatusOf("CMSCreateCertTempl");
@@ -318,7 +320,7 @@ int CMSCreateCertTempl(void* const login, void** cert_template) {
 #endif
 
 #ifndef FAKE_OMIT_CMSReleaseCertTempl
-int CMSReleaseCertTempl(void* const login, void** cert_template) {
+int VESKAR_TOOLKIT_CALL CMSReleaseCertTempl(void* const login, void** cert_template) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSReleaseCertTempl " + HandleName(login) + " " +
       HandleName(cert_template ? *cert_template : nullptr));
@@ -328,8 +330,8 @@ int CMSReleaseCertTempl(void* const login, void** cert_template) {
 #endif
 
 #ifndef FAKE_OMIT_CMSSetCertFieldValue
-int CMSSetCertFieldValue(void* const login, void* const cert_template, FieldName field,
-                         const CMSAttribValue* value) {
+int VESKAR_TOOLKIT_CALL CMSSetCertFieldValue(void* const login, void* const cert_template,
+                                             FieldName field, const CMSAttribValue* value) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSSetCertFieldValue " + HandleName(login) + " " + HandleName(cert_template) +
       " field=" + std::to_string(field) + " " + ValueText(value));
@@ -338,7 +340,7 @@ int CMSSetCertFieldValue(void* const login, void* const cert_template, FieldName
 #endif
 
 #ifndef FAKE_OMIT_CMSReleaseBuffer
-void CMSReleaseBuffer(CMSBinaryData* buffer) {
+void VESKAR_TOOLKIT_CALL CMSReleaseBuffer(CMSBinaryData* buffer) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSReleaseBuffer len=" + std::to_string(buffer ? buffer->length : 0));
   if (buffer != nullptr) TakeBack(buffer);
@@ -346,7 +348,7 @@ void CMSReleaseBuffer(CMSBinaryData* buffer) {
 #endif
 
 #ifndef FAKE_OMIT_CMSReleaseKeyPair
-int CMSReleaseKeyPair(KeyPair* key_pair) {
+int VESKAR_TOOLKIT_CALL CMSReleaseKeyPair(KeyPair* key_pair) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSReleaseKeyPair len=" + std::to_string(key_pair ? key_pair->certificate.length : 0));
   if (key_pair != nullptr) TakeBack(&key_pair->certificate);
@@ -355,14 +357,14 @@ int CMSReleaseKeyPair(KeyPair* key_pair) {
 #endif
 
 #ifndef FAKE_OMIT_CMSGetLogString
-void CMSGetLogString(int status, CMSBinaryData*) {
+void VESKAR_TOOLKIT_CALL CMSGetLogString(int status, CMSBinaryData*) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSGetLogString " + std::to_string(status));
 }
 #endif
 
 #ifndef FAKE_OMIT_CMSLogToString
-const char* CMSLogToString(int status) {
+const char* VESKAR_TOOLKIT_CALL CMSLogToString(int status) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("CMSLogToString " + std::to_string(status));
   auto it = S().log_text.find(status);
@@ -373,7 +375,7 @@ const char* CMSLogToString(int status) {
 #endif
 
 #ifndef FAKE_OMIT_ENTGetEntErr
-int ENTGetEntErr(void* const login, CMSBinaryData* reason) {
+int VESKAR_TOOLKIT_CALL ENTGetEntErr(void* const login, CMSBinaryData* reason) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("ENTGetEntErr " + HandleName(login) + " len=" + std::to_string(reason ? reason->length : 0));
   if (S().reason_code == 0 || reason == nullptr || reason->data == nullptr || reason->length == 0) {
@@ -387,7 +389,7 @@ int ENTGetEntErr(void* const login, CMSBinaryData* reason) {
 #endif
 
 #ifndef FAKE_OMIT_ENTGetCertReqModStr
-const char* ENTGetCertReqModStr(void* const, void* const) {
+const char* VESKAR_TOOLKIT_CALL ENTGetCertReqModStr(void* const, void* const) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("ENTGetCertReqModStr");
   return "";
@@ -395,8 +397,8 @@ const char* ENTGetCertReqModStr(void* const, void* const) {
 #endif
 
 #ifndef FAKE_OMIT_ENTGetProtectedData
-int ENTGetProtectedData(const char* path, const char* label, const char* protection,
-                        CMSBinaryData* data) {
+int VESKAR_TOOLKIT_CALL ENTGetProtectedData(const char* path, const char* label,
+                                            const char* protection, CMSBinaryData* data) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("ENTGetProtectedData " + Str(path) + " " + Str(label) + " " + Str(protection));
   if (S().get_protected_failure != 0) return S().get_protected_failure;
@@ -415,8 +417,8 @@ int ENTGetProtectedData(const char* path, const char* label, const char* protect
 #endif
 
 #ifndef FAKE_OMIT_ENTPutProtectedData
-int ENTPutProtectedData(const char* path, const char* label, const char* protection,
-                        const CMSBinaryData* data) {
+int VESKAR_TOOLKIT_CALL ENTPutProtectedData(const char* path, const char* label,
+                                            const char* protection, const CMSBinaryData* data) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("ENTPutProtectedData " + Str(path) + " " + Str(label) + " " + Str(protection) + " len=" +
       std::to_string(data->length) + " hex=" + Hex(data->data, data->data ? data->length : 0));

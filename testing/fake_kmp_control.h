@@ -8,7 +8,14 @@
 
 #include <cstddef>
 
+// The fake exports its control functions; tests import them.
+#if !defined(_WIN32)
 #define FAKE_KMP_CONTROL __attribute__((visibility("default")))
+#elif defined(FAKE_TOOLKIT_BUILDING)
+#define FAKE_KMP_CONTROL __declspec(dllexport)
+#else
+#define FAKE_KMP_CONTROL __declspec(dllimport)
+#endif
 
 extern "C" {
 

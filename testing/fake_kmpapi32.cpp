@@ -154,8 +154,8 @@ int FakeKmp_OpenSessions() {
 }
 
 #ifndef FAKE_OMIT_IKMPCreateUser
-short IKMPCreateUser(int ref_num, const char* auth_code, const char* password, const char* ini_path,
-                     const char* profile, int flags) {
+short VESKAR_TOOLKIT_CALL IKMPCreateUser(int ref_num, const char* auth_code, const char* password,
+                                         const char* ini_path, const char* profile, int flags) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("IKMPCreateUser ref=" + std::to_string(ref_num) + " auth=" + Str(auth_code) +
       " password=" + Str(password) + " ini=" + Str(ini_path) + " profile=" + Str(profile) +
@@ -165,7 +165,7 @@ short IKMPCreateUser(int ref_num, const char* auth_code, const char* password, c
 #endif
 
 #ifndef FAKE_OMIT_IKMPGetErrString
-const char* IKMPGetErrString(short status) {
+const char* VESKAR_TOOLKIT_CALL IKMPGetErrString(short status) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("IKMPGetErrString " + std::to_string(status));
   return "fake";
@@ -173,8 +173,8 @@ const char* IKMPGetErrString(short status) {
 #endif
 
 #ifndef FAKE_OMIT_IKMPLogin
-short IKMPLogin(void** login, const char* profile, const char* password, const char* ini_path,
-                isakmp_options_struct options) {
+short VESKAR_TOOLKIT_CALL IKMPLogin(void** login, const char* profile, const char* password,
+                                    const char* ini_path, isakmp_options_struct options) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log(std::string("IKMPLogin handle-out=") + (login ? "set" : "null") + " profile=" + Str(profile) +
       " password=" + Str(password) + " ini=" + Str(ini_path) + " options={" +
@@ -191,8 +191,10 @@ short IKMPLogin(void** login, const char* profile, const char* password, const c
 #endif
 
 #ifndef FAKE_OMIT_IKMPGetMyVerifyCertificate
-short IKMPGetMyVerifyCertificate(void* const login, int which, IKMPBinaryData* user_certificate,
-                                 IKMPBinaryData* ca_certificate, IKMPBinaryData* extra) {
+short VESKAR_TOOLKIT_CALL IKMPGetMyVerifyCertificate(void* const login, int which,
+                                                     IKMPBinaryData* user_certificate,
+                                                     IKMPBinaryData* ca_certificate,
+                                                     IKMPBinaryData* extra) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("IKMPGetMyVerifyCertificate " + SessionName(login) + " which=" + std::to_string(which) +
       " user=" + RecordText(user_certificate) + " ca=" + RecordText(ca_certificate) +
@@ -205,7 +207,7 @@ short IKMPGetMyVerifyCertificate(void* const login, int which, IKMPBinaryData* u
 #endif
 
 #ifndef FAKE_OMIT_IKMPLogout
-short IKMPLogout(void** login) {
+short VESKAR_TOOLKIT_CALL IKMPLogout(void** login) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   const void* session = login ? *login : nullptr;
   Log("IKMPLogout " + SessionName(session));
@@ -222,7 +224,7 @@ short IKMPLogout(void** login) {
 #endif
 
 #ifndef FAKE_OMIT_IKMPGetEPFName
-short IKMPGetEPFName(void* login, char** name) {
+short VESKAR_TOOLKIT_CALL IKMPGetEPFName(void* login, char** name) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   Log("IKMPGetEPFName " + SessionName(login));
   if (name != nullptr) *name = nullptr;

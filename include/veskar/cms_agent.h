@@ -108,26 +108,8 @@ class VESKAR_API CQnEntCmsPMA : public CQnPkiMsgAgent {
   CString CreateEmptyTempFile(CString prefix, CString extension);
 
   static int m_gbLoaded;
-  static PFN_CMSQueryLogWarning m_gpCMSQueryLogWarning;
-  static PFN_CMSQueryVersionNumber m_gpCMSQueryVersionNumber;
-  static PFN_CMSLogin m_gpCMSLogin;
-  static PFN_CMSLogout m_gpCMSLogout;
-  static PFN_CMSRequestMyCertificate m_gpCMSRequestMyCertificate;
-  static PFN_CMSRetrieveMyCertificate m_gpCMSRetrieveMyCertificate;
-  static PFN_CMSCreateReqHdl m_gpCMSCreateReqHdl;
-  static PFN_CMSReleaseReqHdl m_gpCMSReleaseReqHdl;
-  static PFN_CMSSetReqAttrib m_gpCMSSetReqAttrib;
-  static PFN_CMSCreateCertTempl m_gpCMSCreateCertTempl;
-  static PFN_CMSReleaseCertTempl m_gpCMSReleaseCertTempl;
-  static PFN_CMSSetCertFieldValue m_gpCMSSetCertFieldValue;
-  static PFN_CMSReleaseBuffer m_gpCMSReleaseBuffer;
-  static PFN_CMSReleaseKeyPair m_gpCMSReleaseKeyPair;
-  static PFN_CMSGetLogString m_gpCMSGetLogString;
-  static PFN_CMSLogToString m_gpCMSLogToString;
-  static PFN_ENTGetEntErr m_gpENTGetEntErr;
-  static PFN_ENTGetCertReqModStr m_gpENTGetCertReqModStr;
-  static PFN_ENTGetProtectedData m_gpENTGetProtectedData;
-  static PFN_ENTPutProtectedData m_gpENTPutProtectedData;
+  // One slot per entry point: m_gpCMSLogin holds the bound CMSLogin.
+  VESKAR_CMSAPI32_ENTRY_POINTS(VESKAR_TOOLKIT_DECLARE_SLOT)
 };
 
 #endif  // VESKAR_CMS_AGENT_H_

@@ -31,6 +31,12 @@ class VESKAR_API CString {
   // Returns nonzero when the message exists; otherwise leaves the string
   // unchanged and returns 0.
   int LoadString(unsigned int id);
+#if defined(_WIN32) && !defined(LoadString)
+  // <windows.h> renames LoadString to LoadStringA (LoadStringW under
+  // UNICODE); a host that includes it first calls the member by that name.
+  int LoadStringA(unsigned int id);
+  int LoadStringW(unsigned int id);
+#endif
 
   // Replaces the content with `format` formatted as printf does.
   void Format(const char* format, ...) VESKAR_PRINTF_LIKE(2, 3);

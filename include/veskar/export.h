@@ -6,6 +6,9 @@
 #if defined(_WIN32)
 #if defined(VESKAR_BUILDING_LIBRARY)
 #define VESKAR_API __declspec(dllexport)
+#elif defined(VESKAR_LINKED_STATICALLY)
+// The library's code linked into the program itself (white-box tests).
+#define VESKAR_API
 #else
 #define VESKAR_API __declspec(dllimport)
 #endif

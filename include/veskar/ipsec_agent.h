@@ -58,12 +58,8 @@ class VESKAR_API CQnEntIPSecPMA : public CQnPkiMsgAgent {
   void DeleteEtIniFile(CString path);
 
   static int m_gbLoaded;
-  static PFN_IKMPCreateUser m_gpIKMPCreateUser;
-  static PFN_IKMPGetErrString m_gpIKMPGetErrString;
-  static PFN_IKMPLogin m_gpIKMPLogin;
-  static PFN_IKMPGetMyVerifyCertificate m_gpIKMPGetMyVerifyCertificate;
-  static PFN_IKMPLogout m_gpIKMPLogout;
-  static PFN_IKMPGetEPFName m_gpIKMPGetEPFName;
+  // One slot per entry point: m_gpCMSLogin holds the bound CMSLogin.
+  VESKAR_KMPAPI32_ENTRY_POINTS(VESKAR_TOOLKIT_DECLARE_SLOT)
 };
 
 #endif  // VESKAR_IPSEC_AGENT_H_

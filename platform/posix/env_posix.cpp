@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <system_error>
 
 #if defined(__linux__)
 #include <sys/syscall.h>
@@ -129,6 +130,10 @@ Env* Env::Default() {
   alignas(PosixEnv) static unsigned char storage[sizeof(PosixEnv)];
   static PosixEnv* env = new (storage) PosixEnv;
   return env;
+}
+
+std::string OsErrorText(long error) {
+  return std::error_code(static_cast<int>(error), std::generic_category()).message();
 }
 
 }  // namespace veskar

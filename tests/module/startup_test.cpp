@@ -1,26 +1,24 @@
 // Start-up as a host sees it. Each suite is one start-up scenario and runs in
-// a process of its own, with LD_LIBRARY_PATH naming the fake toolkits of the
-// scenario (see CMakeLists.txt).
+// a process of its own, with the loader's search path (LD_LIBRARY_PATH, or
+// PATH on Windows) naming the fake toolkits of the scenario (see
+// CMakeLists.txt).
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <veskar/veskar.h>
 
 #include <string>
 
 #include "module/toolkit_slots.h"
+#include "support/loaded_toolkit.h"
 
 namespace {
-
-// The toolkit module the library loaded, reached without loading it again.
-void* LoadedToolkit(const char* file) { return dlopen(file, RTLD_NOW | RTLD_NOLOAD); }
 
 void ExpectSlotsMatchExports(const std::vector<CmsSlots::Slot>& slots, void* module,
                              size_t bound_count) {
   for (size_t i = 0; i < slots.size(); ++i) {
     SCOPED_TRACE(slots[i].name);
     if (i < bound_count) {
-      void* exported = dlsym(module, slots[i].name);
+      void* exported = ExportedEntry(module, slots[i].name);
       ASSERT_NE(exported, nullptr);
       EXPECT_EQ(slots[i].address, exported);
     } else {
@@ -66,11 +64,11 @@ TEST(StartupCmsOnly, MaskIsFiveAndEverySlotIsBound) {
   EXPECT_EQ(GetAvaliableServices(), 5);
   EXPECT_EQ(CmsSlots::Loaded(), 1);
   EXPECT_EQ(IpsecSlots::Loaded(), 0);
-  void* module = LoadedToolkit("libcmsapi32.so");
+  void* module = LoadedToolkit("cmsapi32");
   ASSERT_NE(module, nullptr);
   ExpectSlotsMatchExports(CmsSlots::All(), module, 20);
   ExpectNoSlotBound(IpsecSlotsAsCms());
-  dlclose(module);
+  ReleaseLoadedToolkit(module);
 }
 
 TEST(StartupCmsOnly, RebindingLeavesFlagAndSlotsAsTheyWere) {
@@ -90,12 +88,12 @@ TEST(StartupIpsecOnly, MaskIsThreeAndEverySlotIsBound) {
   EXPECT_EQ(GetAvaliableServices(), 3);
   EXPECT_EQ(IpsecSlots::Loaded(), 1);
   EXPECT_EQ(CmsSlots::Loaded(), 0);
-  void* module = LoadedToolkit("libkmpapi32.so");
+  void* module = LoadedToolkit("kmpapi32");
   ASSERT_NE(module, nullptr);
   ExpectSlotsMatchExports(IpsecSlotsAsCms(), module, 6);
   IpsecSlots::Initialization();
   EXPECT_EQ(IpsecSlots::Loaded(), 1);
-  dlclose(module);
+  ReleaseLoadedToolkit(module);
 }
 
 TEST(StartupBoth, MaskIsSeven) {
@@ -108,13 +106,13 @@ TEST(StartupBoth, MaskIsSeven) {
 TEST(StartupCmsLackingLastEntry, SlotsBeforeItAreBoundButFlagIsClear) {
   EXPECT_EQ(GetAvaliableServices(), 5);
   EXPECT_EQ(CmsSlots::Loaded(), 0);
-  void* module = LoadedToolkit("libcmsapi32.so");
+  void* module = LoadedToolkit("cmsapi32");
   ASSERT_NE(module, nullptr);
   ExpectSlotsMatchExports(CmsSlots::All(), module, 19);
   CQnEntCmsPMA agent;  // rebinding finds the same gap
   EXPECT_EQ(CmsSlots::Loaded(), 0);
   ExpectCmsRequestRefused();
-  dlclose(module);
+  ReleaseLoadedToolkit(module);
 }
 
 TEST(StartupCmsLackingUnusedEntry, FlagIsClearAndRequestsAreRefused) {
@@ -129,10 +127,10 @@ TEST(StartupCmsLackingUnusedEntry, FlagIsClearAndRequestsAreRefused) {
 TEST(StartupIpsecLackingLogin, BindingStopsAtTheMissingEntry) {
   EXPECT_EQ(GetAvaliableServices(), 3);
   EXPECT_EQ(IpsecSlots::Loaded(), 0);
-  void* module = LoadedToolkit("libkmpapi32.so");
+  void* module = LoadedToolkit("kmpapi32");
   ASSERT_NE(module, nullptr);
   ExpectSlotsMatchExports(IpsecSlotsAsCms(), module, 2);
-  dlclose(module);
+  ReleaseLoadedToolkit(module);
 }
 
 }  // namespace

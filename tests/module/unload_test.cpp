@@ -7,18 +7,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
-namespace {
+#include "support/read_all.h"
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+namespace {
 
 TEST(LibraryUnload, ReleasesCmsToolkitThenIpsecToolkitExactlyOnce) {
   char log_template[] = "/tmp/veskar-unload-XXXXXX";

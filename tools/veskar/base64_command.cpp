@@ -2,6 +2,11 @@
 
 #include <veskar/veskar.h>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -94,6 +99,12 @@ int RunBase64(const Args& args) {
     return UsageError("base64", "'" + args[0] + "' is neither encode nor decode");
   }
   const char* path = args.size() == 2 ? args[1].c_str() : nullptr;
+#if defined(_WIN32)
+  // Text mode would turn LF into CR LF on the way out and stop reading at a
+  // Ctrl-Z: both streams carry bytes exactly.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
   std::string input;
   if (!ReadAll(path, &input)) {
     return Fail(std::string("cannot read ") + (path ? "'" + args[1] + "'" : "standard input") +

@@ -2,7 +2,6 @@
 // library found it, the file it was loaded from, and which entry points it
 // lacks.
 
-#include <dlfcn.h>
 #include <veskar/veskar.h>
 
 #include <climits>
@@ -27,21 +26,9 @@ const char kServicesUsage[] =
 
 namespace {
 
-// Why the loader does not give us `file`, in its own words.
-std::string WhyNotLoaded(const char* file) {
-  void* module = dlopen(file, RTLD_LAZY | RTLD_LOCAL);
-  if (module != nullptr) {
-    dlclose(module);
-    return "it loads now, so it was added after the library started";
-  }
-  const char* error = dlerror();
-  return error != nullptr ? error : "not found";
-}
-
 void Explain(const Toolkit& toolkit, int mask) {
-  // The library opened the toolkit at start-up; RTLD_NOLOAD only finds that
-  // copy and never loads another.
-  void* module = dlopen(toolkit.file, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+  // The library opened the toolkit at start-up; only that copy is looked at.
+  void* module = FindLoadedToolkit(toolkit.file);
   if (module == nullptr) {
     std::printf("  %d %s: not available: %s was not loaded (%s)\n", toolkit.bit, toolkit.service,
                 toolkit.file, WhyNotLoaded(toolkit.file).c_str());
@@ -55,11 +42,12 @@ void Explain(const Toolkit& toolkit, int mask) {
     return;
   }
   std::string missing;
-  for (const char* name : toolkit.entry_points) {
-    if (dlsym(module, name) == nullptr) missing += std::string(missing.empty() ? "" : ", ") + name;
+  for (const EntryName& entry : toolkit.entry_points) {
+    if (!ExportsEntry(module, entry))
+      missing += std::string(missing.empty() ? "" : ", ") + entry.plain;
   }
   const std::string path = LoadedFrom(module);
-  dlclose(module);
+  ReleaseToolkit(module);
   if (!(mask & toolkit.bit)) {
     std::printf("  %d %s: not available, although %s is loaded\n", toolkit.bit, toolkit.service,
                 path.c_str());

@@ -15,37 +15,6 @@
 
 namespace veskar_cli {
 
-const Toolkit kToolkits[kToolkitCount] = {
-    {2,
-     "IPSec key management",
-     "libkmpapi32.so",
-     {"IKMPCreateUser", "IKMPGetErrString", "IKMPLogin", "IKMPGetMyVerifyCertificate", "IKMPLogout",
-      "IKMPGetEPFName"}},
-    {4,
-     "CMS enrollment",
-     "libcmsapi32.so",
-     {"CMSQueryLogWarning",
-      "CMSQueryVersionNumber",
-      "CMSLogin",
-      "CMSLogout",
-      "CMSRequestMyCertificate",
-      "CMSRetrieveMyCertificate",
-      "CMSCreateReqHdl",
-      "CMSReleaseReqHdl",
-      "CMSSetReqAttrib",
-      "CMSCreateCertTempl",
-      "CMSReleaseCertTempl",
-      "CMSSetCertFieldValue",
-      "CMSReleaseBuffer",
-      "CMSReleaseKeyPair",
-      "CMSGetLogString",
-      "CMSLogToString",
-      "ENTGetEntErr",
-      "ENTGetCertReqModStr",
-      "ENTGetProtectedData",
-      "ENTPutProtectedData"}},
-};
-
 namespace {
 
 // Set in the environment of the re-executed program, so that it never tries
@@ -170,6 +139,27 @@ void UseStandInToolkits(char** argv, bool disabled) {
     unsetenv("LD_LIBRARY_PATH");
   }
   unsetenv(kSearchedVariable);
+}
+
+void* FindLoadedToolkit(const char* file) {
+  // RTLD_NOLOAD only finds the copy the library opened; it never loads one.
+  return dlopen(file, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+}
+
+void ReleaseToolkit(void* module) { dlclose(module); }
+
+bool ExportsEntry(void* module, const EntryName& entry) {
+  return dlsym(module, entry.plain) != nullptr;
+}
+
+std::string WhyNotLoaded(const char* file) {
+  void* module = dlopen(file, RTLD_LAZY | RTLD_LOCAL);
+  if (module != nullptr) {
+    dlclose(module);
+    return "it loads now, so it was added after the library started";
+  }
+  const char* error = dlerror();
+  return error != nullptr ? error : "not found";
 }
 
 }  // namespace veskar_cli

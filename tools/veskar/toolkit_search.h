@@ -7,12 +7,18 @@
 
 namespace veskar_cli {
 
+// An entry point's name, and the name 32-bit Windows exports it under.
+struct EntryName {
+  const char* plain;      // "CMSLogin"
+  const char* decorated;  // "_CMSLogin@24"
+};
+
 // A toolkit the library loads by name.
 struct Toolkit {
-  int bit;                                // its bit in the service mask
-  const char* service;                    // what it provides, for people
-  const char* file;                       // as the library asks the loader for it
-  std::vector<const char*> entry_points;  // every entry point the library binds
+  int bit;                              // its bit in the service mask
+  const char* service;                  // what it provides, for people
+  const char* file;                     // as the library asks the loader for it
+  std::vector<EntryName> entry_points;  // every entry point the library binds
 };
 
 constexpr std::size_t kToolkitCount = 2;
@@ -49,6 +55,17 @@ bool StandInLoaded(const char* file);
 
 // The file behind a loaded module, as an absolute path when it can be had.
 std::string LoadedFrom(void* module);
+
+// The copy of `file` the library loaded, reached without loading another,
+// or null when none is loaded. Release it with ReleaseToolkit.
+void* FindLoadedToolkit(const char* file);
+void ReleaseToolkit(void* module);
+
+// Whether `module` exports `entry` under the name the platform gives it.
+bool ExportsEntry(void* module, const EntryName& entry);
+
+// Why the loader does not give us `file`, in its own words.
+std::string WhyNotLoaded(const char* file);
 
 }  // namespace veskar_cli
 

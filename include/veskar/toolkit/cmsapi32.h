@@ -79,93 +79,46 @@ VESKAR_TOOLKIT_STATIC_ASSERT(offsetof(KeyPair, certificate) + 4 == 28, "certific
 VESKAR_TOOLKIT_STATIC_ASSERT(offsetof(CMSAttribValue, value) == 8, "CMSAttribValue value at 8");
 #endif
 
-/* Entry points, in the order the library binds them: a function-pointer
-   type for the library's slots, and the prototype a toolkit exports. */
-typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSQueryLogWarning)(int status);
-typedef const char*(VESKAR_TOOLKIT_CALL* PFN_CMSQueryVersionNumber)(void);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSLogin)(const char* version, CryptoLibrary crypto,
-                                               const CMSBinaryData* credentials,
-                                               const char* ini_path, const char* reserved,
-                                               void** login);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSLogout)(void** login);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSRequestMyCertificate)(void* const login,
-                                                              void* const cert_template,
-                                                              void* const request, int* reserved);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSRetrieveMyCertificate)(void* const login,
-                                                               void* const request,
-                                                               KeyPair* key_pair, int* status,
-                                                               CMSBinaryData* ca_certificate);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSCreateReqHdl)(void* const login, CMSReqHdlType type,
-                                                      void** request);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSReleaseReqHdl)(void* const login, void** request);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSSetReqAttrib)(void* const login, void* const request,
-                                                      CMSReqAttribType attribute,
-                                                      const CMSAttribValue* value);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSCreateCertTempl)(void* const login, void** cert_template);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSReleaseCertTempl)(void* const login, void** cert_template);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSSetCertFieldValue)(void* const login,
-                                                           void* const cert_template,
-                                                           FieldName field,
-                                                           const CMSAttribValue* value);
-typedef void(VESKAR_TOOLKIT_CALL* PFN_CMSReleaseBuffer)(CMSBinaryData* buffer);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_CMSReleaseKeyPair)(KeyPair* key_pair);
-typedef void(VESKAR_TOOLKIT_CALL* PFN_CMSGetLogString)(int status, CMSBinaryData* text);
-typedef const char*(VESKAR_TOOLKIT_CALL* PFN_CMSLogToString)(int status);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_ENTGetEntErr)(void* const login, CMSBinaryData* reason);
-typedef const char*(VESKAR_TOOLKIT_CALL* PFN_ENTGetCertReqModStr)(void* const first,
-                                                                  void* const second);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_ENTGetProtectedData)(const char* path, const char* label,
-                                                          const char* protection,
-                                                          CMSBinaryData* data);
-typedef int(VESKAR_TOOLKIT_CALL* PFN_ENTPutProtectedData)(const char* path, const char* label,
-                                                          const char* protection,
-                                                          const CMSBinaryData* data);
+/* The entry points, in the order the library binds them, defined once:
+   X(return type, name, argument bytes, (parameters)). The argument bytes make
+   the decorated name 32-bit Windows exports ("_CMSLogin@24"). From this list
+   come the function-pointer types (PFN_CMSLogin), the prototypes a toolkit
+   exports, the library's binding table and slots, and the export lists the
+   build writes for toolkit modules. */
+#define VESKAR_CMSAPI32_ENTRY_POINTS(X)                                                           \
+  X(int, CMSQueryLogWarning, 4, (int status))                                                     \
+  X(const char*, CMSQueryVersionNumber, 0, (void))                                                \
+  X(int, CMSLogin, 24,                                                                            \
+    (const char* version, CryptoLibrary crypto, const CMSBinaryData* credentials,                 \
+     const char* ini_path, const char* reserved, void** login))                                   \
+  X(int, CMSLogout, 4, (void** login))                                                            \
+  X(int, CMSRequestMyCertificate, 16,                                                             \
+    (void* const login, void* const cert_template, void* const request, int* reserved))           \
+  X(int, CMSRetrieveMyCertificate, 20,                                                            \
+    (void* const login, void* const request, KeyPair* key_pair, int* status,                      \
+     CMSBinaryData* ca_certificate))                                                              \
+  X(int, CMSCreateReqHdl, 12, (void* const login, CMSReqHdlType type, void** request))            \
+  X(int, CMSReleaseReqHdl, 8, (void* const login, void** request))                                \
+  X(int, CMSSetReqAttrib, 16,                                                                     \
+    (void* const login, void* const request, CMSReqAttribType attribute,                          \
+     const CMSAttribValue* value))                                                                \
+  X(int, CMSCreateCertTempl, 8, (void* const login, void** cert_template))                        \
+  X(int, CMSReleaseCertTempl, 8, (void* const login, void** cert_template))                       \
+  X(int, CMSSetCertFieldValue, 16,                                                                \
+    (void* const login, void* const cert_template, FieldName field, const CMSAttribValue* value)) \
+  X(void, CMSReleaseBuffer, 4, (CMSBinaryData * buffer))                                          \
+  X(int, CMSReleaseKeyPair, 4, (KeyPair * key_pair))                                              \
+  X(void, CMSGetLogString, 8, (int status, CMSBinaryData* text))                                  \
+  X(const char*, CMSLogToString, 4, (int status))                                                 \
+  X(int, ENTGetEntErr, 8, (void* const login, CMSBinaryData* reason))                             \
+  X(const char*, ENTGetCertReqModStr, 8, (void* const first, void* const second))                 \
+  X(int, ENTGetProtectedData, 16,                                                                 \
+    (const char* path, const char* label, const char* protection, CMSBinaryData* data))           \
+  X(int, ENTPutProtectedData, 16,                                                                 \
+    (const char* path, const char* label, const char* protection, const CMSBinaryData* data))
 
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSQueryLogWarning(int status);
-VESKAR_TOOLKIT_EXPORT const char* VESKAR_TOOLKIT_CALL CMSQueryVersionNumber(void);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSLogin(const char* version, CryptoLibrary crypto,
-                                                       const CMSBinaryData* credentials,
-                                                       const char* ini_path, const char* reserved,
-                                                       void** login);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSLogout(void** login);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSRequestMyCertificate(void* const login,
-                                                                      void* const cert_template,
-                                                                      void* const request,
-                                                                      int* reserved);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL
-CMSRetrieveMyCertificate(void* const login, void* const request, KeyPair* key_pair, int* status,
-                         CMSBinaryData* ca_certificate);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSCreateReqHdl(void* const login, CMSReqHdlType type,
-                                                              void** request);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSReleaseReqHdl(void* const login, void** request);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSSetReqAttrib(void* const login,
-                                                              void* const request,
-                                                              CMSReqAttribType attribute,
-                                                              const CMSAttribValue* value);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSCreateCertTempl(void* const login,
-                                                                 void** cert_template);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSReleaseCertTempl(void* const login,
-                                                                  void** cert_template);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSSetCertFieldValue(void* const login,
-                                                                   void* const cert_template,
-                                                                   FieldName field,
-                                                                   const CMSAttribValue* value);
-VESKAR_TOOLKIT_EXPORT void VESKAR_TOOLKIT_CALL CMSReleaseBuffer(CMSBinaryData* buffer);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL CMSReleaseKeyPair(KeyPair* key_pair);
-VESKAR_TOOLKIT_EXPORT void VESKAR_TOOLKIT_CALL CMSGetLogString(int status, CMSBinaryData* text);
-VESKAR_TOOLKIT_EXPORT const char* VESKAR_TOOLKIT_CALL CMSLogToString(int status);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL ENTGetEntErr(void* const login,
-                                                           CMSBinaryData* reason);
-VESKAR_TOOLKIT_EXPORT const char* VESKAR_TOOLKIT_CALL ENTGetCertReqModStr(void* const first,
-                                                                          void* const second);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL ENTGetProtectedData(const char* path,
-                                                                  const char* label,
-                                                                  const char* protection,
-                                                                  CMSBinaryData* data);
-VESKAR_TOOLKIT_EXPORT int VESKAR_TOOLKIT_CALL ENTPutProtectedData(const char* path,
-                                                                  const char* label,
-                                                                  const char* protection,
-                                                                  const CMSBinaryData* data);
+VESKAR_CMSAPI32_ENTRY_POINTS(VESKAR_TOOLKIT_DECLARE_TYPE)
+VESKAR_CMSAPI32_ENTRY_POINTS(VESKAR_TOOLKIT_DECLARE_EXPORT)
 
 #ifdef __cplusplus
 }

@@ -32,35 +32,25 @@ VESKAR_TOOLKIT_STATIC_ASSERT(sizeof(IKMPBinaryData) == 8, "IKMPBinaryData is 8 b
 VESKAR_TOOLKIT_STATIC_ASSERT(offsetof(IKMPBinaryData, data) == 4, "IKMPBinaryData data at 4");
 #endif
 
-/* Entry points, in the order the library binds them. */
-typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPCreateUser)(int ref_num, const char* auth_code,
-                                                       const char* password, const char* ini_path,
-                                                       const char* profile, int flags);
-typedef const char*(VESKAR_TOOLKIT_CALL* PFN_IKMPGetErrString)(short status);
-typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPLogin)(void** login, const char* profile,
-                                                  const char* password, const char* ini_path,
-                                                  isakmp_options_struct options);
-typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPGetMyVerifyCertificate)(void* const login, int which,
-                                                                   IKMPBinaryData* user_certificate,
-                                                                   IKMPBinaryData* ca_certificate,
-                                                                   IKMPBinaryData* extra);
-typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPLogout)(void** login);
-typedef short(VESKAR_TOOLKIT_CALL* PFN_IKMPGetEPFName)(void* login, char** name);
+/* The entry points, in the order the library binds them, defined once; see
+   VESKAR_CMSAPI32_ENTRY_POINTS for the form. The options record travels by
+   value: 12 argument bytes. */
+#define VESKAR_KMPAPI32_ENTRY_POINTS(X)                                              \
+  X(short, IKMPCreateUser, 24,                                                       \
+    (int ref_num, const char* auth_code, const char* password, const char* ini_path, \
+     const char* profile, int flags))                                                \
+  X(const char*, IKMPGetErrString, 4, (short status))                                \
+  X(short, IKMPLogin, 28,                                                            \
+    (void** login, const char* profile, const char* password, const char* ini_path,  \
+     isakmp_options_struct options))                                                 \
+  X(short, IKMPGetMyVerifyCertificate, 20,                                           \
+    (void* const login, int which, IKMPBinaryData* user_certificate,                 \
+     IKMPBinaryData* ca_certificate, IKMPBinaryData* extra))                         \
+  X(short, IKMPLogout, 4, (void** login))                                            \
+  X(short, IKMPGetEPFName, 8, (void* login, char** name))
 
-VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPCreateUser(int ref_num, const char* auth_code,
-                                                               const char* password,
-                                                               const char* ini_path,
-                                                               const char* profile, int flags);
-VESKAR_TOOLKIT_EXPORT const char* VESKAR_TOOLKIT_CALL IKMPGetErrString(short status);
-VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPLogin(void** login, const char* profile,
-                                                          const char* password,
-                                                          const char* ini_path,
-                                                          isakmp_options_struct options);
-VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL
-IKMPGetMyVerifyCertificate(void* const login, int which, IKMPBinaryData* user_certificate,
-                           IKMPBinaryData* ca_certificate, IKMPBinaryData* extra);
-VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPLogout(void** login);
-VESKAR_TOOLKIT_EXPORT short VESKAR_TOOLKIT_CALL IKMPGetEPFName(void* login, char** name);
+VESKAR_KMPAPI32_ENTRY_POINTS(VESKAR_TOOLKIT_DECLARE_TYPE)
+VESKAR_KMPAPI32_ENTRY_POINTS(VESKAR_TOOLKIT_DECLARE_EXPORT)
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,66 @@
+// The command's view of the toolkits on Windows. There are no stand-ins
+// (they need OpenSSL, which the Windows build goes without): a toolkit is
+// whatever cmsapi32.dll or kmpapi32.dll the DLL search finds.
+
+#include <windows.h>
+
+#include <string>
+
+#include "toolkit_search.h"
+
+namespace veskar_cli {
+
+void UseStandInToolkits(char** /*argv*/, bool /*disabled*/) {}
+
+std::string StandInFolder(const char* /*file*/) { return ""; }
+
+bool IsStandIn(const std::string& /*loaded_path*/, const char* /*file*/) { return false; }
+
+bool StandInLoaded(const char* /*file*/) { return false; }
+
+std::string LoadedFrom(void* module) {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(module), path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return "(unknown file)";
+  return std::string(path, length);
+}
+
+void* FindLoadedToolkit(const char* file) {
+  HMODULE module = nullptr;
+  // Takes a reference of its own, which ReleaseToolkit gives back.
+  if (!GetModuleHandleExA(0, file, &module)) return nullptr;
+  return reinterpret_cast<void*>(module);
+}
+
+void ReleaseToolkit(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
+
+bool ExportsEntry(void* module, const EntryName& entry) {
+#if defined(_M_IX86) || defined(__i386__)
+  const char* name = entry.decorated;
+#else
+  const char* name = entry.plain;
+#endif
+  return GetProcAddress(static_cast<HMODULE>(module), name) != nullptr;
+}
+
+std::string WhyNotLoaded(const char* file) {
+  const HMODULE module = LoadLibraryA(file);
+  if (module != nullptr) {
+    FreeLibrary(module);
+    return "it loads now, so it was added after the library started";
+  }
+  const DWORD error = GetLastError();
+  char* text = nullptr;
+  FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string reason = text != nullptr ? text : "";
+  if (text != nullptr) LocalFree(text);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == ' ' || reason.back() == '.')) {
+    reason.pop_back();
+  }
+  return reason.empty() ? "Windows error " + std::to_string(error) : reason;
+}
+
+}  // namespace veskar_cli
