@@ -1,19 +1,30 @@
 #!/usr/bin/env bash
 # The main job: builds the library, its command and the stand-in toolkits,
-# then enrolls users end to end against a throw-away certificate authority:
-# a CMS enrollment from a fresh key, the certificate shown and verified with
-# openssl, then an IPSec user created and logged in, and logged in again.
+# then enrolls users end to end against a throw-away certificate authority
+# served over CMP on a loopback port: a CMS enrollment from a fresh key, the
+# certificate shown and verified with openssl, then an IPSec user created and
+# logged in, and logged in again; then the server is stopped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-# Quiet when the build works; the compiler's messages when it does not.
+# A progress line while it builds; the compiler's messages when the build
+# fails.
 build_log=$(mktemp)
-if ! cmake --build build --target veskar_cli >"$build_log" 2>&1; then
+printf 'building ...'
+set +e
+cmake --build build --target veskar_cli 2>&1 | tee "$build_log" |
+  sed -un 's/^\[\([0-9]*\/[0-9]*\)\].*/\1/p' |
+  while read -r step; do printf '\rbuilding ... %s' "$step"; done
+build_status=${PIPESTATUS[0]}
+set -e
+if [ "$build_status" -ne 0 ]; then
+  printf '\rbuilding ... failed\n'
   cat "$build_log" >&2
   rm -f "$build_log"
   exit 1
 fi
+printf '\rbuilding ... done       \n'
 rm -f "$build_log"
 veskar=$PWD/build/tools/veskar/veskar
 
@@ -35,6 +46,19 @@ step "a certificate authority in a throw-away folder, and a publish folder"
 "$veskar" ca init ca --name "CN=Demo CA, O=Veskar Demo"
 mkdir directory
 
+step "the CA serves enrollments over CMP (HTTP) on a free loopback port"
+"$veskar" ca serve ca --listen 127.0.0.1:0 >serve.out 2>serve.log &
+server=$!
+trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true; rm -rf "$work"' EXIT
+url=
+for _ in $(seq 100); do
+  url=$(sed -n 's/^serving .* at //p' serve.out)
+  [ -n "$url" ] && break
+  sleep 0.1
+done
+[ -n "$url" ] || { cat serve.log >&2; echo "the CA server did not start" >&2; exit 1; }
+echo "CA at $url"
+
 step "the administrator registers Alice"
 alice=$("$veskar" ca add-user ca "CN=Alice Example, O=Veskar Demo")
 echo "$alice"
@@ -43,9 +67,10 @@ alice_ref=$(field "reference number" <<<"$alice")
 (umask 077 && field "authorisation code" <<<"$alice" >alice.code)
 
 step "Alice enrolls through the CMS toolkit with a fresh key"
-enrolled=$("$veskar" enroll cms --ca ca --directory directory \
+enrolled=$("$veskar" enroll cms --ca "$url" --directory directory \
   --reference "$alice_ref" --code-file alice.code \
-  --new-key alice.key --publish --cert alice.pem --ca-cert ca-copy.pem)
+  --new-key alice.key --publish --cert alice.pem --ca-cert ca-copy.pem \
+  --protected-copy alice.protected)
 echo "$enrolled"
 
 step "the certificate, as openssl sees it"
@@ -58,6 +83,7 @@ echo "published: $(ls directory)"
 
 step "the library's protected copy, opened with the reference number"
 copy=$(sed -n 's/^  protected copy: //p' <<<"$enrolled")
+[ "$copy" = alice.protected ]
 printf '%s\n' "$alice_ref" >alice.ref
 "$veskar" protected get --file "$copy" --label "Verification Certificate" \
   --protection-file alice.ref --out copy.der
@@ -65,7 +91,7 @@ cmp <(openssl x509 -inform der -in copy.der -outform der) <(openssl x509 -in ali
 echo "the copy is the certificate Alice received"
 
 step "the same codes a second time are refused"
-if "$veskar" enroll cms --ca ca --reference "$alice_ref" --code-file alice.code \
+if "$veskar" enroll cms --ca "$url" --reference "$alice_ref" --code-file alice.code \
   --new-key again.key --cert again.pem 2>&1; then
   echo "a used pair was accepted" >&2
   exit 1
@@ -80,7 +106,7 @@ echo "$bob"
 (umask 077 && printf 'correct horse battery staple\n' >bob.password)
 
 step "Bob's IPSec user is created and logged in"
-"$veskar" enroll ipsec --ca ca --directory directory --profile bob.p12 \
+"$veskar" enroll ipsec --ca "$url" --directory directory --profile bob.p12 \
   --reference "$(field "reference number" <<<"$bob")" \
   --code-file bob.code \
   --password-file bob.password --cert bob.pem --ca-cert bob-ca.pem
@@ -88,5 +114,10 @@ openssl verify -CAfile ca/ca.pem bob.pem
 
 step "Bob logs in to his existing profile again"
 "$veskar" enroll ipsec --profile bob.p12 --password-file bob.password
+
+step "the CA server stops (SIGTERM) after answering what it was asked; its log"
+kill -TERM "$server"
+wait "$server"
+cat serve.log
 
 step "done: every step succeeded"

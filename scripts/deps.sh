@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang clang-format libclang-rt-dev pkg-config
-          libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl)
+          libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
+          libcpp-httplib-dev)
 # `deps.sh windows`: the cross compilers and Wine of the Windows stage
 # (64-bit Wine only: 32-bit programs are built and inspected, never run).
 if [ "${1:-}" = "windows" ]; then

@@ -79,7 +79,9 @@ TEST_F(CmsEnrollmentTest, RefusalsCarryTheStandInsReason) {
   };
   std::vector<Case> cases = {
       {"wrong code", GoodInput(), 52008,
-       reason + "(1033) authorisation code does not match reference number " + Reference()},
+       reason +
+           "(1033) bad message check: the authorisation code does not match reference number " +
+           Reference()},
       {"tampered request", GoodInput(), 52008,
        reason + "(1036) PKCS #10 signature does not verify"},
       {"code too long for an attribute", GoodInput(), 52006, reason + "(1021) "},

@@ -64,7 +64,10 @@ TEST_F(EnrollCommandTest, CmsFromAFreshKeyThenTheSpentPairIsRefused) {
       RunVeskar(Cms({"--new-key", File("user.key"), "--cert", File("user.der"), "--ca-cert",
                      File("ca.der"), "--format", "der"}));
   ASSERT_EQ(enrolled.exit_status, 0) << enrolled.err;
-  EXPECT_EQ(enrolled.err, "");
+  // The code on the command line is visible to others, and said so.
+  EXPECT_EQ(enrolled.err,
+            "veskar enroll cms: warning: --code shows the authorisation code to anyone who lists "
+            "processes; --code-file FILE keeps it out of sight\n");
   for (const char* line :
        {"enrolled through the CMS toolkit\n", "  subject: CN=Test User, O=Veskar Tests\n",
         "  issuer: CN=Veskar Local CA\n", "  serial: ", "  valid until: ", "  key: "}) {
@@ -198,6 +201,10 @@ TEST_F(EnrollCommandTest, BadUsageIsOneLineAndExits2) {
       {Cms({"--cert", cert, "--new-key", cert}), "name the same file"},
       {Cms({"--cert", File("sub/../user.key"), "--new-key", File("./user.key")}),
        "name the same file"},
+      {Cms({"--cert", cert, "--new-key", key, "--protected-copy", File("./user.key")}),
+       "--protected-copy names the same file as another output"},
+      {Cms({"--cert", cert, "--new-key", key, "--protected-copy", "-"}),
+       "--protected-copy takes a file, not standard output"},
       {{"enroll", "cms", "--ca", ca_.directory, "--reference", "12ab", "--code", Code(),
         "--new-key", key, "--cert", cert},
        "--reference takes a number"},

@@ -1,12 +1,17 @@
 #include "toolkits/cmsapi32/cms_session.h"
 
+#include <openssl/cmp.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
 
+#include "toolkits/cmp/cmp_enroll.h"
 #include "toolkits/cmsapi32/cms_status.h"
 #include "toolkits/localca/files.h"
+#include "toolkits/localca/local_ca.h"
 #include "toolkits/localca/openssl_util.h"
 
 namespace veskar::cmsapi {
@@ -65,27 +70,27 @@ std::string_view TextOf(const CMSAttribValue* value) {
              : std::string_view(reinterpret_cast<const char*>(value->value), value->length);
 }
 
-int StatusOf(localca::CaError error) {
-  switch (error) {
-    case localca::CaError::kNone:
+// The status of a failed enrollment: what the CA's failure bits say, or
+// what went wrong on the way.
+int StatusOf(cmp::FailureCause cause) {
+  switch (cause) {
+    case cmp::FailureCause::kNone:
       return kCmsOk;
-    case localca::CaError::kUnknownReference:
+    case cmp::FailureCause::kUnknownReference:
       return kCmsUnknownReferenceNumber;
-    case localca::CaError::kCodeMismatch:
+    case cmp::FailureCause::kCodeMismatch:
       return kCmsAuthorisationFailed;
-    case localca::CaError::kAlreadyUsed:
+    case cmp::FailureCause::kAlreadyUsed:
       return kCmsAlreadyUsed;
-    case localca::CaError::kCaExpired:
-      return kCmsCaExpired;
-    case localca::CaError::kKeyRejected:
+    case cmp::FailureCause::kKeyRejected:
       return kCmsKeyRejected;
-    case localca::CaError::kDelivery:
-      return kCmsPublishFailed;
-    case localca::CaError::kNotACa:
+    case cmp::FailureCause::kBadProof:
+      return kCmsPkcs10Signature;
+    case cmp::FailureCause::kUnavailable:
       return kCmsCaUnavailable;
-    case localca::CaError::kBadInput:
-    case localca::CaError::kStorage:
-    case localca::CaError::kCrypto:
+    case cmp::FailureCause::kRejectedLocally:
+      return kCmsPublishFailed;
+    case cmp::FailureCause::kFailed:
       return kCmsIssueFailed;
   }
   return kCmsIssueFailed;
@@ -93,19 +98,22 @@ int StatusOf(localca::CaError error) {
 
 // Writes the certificate into the directory folder under its
 // PublishedFileName, never over an existing file.
-localca::CaStatus Publish(const std::string& folder, const localca::IssuedCertificate& issued) {
+bool Publish(const std::string& folder, X509* certificate, std::string* published,
+             std::string* why) {
   if (folder.empty()) {
-    return {localca::CaError::kDelivery,
-            "the certificate should be published but the client INI file names no directory "
-            "folder"};
+    *why = "the certificate should be published but the client INI file names no directory folder";
+    return false;
   }
-  const std::string path = folder + "/" + localca::PublishedFileName(issued.certificate.get());
+  const std::string path = folder + "/" + localca::PublishedFileName(certificate);
+  const Bytes der = localca::CertificateToDer(certificate);
   std::string error;
-  if (!localca::WriteFileAtomically(path, issued.der.data(), issued.der.size(), 0644,
-                                    localca::Overwrite::kNever, &error)) {
-    return {localca::CaError::kDelivery, "cannot publish the certificate: " + error};
+  if (der.empty() || !localca::WriteFileAtomically(path, der.data(), der.size(), 0644,
+                                                   localca::Overwrite::kNever, &error)) {
+    *why = "cannot publish the certificate: " + error;
+    return false;
   }
-  return localca::CaStatus::Ok();
+  *published = path;
+  return true;
 }
 
 class BufferRegistry {
@@ -243,24 +251,38 @@ int IssueCertificate(Session* session, const CertTemplate& cert_template, Reques
     localca::TakeOpensslError();
     return session->Refuse(kCmsPkcs10Signature, "PKCS #10 signature does not verify");
   }
-  localca::LocalCa::Delivery publish;
+  // Published before the certificate is confirmed: a certificate that
+  // cannot be published is turned down, and the CA keeps the pair unused.
+  cmp::Enrollment enrollment;
+  enrollment.location = session->settings.ca_directory;
+  enrollment.reference_number = std::to_string(reference_number);
+  enrollment.code = &request->authorisation_code->str();
+  enrollment.pkcs10 = parsed.get();
+  std::string published;
   if (request->publish != 0) {
     const std::string folder = session->settings.publish_directory;
-    publish = [folder](const localca::IssuedCertificate& issued) {
-      return Publish(folder, issued);
+    enrollment.accept = [folder, &published](X509* certificate, X509*, std::string* why) {
+      return Publish(folder, certificate, &published, why);
     };
   }
-  localca::IssuedCertificate issued;
-  const localca::CaStatus status = session->ca->Issue(
-      reference_number, request->authorisation_code->str(), key, publish, &issued);
-  if (!status.ok()) return session->Refuse(StatusOf(status.error), status.message);
-  request->certificate = std::move(issued.der);
-  request->ca_certificate = session->ca->certificate_der();
+  const cmp::EnrollResult result = cmp::Enroll(enrollment);
+  if (!result.ok()) {
+    // Published, but the confirmation failed: the CA does not stand by it.
+    if (!published.empty()) unlink(published.c_str());
+    return session->Refuse(StatusOf(cmp::CauseOf(result)), result.reason);
+  }
+  localca::X509Ptr issued =
+      localca::CertificateFromBytes(result.certificate.data(), result.certificate.size());
+  localca::X509Ptr ca =
+      localca::CertificateFromBytes(result.ca_certificate.data(), result.ca_certificate.size());
+  request->certificate = result.certificate;
+  request->ca_certificate = result.ca_certificate;
   request->issued = true;
-  if (issued.validity_shortened) {
+  if (issued && ca &&
+      ASN1_TIME_compare(X509_get0_notAfter(issued.get()), X509_get0_notAfter(ca.get())) == 0) {
     return session->Refuse(kCmsValidityShortened,
                            "the certificate ends with the CA certificate, on " +
-                               localca::TimeText(X509_get0_notAfter(issued.certificate.get())));
+                               localca::TimeText(X509_get0_notAfter(issued.get())));
   }
   return kCmsOk;
 }

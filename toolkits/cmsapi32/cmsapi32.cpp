@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "toolkits/cmp/cmp_enroll.h"
 #include "toolkits/cmsapi32/cms_session.h"
 #include "toolkits/cmsapi32/cms_status.h"
 #include "toolkits/cmsapi32/protected_store.h"
@@ -114,7 +115,9 @@ int VESKAR_TOOLKIT_CALL CMSLogin(const char* version, CryptoLibrary crypto,
     if (!veskar::localca::ReadClientIni(ini_path, &session->settings, &error)) {
       return cms::kCmsIniUnreadable;
     }
-    if (!veskar::localca::LocalCa::Open(session->settings.ca_directory, &session->ca).ok()) {
+    // A CA folder is checked now; a server is first asked when enrolling.
+    if (!veskar::cmp::IsServerUrl(session->settings.ca_directory) &&
+        !veskar::localca::LocalCa::Open(session->settings.ca_directory, &session->ca).ok()) {
       return cms::kCmsCaUnavailable;
     }
     *login = cms::Sessions().Add(std::move(session));

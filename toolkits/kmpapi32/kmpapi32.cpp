@@ -2,12 +2,16 @@
 // user creation issues a certificate for a fresh key and keeps both in a
 // password-protected profile; a login opens that profile.
 
+#include <openssl/pem.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <veskar/toolkit/kmpapi32.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
+#include "toolkits/cmp/cmp_enroll.h"
 #include "toolkits/kmpapi32/kmp_status.h"
 #include "toolkits/kmpapi32/user_profile.h"
 #include "toolkits/localca/client_ini.h"
@@ -34,29 +38,38 @@ localca::HandleRegistry<Session>& Sessions() {
   return registry;
 }
 
-short StatusOf(localca::CaError error, bool profile_existed) {
-  switch (error) {
-    case localca::CaError::kNone:
+short StatusOf(cmp::FailureCause cause, short delivery_status) {
+  switch (cause) {
+    case cmp::FailureCause::kNone:
       return kKmpOk;
-    case localca::CaError::kUnknownReference:
+    case cmp::FailureCause::kUnknownReference:
       return kKmpUnknownReferenceNumber;
-    case localca::CaError::kCodeMismatch:
+    case cmp::FailureCause::kCodeMismatch:
       return kKmpAuthorisationFailed;
-    case localca::CaError::kAlreadyUsed:
+    case cmp::FailureCause::kAlreadyUsed:
       return kKmpAlreadyUsed;
-    case localca::CaError::kCaExpired:
-      return kKmpCaExpired;
-    case localca::CaError::kDelivery:
-      return profile_existed ? kKmpProfileExists : kKmpProfileWriteFailed;
-    case localca::CaError::kNotACa:
+    case cmp::FailureCause::kUnavailable:
       return kKmpCaUnavailable;
-    case localca::CaError::kBadInput:
-    case localca::CaError::kKeyRejected:
-    case localca::CaError::kStorage:
-    case localca::CaError::kCrypto:
+    case cmp::FailureCause::kRejectedLocally:
+      return delivery_status;
+    case cmp::FailureCause::kKeyRejected:
+    case cmp::FailureCause::kBadProof:
+    case cmp::FailureCause::kFailed:
       return kKmpIssueFailed;
   }
   return kKmpIssueFailed;
+}
+
+// The key pair a new user gets: a fresh EC P-256 key, or the PEM private
+// key in the file VESKAR_KMP_KEY_FILE names (a key made elsewhere).
+localca::EvpPkeyPtr NewUserKey() {
+  const char* path = std::getenv("VESKAR_KMP_KEY_FILE");
+  if (path == nullptr || path[0] == '\0') return localca::NewEcKey();
+  localca::BioPtr file(BIO_new_file(path, "r"));
+  localca::EvpPkeyPtr key(file ? PEM_read_bio_PrivateKey(file.get(), nullptr, nullptr, nullptr)
+                               : nullptr);
+  if (!key) localca::TakeOpensslError();
+  return key;
 }
 
 // May a new profile take the name `path`? Only when nothing is there, or an
@@ -80,37 +93,45 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   localca::ClientSettings settings;
   std::string error;
   if (!localca::ReadClientIni(ini_path, &settings, &error)) return kKmpIniUnreadable;
-  std::unique_ptr<localca::LocalCa> ca;
-  if (!localca::LocalCa::Open(settings.ca_directory, &ca).ok()) return kKmpCaUnavailable;
 
   UserProfile profile;
-  profile.key = localca::NewEcKey();
+  profile.key = NewUserKey();
   if (!profile.key) return kKmpIssueFailed;
-  bool profile_existed = false;
-  // Written as the CA's delivery step: a profile that cannot be written
-  // puts the pair back for another try.
-  const auto deliver = [&](const localca::IssuedCertificate& issued) -> localca::CaStatus {
-    profile.certificate.reset(X509_dup(issued.certificate.get()));
-    profile.ca_certificate.reset(X509_dup(ca->certificate()));
+  // The profile is written before the certificate is confirmed: a profile
+  // that cannot be written turns the certificate down, and the CA keeps the
+  // pair for another try.
+  short delivery = kKmpProfileWriteFailed;
+  bool wrote = false;
+  cmp::Enrollment enrollment;
+  enrollment.location = settings.ca_directory;
+  enrollment.reference_number = std::to_string(ref_num);
+  enrollment.code = &auth_code;
+  enrollment.new_key = profile.key.get();
+  enrollment.accept = [&](X509* certificate, X509* ca_certificate, std::string* why) {
+    profile.certificate.reset(X509_dup(certificate));
+    profile.ca_certificate.reset(X509_dup(ca_certificate));
     if (!profile.certificate || !profile.ca_certificate) {
-      return {localca::CaError::kDelivery, "out of memory"};
+      *why = "out of memory";
+      return false;
     }
     localca::Bytes encoded = EncodeProfile(profile, password);
-    if (encoded.empty()) return {localca::CaError::kDelivery, localca::TakeOpensslError()};
+    if (encoded.empty()) {
+      *why = "cannot encode the profile: " + localca::TakeOpensslError();
+      return false;
+    }
     int error_number = 0;
-    std::string write_error;
     const bool written = localca::WriteFileAtomically(
         profile_path, encoded.data(), encoded.size(), 0600,
-        replace ? localca::Overwrite::kReplace : localca::Overwrite::kNever, &write_error,
-        &error_number);
-    profile_existed = error_number == EEXIST;
-    if (!written) return {localca::CaError::kDelivery, write_error};
-    return localca::CaStatus::Ok();
+        replace ? localca::Overwrite::kReplace : localca::Overwrite::kNever, why, &error_number);
+    if (error_number == EEXIST) delivery = kKmpProfileExists;
+    wrote = written;
+    return written;
   };
-  localca::IssuedCertificate issued;
-  const localca::CaStatus issue =
-      ca->Issue(ref_num, auth_code, profile.key.get(), deliver, &issued);
-  return StatusOf(issue.error, profile_existed);
+  const cmp::EnrollResult result = cmp::Enroll(enrollment);
+  // Written, but the confirmation failed (the CA stopped, or spent the pair
+  // on another transaction): the profile holds no certificate of the CA's.
+  if (!result.ok() && wrote) unlink(profile_path.c_str());
+  return StatusOf(cmp::CauseOf(result), delivery);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ namespace veskar::localca {
 // library appends ("+709" to the manager, "+389" to the directory server)
 // taken off.
 struct ClientSettings {
-  std::string ca_directory;       // Manager=: the CA's folder
+  std::string ca_directory;       // Manager=: the CA, a CMP server's URL or a CA folder
   std::string publish_directory;  // Server=: where published certificates go
 };
 

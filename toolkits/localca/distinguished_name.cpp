@@ -1,5 +1,6 @@
 #include "toolkits/localca/distinguished_name.h"
 
+#include <openssl/asn1.h>
 #include <openssl/objects.h>
 
 #include <algorithm>
@@ -100,6 +101,22 @@ int TypeNid(const std::string& type) {
   return OBJ_txt2nid(upper.c_str());
 }
 
+// What a value of the attribute `nid` must be, for a person who wrote one
+// the certificate cannot hold: "" when the library sets no bounds.
+std::string WhatItTakes(int nid) {
+  if (nid == NID_countryName) return "a two-letter country code, such as GB";
+  const ASN1_STRING_TABLE* bounds = ASN1_STRING_TABLE_get(nid);
+  if (bounds == nullptr || bounds->maxsize <= 0) return "";
+  std::string what = bounds->minsize > 1
+                         ? std::to_string(bounds->minsize) + " to " +
+                               std::to_string(bounds->maxsize) + " characters"
+                         : "at most " + std::to_string(bounds->maxsize) + " characters";
+  if (bounds->mask == B_ASN1_PRINTABLESTRING) {
+    what += " of A-Z a-z 0-9, space and ' ( ) + , - . / : = ?";
+  }
+  return what;
+}
+
 }  // namespace
 
 X509NamePtr ParseName(const std::string& text, std::string* error) {
@@ -126,8 +143,10 @@ X509NamePtr ParseName(const std::string& text, std::string* error) {
                                    reinterpret_cast<const unsigned char*>(part.value.data()),
                                    static_cast<int>(part.value.size()), -1, 0) != 1) {
       const std::string why = TakeOpensslError();
+      const std::string takes = WhatItTakes(nid);
       *error = "'" + part.type + "=" + part.value + "' is not acceptable" +
-               (why.empty() ? "" : " (" + why + ")");
+               (takes.empty() ? (why.empty() ? "" : " (" + why + ")")
+                              : ": " + part.type + " takes " + takes);
       return nullptr;
     }
   }

@@ -368,20 +368,23 @@ CaStatus LocalCa::MakeCertificate(const std::string& subject, const BIGNUM* seri
   return CaStatus::Ok();
 }
 
-CaStatus LocalCa::Issue(int reference_number, const std::string& authorisation_code,
-                        EVP_PKEY* public_key, const Delivery& deliver, IssuedCertificate* issued) {
+namespace {
+
+RegisteredUser* UserOf(std::vector<RegisteredUser>& users, int reference_number) {
+  for (RegisteredUser& candidate : users) {
+    if (candidate.reference_number == reference_number) return &candidate;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+CaStatus LocalCa::CertifyLocked(std::vector<RegisteredUser>& users, int reference_number,
+                                const std::string& authorisation_code, EVP_PKEY* public_key,
+                                IssuedCertificate* made) const {
   const std::string reference = std::to_string(reference_number);
   if (public_key == nullptr) return Fail(CaError::kBadInput, "no public key to certify");
-  std::string error;
-  FileLock lock;
-  if (!lock.Acquire(Path("lock"), &error)) return Fail(CaError::kStorage, error);
-  std::vector<RegisteredUser> users;
-  CaStatus status = ReadRegister(&users);
-  if (!status.ok()) return status;
-  RegisteredUser* user = nullptr;
-  for (RegisteredUser& candidate : users) {
-    if (candidate.reference_number == reference_number) user = &candidate;
-  }
+  const RegisteredUser* user = UserOf(users, reference_number);
   if (user == nullptr) {
     return Fail(CaError::kUnknownReference, "reference number " + reference + " is not registered");
   }
@@ -398,26 +401,41 @@ CaStatus LocalCa::Issue(int reference_number, const std::string& authorisation_c
     return Fail(CaError::kCaExpired, "the CA certificate expired on " +
                                          TimeText(X509_get0_notAfter(certificate_.get())));
   }
-  status = CheckPublicKey(public_key, key_.get());
+  CaStatus status = CheckPublicKey(public_key, key_.get());
   if (!status.ok()) return status;
-
   BignumPtr serial_number;
   status = NewSerial(certificate_.get(), users, &serial_number);
   if (!status.ok()) return status;
-  IssuedCertificate made;
-  status = MakeCertificate(user->subject, serial_number.get(), public_key, &made);
-  if (!status.ok()) return status;
+  return MakeCertificate(user->subject, serial_number.get(), public_key, made);
+}
+
+CaStatus LocalCa::RecordLocked(std::vector<RegisteredUser>& users, int reference_number,
+                               const IssuedCertificate& made, const Delivery& deliver) const {
+  const std::string reference = std::to_string(reference_number);
+  RegisteredUser* user = UserOf(users, reference_number);
+  if (user == nullptr) {
+    return Fail(CaError::kUnknownReference, "reference number " + reference + " is not registered");
+  }
+  if (user->used) {
+    return Fail(CaError::kAlreadyUsed, "reference number " + reference + " already used");
+  }
   const std::string serial = SerialText(made.certificate.get());
   const std::string pem = CertificateToPem(made.certificate.get());
   if (serial.empty() || pem.empty()) return CryptoFailure("cannot encode the certificate");
+  for (const RegisteredUser& other : users) {
+    if (other.serial == serial) {
+      return Fail(CaError::kStorage, "serial number " + serial + " was given before");
+    }
+  }
 
   // The pair is spent before the certificate leaves the CA. Whatever fails
   // after this, the worst outcome is a pair that has to be registered again,
   // never one that issues twice.
   user->used = true;
   user->serial = serial;
-  status = WriteRegister(users);
+  CaStatus status = WriteRegister(users);
   if (!status.ok()) return status;
+  std::string error;
   const std::string copy = Path("issued") + "/" + serial + ".pem";
   const bool copied =
       WriteFileAtomically(copy, pem.data(), pem.size(), 0600, Overwrite::kNever, &error);
@@ -437,9 +455,56 @@ CaStatus LocalCa::Issue(int reference_number, const std::string& authorisation_c
       status.message += "; reference number " + reference +
                         " stays used, as the register could not be restored: " + restored.message;
     }
-    return status;
   }
-  *issued = std::move(made);
+  return status;
+}
+
+CaStatus LocalCa::WithRegister(
+    const std::function<CaStatus(std::vector<RegisteredUser>&)>& body) const {
+  std::string error;
+  FileLock lock;
+  if (!lock.Acquire(Path("lock"), &error)) return Fail(CaError::kStorage, error);
+  std::vector<RegisteredUser> users;
+  const CaStatus status = ReadRegister(&users);
+  return status.ok() ? body(users) : status;
+}
+
+CaStatus LocalCa::Issue(int reference_number, const std::string& authorisation_code,
+                        EVP_PKEY* public_key, const Delivery& deliver, IssuedCertificate* issued) {
+  return WithRegister([&](std::vector<RegisteredUser>& users) {
+    IssuedCertificate made;
+    CaStatus status = CertifyLocked(users, reference_number, authorisation_code, public_key, &made);
+    if (!status.ok()) return status;
+    status = RecordLocked(users, reference_number, made, deliver);
+    if (status.ok()) *issued = std::move(made);
+    return status;
+  });
+}
+
+CaStatus LocalCa::Certify(int reference_number, const std::string& authorisation_code,
+                          EVP_PKEY* public_key, IssuedCertificate* made) {
+  return WithRegister([&](std::vector<RegisteredUser>& users) {
+    return CertifyLocked(users, reference_number, authorisation_code, public_key, made);
+  });
+}
+
+CaStatus LocalCa::Record(int reference_number, const IssuedCertificate& made,
+                         const Delivery& deliver) {
+  return WithRegister([&](std::vector<RegisteredUser>& users) {
+    return RecordLocked(users, reference_number, made, deliver);
+  });
+}
+
+CaStatus LocalCa::FindUser(int reference_number, RegisteredUser* user) const {
+  std::vector<RegisteredUser> users;
+  const CaStatus status = ReadRegister(&users);
+  if (!status.ok()) return status;
+  const RegisteredUser* found = UserOf(users, reference_number);
+  if (found == nullptr) {
+    return Fail(CaError::kUnknownReference,
+                "reference number " + std::to_string(reference_number) + " is not registered");
+  }
+  *user = *found;
   return CaStatus::Ok();
 }
 

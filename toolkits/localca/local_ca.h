@@ -89,6 +89,20 @@ class LocalCa {
   CaStatus Issue(int reference_number, const std::string& authorisation_code, EVP_PKEY* public_key,
                  const Delivery& deliver, IssuedCertificate* issued);
 
+  // The same in two steps, for enrollments that confirm the certificate
+  // after receiving it. Certify checks the pair and the key as Issue does
+  // and makes the certificate, but records nothing: the pair stays pending.
+  CaStatus Certify(int reference_number, const std::string& authorisation_code,
+                   EVP_PKEY* public_key, IssuedCertificate* made);
+  // Record spends the pair on `made` once it was confirmed, as Issue does
+  // after making it; kAlreadyUsed when the pair was spent meanwhile (another
+  // certificate confirmed first), so that a pair never issues twice.
+  CaStatus Record(int reference_number, const IssuedCertificate& made, const Delivery& deliver);
+
+  // The registered user with `reference_number` (kUnknownReference when
+  // there is none).
+  CaStatus FindUser(int reference_number, RegisteredUser* user) const;
+
   X509* certificate() const { return certificate_.get(); }
   const Bytes& certificate_der() const { return certificate_der_; }
   const std::string& directory() const { return directory_; }
@@ -99,6 +113,14 @@ class LocalCa {
   std::string Path(const char* name) const { return directory_ + "/" + name; }
   CaStatus ReadRegister(std::vector<RegisteredUser>* users) const;
   CaStatus WriteRegister(const std::vector<RegisteredUser>& users) const;
+  // Runs `body` on the register, read under the CA's lock, held throughout.
+  CaStatus WithRegister(const std::function<CaStatus(std::vector<RegisteredUser>&)>& body) const;
+  // Issue's two steps on the register read under the caller's lock.
+  CaStatus CertifyLocked(std::vector<RegisteredUser>& users, int reference_number,
+                         const std::string& authorisation_code, EVP_PKEY* public_key,
+                         IssuedCertificate* made) const;
+  CaStatus RecordLocked(std::vector<RegisteredUser>& users, int reference_number,
+                        const IssuedCertificate& made, const Delivery& deliver) const;
   CaStatus MakeCertificate(const std::string& subject, const BIGNUM* serial, EVP_PKEY* public_key,
                            IssuedCertificate* issued) const;
 

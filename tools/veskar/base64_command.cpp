@@ -7,6 +7,7 @@
 #include <io.h>
 #endif
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,12 +18,17 @@
 namespace veskar_cli {
 
 const char kBase64Usage[] =
-    "usage: veskar base64 encode|decode [FILE]\n\n"
-    "Encodes the bytes of FILE (or of standard input) as Base64 text, or decodes\n"
-    "Base64 text back into bytes, and writes the result to standard output.\n"
-    "The text is written exactly as the library makes it: 64 characters to a\n"
-    "line, each line ended by LF then CR, and nothing added after the end.\n"
-    "Decoding skips white space, line breaks and the escapes \\n and \\r.\n";
+    "usage: veskar base64 encode [FILE]\n"
+    "       veskar base64 decode [--tolerant] [FILE]\n\n"
+    "Encodes the bytes of FILE (or of standard input, also for '-') as Base64\n"
+    "text, or decodes Base64 text back into bytes, and writes the result to\n"
+    "standard output. The text is written exactly as the library makes it: 64\n"
+    "characters to a line, each line ended by LF then CR, and nothing added after\n"
+    "the end. Decoding skips white space, line breaks and the escapes \\n and \\r,\n"
+    "and refuses anything else that is not Base64 (a character outside A-Z a-z\n"
+    "0-9 + / =, '=' before the end, or a length that is not whole groups of four),\n"
+    "writing nothing and exiting 1. --tolerant decodes as the library does,\n"
+    "skipping what is not Base64.\n";
 
 namespace {
 
@@ -72,7 +78,52 @@ int Encode(std::string& bytes) {
   return status;
 }
 
-int Decode(std::string& text) {
+bool IsBase64Character(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '/';
+}
+
+// Where `text` is not Base64 as the encoder writes it, said for a person;
+// "" when it is. White space, line breaks and the \n and \r escapes are
+// skipped, as the decoder skips them.
+std::string Base64Problem(const std::string& text) {
+  std::size_t symbols = 0;
+  std::size_t padding = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+    if (c == '\\' && i + 1 < text.size() && (text[i + 1] == 'n' || text[i + 1] == 'r')) {
+      ++i;
+      continue;
+    }
+    const std::string where = " at offset " + std::to_string(i);
+    if (c == '=') {
+      ++padding;
+    } else if (!IsBase64Character(c)) {
+      return std::isprint(static_cast<unsigned char>(c))
+                 ? std::string("'") + c + "'" + where + " is not a Base64 character"
+                 : "byte " + std::to_string(static_cast<unsigned char>(c)) + where +
+                       " is not a Base64 character";
+    } else if (padding > 0) {
+      return "'" + std::string(1, c) + "'" + where + " follows the closing '='";
+    }
+    ++symbols;
+  }
+  if (padding > 2 || symbols % 4 != 0) {
+    return "the text ends inside a group of four characters (" + std::to_string(symbols) +
+           " Base64 characters)";
+  }
+  return "";
+}
+
+int Decode(std::string& text, bool tolerant) {
+  if (!tolerant) {
+    const std::string problem = Base64Problem(text);
+    if (!problem.empty()) {
+      return Fail("invalid input: " + problem +
+                  "; nothing was decoded (--tolerant decodes what "
+                  "it can)");
+    }
+  }
   void* bytes = nullptr;
   // All bits of a 32-bit length set would mean a NUL-terminated text.
   const int count =
@@ -92,25 +143,42 @@ int Decode(std::string& text) {
 }  // namespace
 
 int RunBase64(const Args& args) {
-  if (args.empty() || args.size() > 2) {
-    return UsageError("base64", "takes encode or decode and at most one FILE");
+  if (WantsHelp(args)) {
+    std::fputs(kBase64Usage, stdout);
+    return kExitOk;
   }
+  if (args.empty()) return UsageError("base64", "takes encode or decode");
   if (args[0] != "encode" && args[0] != "decode") {
     return UsageError("base64", "'" + args[0] + "' is neither encode nor decode");
   }
-  const char* path = args.size() == 2 ? args[1].c_str() : nullptr;
+  const bool decode = args[0] == "decode";
+  bool tolerant = false;
+  const char* path = nullptr;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (decode && args[i] == "--tolerant" && !tolerant) {
+      tolerant = true;
+    } else if (args[i] != "-" && args[i].rfind("-", 0) == 0) {
+      return UsageError("base64", "unknown option '" + args[i] + "'");
+    } else if (path == nullptr) {
+      path = args[i].c_str();
+    } else {
+      return UsageError("base64", "takes at most one FILE");
+    }
+  }
 #if defined(_WIN32)
   // Text mode would turn LF into CR LF on the way out and stop reading at a
   // Ctrl-Z: both streams carry bytes exactly.
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
+  const bool from_stdin = path == nullptr || std::string(path) == "-";
   std::string input;
-  if (!ReadAll(path, &input)) {
-    return Fail(std::string("cannot read ") + (path ? "'" + args[1] + "'" : "standard input") +
-                ": " + std::strerror(errno));
+  if (!ReadAll(from_stdin ? nullptr : path, &input)) {
+    return Fail(std::string("cannot read ") +
+                (from_stdin ? "standard input" : "'" + std::string(path) + "'") + ": " +
+                std::strerror(errno));
   }
-  return args[0] == "encode" ? Encode(input) : Decode(input);
+  return decode ? Decode(input, tolerant) : Encode(input);
 }
 
 }  // namespace veskar_cli

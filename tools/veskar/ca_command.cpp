@@ -17,9 +17,15 @@ namespace veskar_cli {
 const char kCaUsage[] =
     "usage: veskar ca init DIR [--name DN] [--days N]\n"
     "       veskar ca add-user DIR DN\n"
-    "       veskar ca list DIR\n\n"
+    "       veskar ca list DIR\n"
+    "       veskar ca serve DIR [--listen ADDRESS:PORT]\n\n"
     "Administers a local certificate authority kept in the folder DIR, the one\n"
     "the stand-in toolkits issue from. 'veskar ca COMMAND --help' says more.\n";
+
+#ifdef VESKAR_HAVE_CA_SERVE
+extern const char kServeUsage[];
+int RunServe(const Args& args);
+#endif
 
 namespace {
 
@@ -145,9 +151,14 @@ int RunList(const Args& args) {
 
 int RunCa(const Args& args) {
   return RunSubcommands("ca",
-                        {{"init", kInitUsage, RunInit},
-                         {"add-user", kAddUserUsage, RunAddUser},
-                         {"list", kListUsage, RunList}},
+                        {
+                            {"init", kInitUsage, RunInit},
+                            {"add-user", kAddUserUsage, RunAddUser},
+                            {"list", kListUsage, RunList},
+#ifdef VESKAR_HAVE_CA_SERVE
+                            {"serve", kServeUsage, RunServe},
+#endif
+                        },
                         args);
 }
 

@@ -20,6 +20,7 @@ struct Command {
   const char* summary;
   const char* usage;  // full --help text
   int (*run)(const Args& args);
+  bool subcommands;  // "ca init": the subcommand answers a later --help
 };
 
 // Prints "veskar <command>: <message>" and the hint to use --help; returns
@@ -29,7 +30,7 @@ int UsageError(const char* command, const std::string& message);
 // Prints "veskar <command>: <message>"; returns kExitFailure.
 int Failure(const char* command, const std::string& message);
 
-// True when args is exactly {"--help"} or {"-h"}.
+// True when args holds "--help" anywhere or is exactly {"-h"}.
 bool WantsHelp(const Args& args);
 
 // A command with subcommands ("ca init", "enroll cms") dispatches with

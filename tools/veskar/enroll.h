@@ -35,6 +35,7 @@ constexpr OptionSpec kCodeFileOption{"--code-file", true};
 constexpr OptionSpec kCertOption{"--cert", true};
 constexpr OptionSpec kCaCertOption{"--ca-cert", true};
 constexpr OptionSpec kFormatOption{"--format", true};
+constexpr OptionSpec kProtectedCopyOption{"--protected-copy", true};
 
 // Reads --cert, --ca-cert and --format into *outputs. False on bad usage,
 // with *error.
@@ -44,14 +45,34 @@ bool ReadOutputOptions(const Options& options, CertificateOutputs* outputs, std:
 // both (a usage error), else the option's name.
 std::string CodeOptionGiven(const Options& options);
 
-// The authorisation code: the value of --code, or the first line of the
-// --code-file file. Fails with *error when the file cannot be read.
-bool ReadCode(const Options& options, std::string* code, std::string* error);
+// The authorisation code: the value of --code (with a warning on standard
+// error that others can see it), or the first line of the --code-file
+// file. Fails with *error when the file cannot be read.
+bool ReadCode(const char* command, const Options& options, std::string* code, std::string* error);
 
 // The CA or directory location to hand the toolkit: a folder that exists is
 // made absolute (the toolkit may resolve it from elsewhere); anything else,
 // such as a server name for a real toolkit, is passed on as given.
 std::string ToolkitLocation(const std::string& value);
+
+// After a successful CMS enrollment made with `temp` as the temporary
+// folder: moves this run's protected-data copy to `chosen` (when not empty)
+// or into the temporary folder the run started with, and returns where it
+// went ("" when the library left none). When `chosen` cannot be written,
+// the copy still goes to the temporary folder and *error says why.
+class PrivateTempFolder;
+std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& chosen,
+                              std::string* error);
+
+// Why the stand-ins' CA in `ca_folder` refuses the pair (reference,
+// code): not registered, a code that does not match, or already used; ""
+// when the register does not say.
+std::string RefusalReason(const std::string& ca_folder, const std::string& reference,
+                          const std::string& code);
+
+// For a failure to write the library's temporary files: which folder, and
+// why it cannot be written when that can be found.
+std::string TempFilesHint(const PrivateTempFolder& temp);
 
 // The checks an enrollment makes before it calls the library, each with a
 // clear failure instead of the bare message number a toolkit would give:

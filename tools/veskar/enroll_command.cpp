@@ -1,15 +1,24 @@
 // veskar enroll: what the CMS and IPSec enrollments share, from the checks
 // made before the library is called to the report afterwards.
 
+#include <unistd.h>
 #include <veskar/services.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 #include "enroll.h"
 #include "file_io.h"
+#include "output_file.h"
+#include "run_guard.h"
 #include "secret_input.h"
 #include "toolkit_search.h"
 #include "x509_output.h"
+#ifdef VESKAR_HAVE_LOCAL_CA
+#include "toolkits/localca/local_ca.h"
+#endif
 
 namespace veskar_cli {
 
@@ -23,14 +32,6 @@ const char kEnrollUsage[] =
 
 namespace {
 
-struct Service {
-  int bit;
-  const char* name;
-  const char* file;
-};
-constexpr Service kServices[] = {{2, "IPSec key management", "libkmpapi32.so"},
-                                 {4, "CMS enrollment", "libcmsapi32.so"}};
-
 // Where the toolkit reads a location, a line break would end it early.
 bool IsOneLine(const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; }
 
@@ -38,11 +39,46 @@ bool IsOneLine(const std::string& text) { return text.find_first_of("\r\n") == s
 int CheckOutputs(const char* command, const CertificateOutputs& outputs) {
   std::string error;
   for (const std::string* path : {&outputs.certificate, &outputs.ca_certificate}) {
-    if (!path->empty() && (!CanCreate(*path, &error) || !MayHoldCertificate(*path, &error))) {
+    if (!path->empty() && !CheckOutput(*path, OutputKind::kCertificate, &error)) {
       return Failure(command, error);
     }
   }
   return kExitOk;
+}
+
+constexpr size_t kLargestProtectedCopy = 64 * 1024 * 1024;
+
+// The protected-data copy is ENT<hex>.DER; the same name may already be
+// taken in the folder it moves to.
+bool MoveWithoutReplacing(const std::string& from, const std::string& folder,
+                          const std::string& name, std::string* moved_to) {
+  const std::string stem = name.substr(0, name.size() - 4);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const std::string candidate =
+        folder + "/" + (attempt == 0 ? name : stem + "-" + std::to_string(attempt) + ".DER");
+    if (link(from.c_str(), candidate.c_str()) == 0) {
+      *moved_to = candidate;
+      return true;
+    }
+    if (errno == EEXIST) continue;
+    // A file system without hard links gets a copy, which never replaces
+    // a file either.
+    Bytes content;
+    std::string error;
+    int failure = 0;
+    if (!veskar::localca::ReadWholeFile(from, kLargestProtectedCopy, &content, &error)) {
+      return false;
+    }
+    if (veskar::localca::WriteFileAtomically(candidate, content.data(), content.size(), 0600,
+                                             veskar::localca::Overwrite::kNever, &error,
+                                             &failure)) {
+      *moved_to = candidate;
+      return true;
+    }
+    errno = failure;
+    if (failure != EEXIST) return false;
+  }
+  return false;
 }
 
 }  // namespace
@@ -71,20 +107,20 @@ bool ReadOutputOptions(const Options& options, CertificateOutputs* outputs, std:
 
 int CheckBeforeEnrolling(const char* command, int service_bit, const std::string& ca_folder,
                          const std::string& directory_folder, const CertificateOutputs& outputs) {
-  for (const Service& service : kServices) {
-    if (service.bit == service_bit && !(GetAvaliableServices() & service_bit)) {
-      return Failure(command, std::string(service.name) + " is not available: " + service.file +
-                                  " was not loaded ('veskar services' says why)");
-    }
+  const Toolkit& toolkit = service_bit == kToolkits[0].bit ? kToolkits[0] : kToolkits[1];
+  if (!(GetAvaliableServices() & service_bit)) {
+    return Failure(command, std::string(toolkit.service) + " is not available: " + toolkit.file +
+                                " was not loaded ('veskar services' says why)");
   }
   for (const std::string* folder : {&ca_folder, &directory_folder}) {
     if (!IsOneLine(*folder)) return Failure(command, "a location cannot hold a line break");
   }
   // The stand-ins take folders; another toolkit takes its own kind of
   // location, which is passed on as given.
-  const char* file = service_bit == kServices[0].bit ? kServices[0].file : kServices[1].file;
-  if (!StandInLoaded(file)) return CheckOutputs(command, outputs);
-  if (!ca_folder.empty() && !IsDirectory(ca_folder)) {
+  if (!StandInLoaded(toolkit.file)) return CheckOutputs(command, outputs);
+  // A CMP server's URL is for the toolkit to reach; a folder must exist.
+  const bool server = ca_folder.rfind("http://", 0) == 0 || ca_folder.rfind("https://", 0) == 0;
+  if (!ca_folder.empty() && !server && !IsDirectory(ca_folder)) {
 #ifdef VESKAR_HAVE_LOCAL_CA
     return Failure(command, "there is no CA folder " + ca_folder +
                                 " (make one with 'veskar ca init " + ca_folder + "')");
@@ -92,6 +128,15 @@ int CheckBeforeEnrolling(const char* command, int service_bit, const std::string
     return Failure(command, "there is no CA folder " + ca_folder);
 #endif
   }
+#ifdef VESKAR_HAVE_LOCAL_CA
+  // A folder that is no CA, or one this user cannot read, is named as such
+  // rather than left to a toolkit that may only say the request failed.
+  std::unique_ptr<veskar::localca::LocalCa> ca;
+  if (!ca_folder.empty() && !server) {
+    const veskar::localca::CaStatus opened = veskar::localca::LocalCa::Open(ca_folder, &ca);
+    if (!opened.ok()) return Failure(command, opened.message);
+  }
+#endif
   if (!directory_folder.empty() && !IsDirectory(directory_folder)) {
     return Failure(command, "there is no directory folder " + directory_folder);
   }
@@ -105,8 +150,12 @@ std::string CodeOptionGiven(const Options& options) {
   return inline_code ? kCodeOption.name : code_file ? kCodeFileOption.name : "";
 }
 
-bool ReadCode(const Options& options, std::string* code, std::string* error) {
+bool ReadCode(const char* command, const Options& options, std::string* code, std::string* error) {
   if (!options.Has(kCodeFileOption.name)) {
+    std::fprintf(stderr,
+                 "veskar %s: warning: --code shows the authorisation code to anyone who lists "
+                 "processes; --code-file FILE keeps it out of sight\n",
+                 command);
     *code = options.Value(kCodeOption.name);
     return true;
   }
@@ -116,6 +165,64 @@ bool ReadCode(const Options& options, std::string* code, std::string* error) {
 
 std::string ToolkitLocation(const std::string& value) {
   return IsDirectory(value) ? AbsolutePath(value) : value;
+}
+
+std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& chosen,
+                              std::string* error) {
+  const std::vector<std::string> copies = temp.Files("ENT", ".DER");
+  if (copies.empty()) return "";
+  const std::string made = temp.path() + "/" + copies.front();
+  if (!chosen.empty()) {
+    Bytes content;
+    if (veskar::localca::ReadWholeFile(made, kLargestProtectedCopy, &content, error) &&
+        WriteOutput(chosen, content.data(), content.size(), OutputKind::kSecret, error)) {
+      return chosen;
+    }
+    *error = "the protected copy could not go to " + chosen + " (" + *error + ")";
+  }
+  std::string moved_to;
+  if (MoveWithoutReplacing(made, temp.parent(), copies.front(), &moved_to)) return moved_to;
+  const std::string reason = veskar::localca::ErrnoText(errno);
+  if (error->empty()) {
+    *error = "the protected copy could not be kept in " + temp.parent() + ": " + reason;
+  }
+  return "";
+}
+
+std::string RefusalReason(const std::string& ca_folder, const std::string& reference,
+                          const std::string& code) {
+#ifdef VESKAR_HAVE_LOCAL_CA
+  namespace localca = veskar::localca;
+  std::unique_ptr<localca::LocalCa> ca;
+  std::vector<localca::RegisteredUser> users;
+  if (!localca::LocalCa::Open(ca_folder, &ca).ok() || !ca->ListUsers(&users).ok()) return "";
+  for (const localca::RegisteredUser& user : users) {
+    if (std::to_string(user.reference_number) != reference) continue;
+    // In the CA's own order: only the code's holder learns about its use.
+    if (!localca::AuthorisationCodesMatch(code, user.authorisation_code)) {
+      return "the authorisation code does not match reference number " + reference;
+    }
+    return user.used ? "reference number " + reference + " already used" : "";
+  }
+  return "reference number " + reference + " is not registered at the CA";
+#else
+  (void)ca_folder;
+  (void)reference;
+  (void)code;
+  return "";
+#endif
+}
+
+std::string TempFilesHint(const PrivateTempFolder& temp) {
+  std::string probe = temp.path() + "/probe-XXXXXX";
+  const int fd = mkstemp(&probe[0]);
+  if (fd >= 0) {
+    close(fd);
+    unlink(probe.c_str());
+    return "the library could not write its temporary files in " + temp.parent();
+  }
+  return "the library cannot write its temporary files in " + temp.parent() + ": " +
+         veskar::localca::ErrnoText(errno);
 }
 
 int ReportFailure(const char* command, const Enrollment& enrollment, CQnPkiMsgAgent& agent,
@@ -157,8 +264,13 @@ int ReportSuccess(const char* command, const std::string& headline, const Enroll
     }
     written += "  CA certificate: " + outputs.ca_certificate + "\n";
   }
-  std::printf("%s\n%s%s%s", headline.c_str(), description.c_str(), written.c_str(),
-              more_lines.c_str());
+  // A certificate on standard output is kept apart from the report.
+  std::FILE* report =
+      GoesToStandardOutput(outputs.certificate) || GoesToStandardOutput(outputs.ca_certificate)
+          ? stderr
+          : stdout;
+  std::fprintf(report, "%s\n%s%s%s", headline.c_str(), description.c_str(), written.c_str(),
+               more_lines.c_str());
   return kExitOk;
 }
 

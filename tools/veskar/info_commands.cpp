@@ -1,10 +1,18 @@
 // Commands that describe the library: messages, version.
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 #include <veskar/veskar.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "command.h"
@@ -14,13 +22,21 @@ namespace veskar_cli {
 const char kMessagesUsage[] =
     "usage: veskar messages [NUMBER]\n\n"
     "Prints every message of the message table as 'NUMBER<TAB>TEXT', or the\n"
-    "text of one message. Line breaks inside a text are shown as \\n.\n";
+    "text of one message. Line breaks inside a text are shown as \\n. Message\n"
+    "42157 is not a failure but the template of the INI file the library writes\n"
+    "for the CMS toolkit; the list marks it so, after a second TAB.\n";
 
-const char kVersionUsage[] = "usage: veskar version\n\nPrints the library's version record.\n";
+const char kVersionUsage[] =
+    "usage: veskar version\n\n"
+    "Prints the version record the command was built with, then the file of the\n"
+    "library actually loaded and the version record kept in that file, which\n"
+    "differ when the loader found another copy of the library.\n";
 
 namespace {
 
 constexpr unsigned int kHighestMessageNumber = 65535;
+// The one entry of the table that is a file template, not a message.
+constexpr unsigned int kIniTemplateMessage = 42157;
 
 std::string Escaped(const char* text) {
   std::string out;
@@ -34,6 +50,47 @@ std::string Escaped(const char* text) {
     }
   }
   return out;
+}
+
+// The file the library was loaded from, "" when the system does not say.
+std::string LoadedLibraryFile() {
+  const void* inside = reinterpret_cast<const void*>(&GetAvaliableServices);
+#if defined(_WIN32)
+  HMODULE module = nullptr;
+  char name[MAX_PATH];
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          static_cast<LPCSTR>(inside), &module)) {
+    return "";
+  }
+  const DWORD length = GetModuleFileNameA(module, name, sizeof name);
+  return length > 0 && length < sizeof name ? std::string(name, length) : "";
+#else
+  Dl_info info{};
+  if (dladdr(inside, &info) == 0 || info.dli_fname == nullptr) return "";
+  char resolved[PATH_MAX];
+  return realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
+#endif
+}
+
+// The version record the library keeps as text after a marker, each line
+// indented; "" when the file holds none.
+std::string VersionRecordIn(const std::string& path) {
+  constexpr char kMarker[] = "VESKAR-VERSION-RECORD\n";
+  std::ifstream in(path, std::ios::binary);
+  const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t at = content.find(kMarker);
+  if (at == std::string::npos) return "";
+  const size_t start = at + sizeof kMarker - 1;
+  const std::string text = content.substr(start, content.find('\0', start) - start);
+  std::string indented;
+  for (size_t line = 0; line < text.size();) {
+    const size_t end = text.find('\n', line);
+    const size_t stop = end == std::string::npos ? text.size() : end;
+    indented += "  " + text.substr(line, stop - line) + "\n";
+    line = stop + 1;
+  }
+  return indented;
 }
 
 }  // namespace
@@ -57,7 +114,11 @@ int RunMessages(const Args& args) {
     return kExitOk;
   }
   for (unsigned int number = 1; number <= kHighestMessageNumber; ++number) {
-    if (text.LoadString(number)) std::printf("%u\t%s\n", number, Escaped(text).c_str());
+    if (!text.LoadString(number)) continue;
+    std::printf("%u\t%s%s\n", number, Escaped(text).c_str(),
+                number == kIniTemplateMessage
+                    ? "\t(the CMS toolkit's INI file template, not a failure)"
+                    : "");
   }
   return kExitOk;
 }
@@ -65,10 +126,27 @@ int RunMessages(const Args& args) {
 int RunVersion(const Args& args) {
   if (!args.empty()) return UsageError("version", "takes no arguments");
   std::printf("%s %s\n", VESKAR_PRODUCT_NAME, VESKAR_PRODUCT_VERSION);
-  std::printf("file version: %s\n", VESKAR_FILE_VERSION);
+  std::printf("command built with file version: %s\n", VESKAR_FILE_VERSION);
   std::printf("description: %s\n", VESKAR_FILE_DESCRIPTION);
   std::printf("internal name: %s\n", VESKAR_INTERNAL_NAME);
   std::printf("original file name: %s\n", VESKAR_ORIGINAL_FILENAME);
+  const std::string file = LoadedLibraryFile();
+  if (file.empty()) {
+    std::printf("loaded library: unknown\n");
+    return kExitOk;
+  }
+  std::printf("loaded library: %s\n", file.c_str());
+  const std::string record = VersionRecordIn(file);
+  if (!record.empty()) {
+    std::printf("loaded library's version record:\n%s", record.c_str());
+  } else {
+    // An older library has no record; its installed name carries the file
+    // version: lib<name>.so.<file version>.
+    const std::string name = file.substr(file.rfind('/') + 1);
+    const size_t so = name.find(".so.");
+    std::printf("loaded library's version record: none in the file; its name says %s\n",
+                so == std::string::npos ? "nothing" : name.substr(so + 4).c_str());
+  }
   return kExitOk;
 }
 

@@ -14,16 +14,18 @@ namespace {
 constexpr char kNoStandInsOption[] = "--no-standins";
 
 const Command kCommands[] = {
-    {"services", "show which certificate services are available", kServicesUsage, RunServices},
-    {"messages", "print the message table, or one message", kMessagesUsage, RunMessages},
-    {"version", "print the library's version record", kVersionUsage, RunVersion},
-    {"base64", "encode bytes as Base64 text or decode it", kBase64Usage, RunBase64},
+    {"services", "show which certificate services are available", kServicesUsage, RunServices,
+     false},
+    {"messages", "print the message table, or one message", kMessagesUsage, RunMessages, false},
+    {"version", "print the library's version record", kVersionUsage, RunVersion, false},
+    {"base64", "encode bytes as Base64 text or decode it", kBase64Usage, RunBase64, false},
 #ifdef VESKAR_HAVE_LOCAL_CA
-    {"ca", "administer a local certificate authority", kCaUsage, RunCa},
+    {"ca", "administer a local certificate authority", kCaUsage, RunCa, true},
 #endif
 #ifdef VESKAR_HAVE_OPENSSL
-    {"enroll", "enroll a user for a certificate (CMS or IPSec)", kEnrollUsage, RunEnroll},
-    {"protected", "store or fetch an item of a protected-data file", kProtectedUsage, RunProtected},
+    {"enroll", "enroll a user for a certificate (CMS or IPSec)", kEnrollUsage, RunEnroll, true},
+    {"protected", "store or fetch an item of a protected-data file", kProtectedUsage, RunProtected,
+     true},
 #endif
 };
 
@@ -33,10 +35,12 @@ void PrintOverview(std::FILE* out) {
     std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
   }
   std::fprintf(out,
-               "\n'veskar <command> --help' describes one command.\n\n"
+               "\n'veskar help <command>' or 'veskar <command> --help' describes one command;\n"
+               "'veskar --version' prints the version. Options take their value as\n"
+               "'--name VALUE' or '--name=VALUE'.\n\n"
                "A toolkit the loader does not find (LD_LIBRARY_PATH, then the system's\n"
                "folders) is taken from the stand-ins built or installed with veskar;\n"
-               "%s, or %s set in the environment, turns that off.\n",
+               "%s, or %s=1 in the environment, turns that off.\n",
                kNoStandInsOption, kNoStandInsVariable);
 }
 
@@ -63,7 +67,11 @@ int Failure(const char* command, const std::string& message) {
 }
 
 bool WantsHelp(const Args& args) {
-  return args.size() == 1 && (args[0] == "--help" || args[0] == "-h");
+  if (args.size() == 1 && args[0] == "-h") return true;
+  for (const std::string& arg : args) {
+    if (arg == "--help") return true;
+  }
+  return false;
 }
 
 int RunSubcommands(const char* command, const std::vector<Subcommand>& subcommands,
@@ -87,14 +95,22 @@ int Main(const Args& words) {
     return kExitUsage;
   }
   const std::string& name = words[0];
+  if (name == "help" && words.size() > 1) {
+    // "veskar help enroll cms" is "veskar enroll cms --help".
+    Args asked(words.begin() + 1, words.end());
+    asked.push_back("--help");
+    return Main(asked);
+  }
   if (name == "--help" || name == "-h" || name == "help") {
     PrintOverview(stdout);
     return kExitOk;
   }
+  if (name == "--version") return RunVersion({});
   for (const Command& command : kCommands) {
     if (name != command.name) continue;
     const Args args(words.begin() + 1, words.end());
-    if (WantsHelp(args)) {
+    const bool asked_here = !args.empty() && (args[0] == "--help" || args[0] == "-h");
+    if (asked_here || (!command.subcommands && WantsHelp(args))) {
       std::fputs(command.usage, stdout);
       return kExitOk;
     }

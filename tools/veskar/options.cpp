@@ -8,7 +8,12 @@ namespace veskar_cli {
 bool Options::Parse(const Args& args, std::initializer_list<OptionSpec> specs, std::string* error) {
   given_.clear();
   for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
+    std::string arg = args[i];
+    // "--name=value" is "--name value" in one word.
+    const size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+    const bool joined = equals != std::string::npos;
+    const std::string joined_value = joined ? arg.substr(equals + 1) : "";
+    if (joined) arg.erase(equals);
     const OptionSpec* known = nullptr;
     for (const OptionSpec& candidate : specs) {
       if (arg == candidate.name) known = &candidate;
@@ -23,7 +28,19 @@ bool Options::Parse(const Args& args, std::initializer_list<OptionSpec> specs, s
       return false;
     }
     if (!known->takes_value) {
+      if (joined) {
+        *error = arg + " takes no value";
+        return false;
+      }
       given_[arg] = "";
+      continue;
+    }
+    if (joined) {
+      if (joined_value.empty()) {
+        *error = arg + " needs a value";
+        return false;
+      }
+      given_[arg] = joined_value;
       continue;
     }
     if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1].rfind("--", 0) == 0) {

@@ -14,8 +14,8 @@ struct OptionSpec {
   bool takes_value;
 };
 
-// The options of one command: "--name VALUE" or a bare flag "--name", each
-// at most once. No plain words are accepted, so a secret cannot be passed as
+// The options of one command: "--name VALUE" (or "--name=VALUE") or a bare
+// flag "--name", each at most once. No plain words are accepted, so a secret cannot be passed as
 // one by mistake.
 class Options {
  public:

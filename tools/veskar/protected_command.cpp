@@ -15,6 +15,7 @@
 #include "command.h"
 #include "file_io.h"
 #include "options.h"
+#include "output_file.h"
 #include "secret_input.h"
 
 namespace veskar_cli {
@@ -50,11 +51,12 @@ const char kPutUsage[] =
 const char kGetUsage[] =
     "usage: veskar protected get --file FILE --label LABEL [--out DATA]\n"
     "                            [--protection-file F | --protection-stdin]\n\n"
-    "Writes the item LABEL of the protected-data file FILE to DATA (a new or\n"
-    "replaced owner-only file) or, without --out, to standard output. The\n"
-    "protection string comes as for 'put', asked once. A missing item and a wrong\n"
-    "protection string look the same, by design: nothing is read, and the command\n"
-    "exits 1. Bad usage exits 2.\n";
+    "Writes the item LABEL of the protected-data file FILE to DATA or, without\n"
+    "--out or with '--out -', to standard output, which must not be a terminal. A\n"
+    "new or replaced DATA file is owner-only; a device, FIFO or link is written\n"
+    "through. The protection string comes as for 'put', asked once. A missing item\n"
+    "and a wrong protection string look the same, by design: nothing is read, and\n"
+    "the command exits 1. Bad usage exits 2.\n";
 
 struct ItemOptions {
   std::string file;
@@ -170,7 +172,15 @@ int RunGet(const Args& args) {
   if (access(item.file.c_str(), R_OK) != 0) {
     return Failure(kCommand, "cannot read " + item.file + ": " + std::strerror(errno));
   }
-  if (!output.empty() && !CanCreate(output, &error)) return Failure(kCommand, error);
+  if (!output.empty() && !CheckOutput(output, OutputKind::kSecret, &error)) {
+    return Failure(kCommand, error);
+  }
+  // An item is bytes, often binary, which a terminal would garble.
+  if ((output.empty() || GoesToStandardOutput(output)) && isatty(STDOUT_FILENO) == 1) {
+    return UsageError(kCommand,
+                      "will not write the item to the terminal: give --out FILE, or send the "
+                      "output to a file or a pipe");
+  }
   std::string protection;
   if (!ReadSecret(item.protection, "protection string", false, &protection, &error)) {
     return Failure(kCommand, error);
@@ -189,12 +199,9 @@ int RunGet(const Args& args) {
                                  " opens with that protection string");
   }
   const bool written =
-      output.empty()
-          ? std::fwrite(data.get(), 1, length, stdout) == length && std::fflush(stdout) == 0
-          : veskar::localca::WriteFileAtomically(output, data.get(), length, 0600,
-                                                 veskar::localca::Overwrite::kReplace, &error);
+      WriteOutput(output.empty() ? "-" : output, data.get(), length, OutputKind::kSecret, &error);
   OPENSSL_cleanse(data.get(), length);
-  if (!written) return Failure(kCommand, output.empty() ? "cannot write standard output" : error);
+  if (!written) return Failure(kCommand, error);
   return kExitOk;
 }
 

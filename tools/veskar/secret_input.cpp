@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 
 #include "file_io.h"
@@ -31,12 +32,32 @@ bool ReadLine(std::string* line) {
   return !std::ferror(stdin);
 }
 
-// Asks on the terminal with echo turned off, restored before returning.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// The terminal's settings while a prompt has echo off, for the handler.
+termios terminal_before_prompt{};
+
+// A signal that ends the run at a prompt gives the terminal its echo back,
+// then ends the run as it would have.
+void RestoreTerminalAndEnd(int signal) {
+  tcsetattr(STDIN_FILENO, TCSANOW, &terminal_before_prompt);
+  std::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+// Asks on the terminal with echo turned off, restored before returning or
+// when a signal ends the run meanwhile.
 bool Prompt(const std::string& prompt, std::string* line) {
-  termios saved{};
-  const bool quiet = tcgetattr(STDIN_FILENO, &saved) == 0;
+  const bool quiet = tcgetattr(STDIN_FILENO, &terminal_before_prompt) == 0;
+  struct sigaction previous[sizeof kEndingSignals / sizeof kEndingSignals[0]];
   if (quiet) {
-    termios silent = saved;
+    struct sigaction restore {};
+    restore.sa_handler = RestoreTerminalAndEnd;
+    sigemptyset(&restore.sa_mask);
+    for (size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
+      sigaction(kEndingSignals[i], &restore, &previous[i]);
+    }
+    termios silent = terminal_before_prompt;
     silent.c_lflag &= static_cast<tcflag_t>(~ECHO);
     silent.c_lflag |= ECHONL;
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
@@ -44,7 +65,12 @@ bool Prompt(const std::string& prompt, std::string* line) {
   std::fputs(prompt.c_str(), stderr);
   std::fflush(stderr);
   const bool ok = ReadLine(line);
-  if (quiet) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  if (quiet) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &terminal_before_prompt);
+    for (size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
+      sigaction(kEndingSignals[i], &previous[i], nullptr);
+    }
+  }
   return ok;
 }
 

@@ -108,7 +108,12 @@ void UseStandInToolkits(char** argv, bool disabled) {
     unsetenv(kSearchedVariable);
     return;
   }
-  if (disabled || std::getenv(kNoStandInsVariable) != nullptr) return;
+  // Unset, empty and "0" all leave the search on, as people write flags.
+  const char* no_standins = std::getenv(kNoStandInsVariable);
+  if (disabled ||
+      (no_standins != nullptr && no_standins[0] != '\0' && std::string(no_standins) != "0")) {
+    return;
+  }
   // Only the folders of the missing toolkits go on the path, so a toolkit
   // the loader found anywhere (its cache and default folders included) keeps
   // precedence over a stand-in.

@@ -25,8 +25,9 @@ constexpr std::size_t kToolkitCount = 2;
 // The toolkits, IPSec key management (bit 2) first, then CMS enrollment (4).
 extern const Toolkit kToolkits[kToolkitCount];
 
-// Set (to anything) in the environment, it keeps the command from using the
-// stand-in toolkits built or installed with it, as --no-standins does.
+// Set in the environment to anything but "" or "0", it keeps the command
+// from using the stand-in toolkits built or installed with it, as
+// --no-standins does.
 constexpr char kNoStandInsVariable[] = "VESKAR_NO_STANDINS";
 
 // Lets the command use the stand-in toolkits it was built or installed with

@@ -6,8 +6,8 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <strings.h>
-#include <sys/stat.h>
 
+#include "output_file.h"
 #include "toolkits/localca/distinguished_name.h"
 
 namespace veskar_cli {
@@ -81,29 +81,12 @@ bool NewKeyAndRequest(const std::string& key_path, const std::string& common_nam
   }
   char* text = nullptr;
   const long text_length = BIO_get_mem_data(pem.get(), &text);
-  return localca::WriteFileAtomically(key_path, text,
-                                      static_cast<size_t>(text_length > 0 ? text_length : 0), 0600,
-                                      localca::Overwrite::kNever, error);
-}
-
-bool MayHoldCertificate(const std::string& path, std::string* error) {
-  struct stat info;
-  if (lstat(path.c_str(), &info) != 0) return true;
-  constexpr size_t kLargestCertificateFile = 1 << 20;
-  Bytes content;
-  std::string read_error;
-  if (S_ISREG(info.st_mode) &&
-      localca::ReadWholeFile(path, kLargestCertificateFile, &content, &read_error) &&
-      localca::CertificateFromBytes(content.data(), content.size())) {
-    return true;
-  }
-  *error = "will not replace " + path + ": it does not hold a certificate";
-  return false;
+  return WriteOutput(key_path, text, static_cast<size_t>(text_length > 0 ? text_length : 0),
+                     OutputKind::kNewKey, error);
 }
 
 bool WriteCertificate(const std::string& path, const unsigned char* der, size_t size,
                       CertFormat format, std::string* error) {
-  if (!MayHoldCertificate(path, error)) return false;
   localca::X509Ptr certificate = localca::CertificateFromBytes(der, size);
   if (!certificate) {
     *error = "the certificate for " + path + " is not a certificate";
@@ -120,8 +103,7 @@ bool WriteCertificate(const std::string& path, const unsigned char* der, size_t 
     *error = "cannot encode the certificate for " + path + ": " + CryptoError();
     return false;
   }
-  return localca::WriteFileAtomically(path, text.data(), text.size(), 0644,
-                                      localca::Overwrite::kReplace, error);
+  return WriteOutput(path, text.data(), text.size(), OutputKind::kCertificate, error);
 }
 
 std::string DescribeCertificate(const unsigned char* der, size_t size) {

@@ -17,20 +17,15 @@ bool ParseCertFormat(const std::string& text, CertFormat* format);
 bool ReadRequest(const std::string& path, Bytes* der, std::string* error);
 
 // Makes a fresh EC P-256 key, writes it to `key_path` as unencrypted PKCS #8
-// PEM in a new owner-only file (an existing file is never replaced), and
+// PEM in a new owner-only file (an OutputKind::kNewKey output), and
 // fills *der with a PKCS #10 request for it, named CN=`common_name` and
 // signed by it. Fails with *error, leaving no key file behind.
 bool NewKeyAndRequest(const std::string& key_path, const std::string& common_name, Bytes* der,
                       std::string* error);
 
-// True when `path` may receive a certificate: it does not exist, or it is a
-// regular file that already holds one. Anything else (a key, say) is never
-// replaced; *error then says so.
-bool MayHoldCertificate(const std::string& path, std::string* error);
-
-// Writes the DER certificate `der` (`size` bytes) to `path` in `format`,
-// replacing an earlier certificate there. Fails with *error when `der` holds
-// no certificate or `path` holds something else.
+// Writes the DER certificate `der` (`size` bytes) to `path` in `format`
+// as an OutputKind::kCertificate output. Fails with *error when `der` holds
+// no certificate or `path` cannot take it.
 bool WriteCertificate(const std::string& path, const unsigned char* der, size_t size,
                       CertFormat format, std::string* error);
 

@@ -1,0 +1,59 @@
+// The CA's CMP request handling on arbitrary bytes: whatever arrives, an
+// answer or a refusal, never a crash, an overrun or a leak. The CA lives in a
+// temporary folder with one user whose codes the seed requests use.
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "toolkits/cmp/cmp_service.h"
+#include "toolkits/localca/files.h"
+#include "toolkits/localca/user_register.h"
+
+namespace {
+
+std::string folder;
+
+void RemoveFolder() {
+  for (const char* name : {"ca.key", "ca.pem", "register.txt", "lock"}) {
+    unlink((folder + "/" + name).c_str());
+  }
+  rmdir((folder + "/issued").c_str());
+  rmdir(folder.c_str());
+  rmdir(veskar::localca::DirectoryOf(folder).c_str());
+}
+
+veskar::cmp::CmpService* MakeService() {
+  char pattern[] = "/tmp/veskar-cmp-fuzz-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) abort();
+  folder = std::string(pattern) + "/ca";
+  if (!veskar::localca::LocalCa::Create(folder, "CN=Fuzz CA", 30).ok()) abort();
+  atexit(RemoveFolder);
+  veskar::localca::RegisteredUser user;
+  user.reference_number = 12345678;
+  user.authorisation_code = "ABCD-EFGH-JKMN";
+  user.subject = "CN=Fuzz User";
+  const std::string text = veskar::localca::FormatRegister({user});
+  std::string error;
+  if (!veskar::localca::WriteFileAtomically(folder + "/register.txt", text.data(), text.size(),
+                                            0600, veskar::localca::Overwrite::kReplace, &error)) {
+    abort();
+  }
+  std::unique_ptr<veskar::localca::LocalCa> ca;
+  if (!veskar::localca::LocalCa::Open(folder, &ca).ok()) abort();
+  return new veskar::cmp::CmpService(std::move(ca), veskar::cmp::ServiceOptions());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static veskar::cmp::CmpService* service = MakeService();
+  veskar::cmp::CmpService::Outcome outcome;
+  const veskar::cmp::Bytes answer = service->Handle(data, size, &outcome);
+  // Every input is classified; bytes that are not CMP get no answer.
+  if (outcome.request.empty() || (outcome.request == "malformed" && !answer.empty())) abort();
+  return 0;
+}

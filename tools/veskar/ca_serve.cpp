@@ -1,0 +1,163 @@
+// veskar ca serve: the local certificate authority as a CMP server over
+// HTTP, so that the toolkits (or any CMP client) enroll at it over the
+// network.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "command.h"
+#include "toolkits/cmp/cmp_http_server.h"
+#include "toolkits/cmp/cmp_service.h"
+#include "toolkits/localca/local_ca.h"
+
+namespace veskar_cli {
+
+extern const char kServeUsage[];
+const char kServeUsage[] =
+    "usage: veskar ca serve DIR [--listen ADDRESS:PORT]\n\n"
+    "Serves the certificate authority in DIR over the Certificate Management\n"
+    "Protocol on HTTP (POST, content type application/pkixcmp, any path):\n"
+    "ir, cr and p10cr protected with a password-based MAC whose sender key\n"
+    "identifier is the user's reference number and whose secret is the\n"
+    "authorisation code, as 'veskar ca add-user' printed them, and certConf.\n"
+    "A pair is spent when its certificate is confirmed; a certificate not\n"
+    "confirmed in time leaves the pair usable again.\n\n"
+    "ADDRESS:PORT defaults to 127.0.0.1:8080; port 0 picks a free port. The\n"
+    "URL to enroll at is printed on standard output, one line a finished\n"
+    "transaction on standard error. SIGINT or SIGTERM stops the server once the\n"
+    "requests in progress are answered.\n\n"
+    "Environment:\n"
+    "  VESKAR_CA_CONFIRM_TIMEOUT  seconds a certificate waits for confirmation\n"
+    "                             (default 60)\n"
+    "  VESKAR_CA_IO_TIMEOUT       seconds to read a request or write an answer\n"
+    "                             (default 10)\n";
+
+namespace {
+
+using veskar::cmp::CmpService;
+
+constexpr int kMostSeconds = 3600;
+
+std::mutex log_mutex;
+
+void LogLine(const std::string& client, const std::string& text) {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char stamp[32];
+  std::strftime(stamp, sizeof(stamp), "%Y-%m-%dT%H:%M:%SZ", &utc);
+  std::lock_guard<std::mutex> guard(log_mutex);
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = text.find('\n', start);
+    const std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+    std::fprintf(stderr, "%s %s %s\n", stamp, client.c_str(), line.c_str());
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  std::fflush(stderr);
+}
+
+bool SplitListen(const std::string& text, std::string* host, int* port) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  *host = text.substr(0, colon);
+  if (host->size() > 2 && host->front() == '[' && host->back() == ']') {
+    *host = host->substr(1, host->size() - 2);
+  }
+  const std::string digits = text.substr(colon + 1);
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(digits.c_str(), &end, 10);
+  if (digits.empty() || *end != '\0' || errno != 0 || value < 0 || value > 65535) return false;
+  *port = static_cast<int>(value);
+  return true;
+}
+
+}  // namespace
+
+int RunServe(const Args& args) {
+  std::string directory;
+  std::string listen = "127.0.0.1:8080";
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--listen") {
+      if (i + 1 >= args.size()) return UsageError("ca serve", "--listen needs ADDRESS:PORT");
+      listen = args[++i];
+    } else if (!args[i].empty() && args[i][0] == '-') {
+      return UsageError("ca serve", "unknown option '" + args[i] + "'");
+    } else if (directory.empty()) {
+      directory = args[i];
+    } else {
+      return UsageError("ca serve", "takes one folder");
+    }
+  }
+  if (directory.empty()) return UsageError("ca serve", "names no folder");
+  std::string host;
+  int port = 0;
+  if (!SplitListen(listen, &host, &port)) {
+    return UsageError("ca serve", "--listen takes ADDRESS:PORT, e.g. 127.0.0.1:8080");
+  }
+  std::unique_ptr<veskar::localca::LocalCa> ca;
+  const veskar::localca::CaStatus opened = veskar::localca::LocalCa::Open(directory, &ca);
+  if (!opened.ok()) return Failure("ca serve", opened.message);
+  veskar::cmp::ServiceOptions options;
+  options.confirm_timeout =
+      veskar::cmp::SecondsFromEnvironment("VESKAR_CA_CONFIRM_TIMEOUT", 60, kMostSeconds);
+  const auto io_timeout =
+      veskar::cmp::SecondsFromEnvironment("VESKAR_CA_IO_TIMEOUT", 10, kMostSeconds);
+  CmpService service(std::move(ca), options);
+
+  // The signals are taken by one thread, which stops the server; every
+  // other thread (the server's too) starts with them blocked.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  veskar::cmp::CmpHttpServer::Options http_options;
+  http_options.io_timeout = io_timeout;
+  http_options.log = LogLine;
+  veskar::cmp::CmpHttpServer server(&service, http_options);
+  const int bound = server.Bind(host, port);
+  if (bound <= 0) {
+    return Failure("ca serve", "cannot listen on " + listen + ": " + std::strerror(errno));
+  }
+  const std::string shown_host = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  std::printf("serving %s at http://%s:%d/pkix/\n", directory.c_str(), shown_host.c_str(), bound);
+  std::fflush(stdout);
+
+  std::atomic<bool> finished{false};
+  std::thread stopper([&server, &stop_signals, &finished] {
+    int received = 0;
+    sigwait(&stop_signals, &received);
+    // Repeated, in case the signal came before the server started listening.
+    while (!finished) {
+      server.Stop();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  const bool listened = server.Run();
+  finished = true;
+  // Wakes the stopper when the server ended by itself.
+  pthread_kill(stopper.native_handle(), SIGTERM);
+  stopper.join();
+  LogLine("-", "stopped");
+  return listened ? kExitOk : Failure("ca serve", "the server stopped with an error");
+}
+
+}  // namespace veskar_cli
