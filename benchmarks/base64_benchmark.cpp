@@ -4,7 +4,12 @@
 //
 // Our conversions allocate their output (that is their interface), so the
 // allocation and the free are timed with them; the others write into a
-// buffer made beforehand.
+// buffer made beforehand. Our decoder also runs on text broken into lines
+// of 64 characters, with LF CR (as our encoder writes it), CR LF and LF;
+// OpenSSL's block decoder takes no breaks, so it runs on the unbroken text.
+//
+// --veskar_path=scalar|ssse3|avx2 makes our conversions take that path in
+// place of the best one the CPU offers.
 
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
@@ -17,9 +22,18 @@
 #include <string>
 #include <vector>
 
+#include "codec/base64_paths.h"
+
 namespace {
 
-const size_t kSizes[] = {48, 4096, 1 << 20};
+const size_t kSizes[] = {48, 64, 4096, 1 << 20};
+
+// How each text for our decoder ends its lines; "" for none.
+const struct {
+  const char* name;
+  const char* line_break;
+} kTextForms[] = {
+    {"veskar", ""}, {"veskar_lfcr", "\n\r"}, {"veskar_crlf", "\r\n"}, {"veskar_lf", "\n"}};
 
 std::vector<unsigned char> RandomBytes(size_t size) {
   std::mt19937 rng(static_cast<unsigned>(size));
@@ -28,15 +42,19 @@ std::vector<unsigned char> RandomBytes(size_t size) {
   return bytes;
 }
 
-// Text of `size` random bytes: with our line breaks, or as one run of groups
-// (the only form OpenSSL's block decoder takes).
-std::string TextOf(size_t size, bool with_breaks) {
+// Text of `size` random bytes, with `line_break` in place of each of our
+// encoder's LF CR.
+std::string TextOf(size_t size, const std::string& line_break) {
   std::vector<unsigned char> bytes = RandomBytes(size);
   char* text = nullptr;
   const int count = Base64EncodeAlloc(bytes.data(), bytes.size(), text);
   std::string result;
   for (int i = 0; i < count; ++i) {
-    if (with_breaks || (text[i] != '\n' && text[i] != '\r')) result += text[i];
+    if (text[i] == '\n') {
+      result += line_break;
+    } else if (text[i] != '\r') {
+      result += text[i];
+    }
   }
   Base64Free(text);
   return result;
@@ -63,8 +81,8 @@ void EncodeOpenSsl(benchmark::State& state, size_t size) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 
-void DecodeVeskar(benchmark::State& state, size_t size, bool with_breaks) {
-  std::string text = TextOf(size, with_breaks);
+void DecodeVeskar(benchmark::State& state, size_t size, const char* line_break) {
+  std::string text = TextOf(size, line_break);
   for (auto _ : state) {
     void* bytes = nullptr;
     benchmark::DoNotOptimize(Base64DecodeAlloc(text.data(), text.size(), bytes));
@@ -75,7 +93,7 @@ void DecodeVeskar(benchmark::State& state, size_t size, bool with_breaks) {
 }
 
 void DecodeOpenSsl(benchmark::State& state, size_t size) {
-  std::string text = TextOf(size, false);
+  std::string text = TextOf(size, "");
   std::vector<unsigned char> bytes(text.size() / 4 * 3 + 3);
   for (auto _ : state) {
     benchmark::DoNotOptimize(EVP_DecodeBlock(bytes.data(),
@@ -104,13 +122,14 @@ std::string Name(const char* operation, const char* implementation, size_t size)
 
 void RegisterAll() {
   for (size_t size : kSizes) {
-    const size_t text_size = TextOf(size, true).size();
+    const size_t text_size = TextOf(size, "\n\r").size();
     benchmark::RegisterBenchmark(Name("encode", "veskar", size).c_str(), EncodeVeskar, size);
     benchmark::RegisterBenchmark(Name("encode", "openssl", size).c_str(), EncodeOpenSsl, size);
     benchmark::RegisterBenchmark(Name("encode", "memcpy", size).c_str(), Memcpy, size, text_size);
-    benchmark::RegisterBenchmark(Name("decode", "veskar", size).c_str(), DecodeVeskar, size, false);
-    benchmark::RegisterBenchmark(Name("decode", "veskar_breaks", size).c_str(), DecodeVeskar, size,
-                                 true);
+    for (const auto& form : kTextForms) {
+      benchmark::RegisterBenchmark(Name("decode", form.name, size).c_str(), DecodeVeskar, size,
+                                   form.line_break);
+    }
     benchmark::RegisterBenchmark(Name("decode", "openssl", size).c_str(), DecodeOpenSsl, size);
     benchmark::RegisterBenchmark(Name("decode", "memcpy", size).c_str(), Memcpy, size, size);
   }
@@ -134,17 +153,26 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
   }
 
-  // How many times faster "<operation>/veskar/<size>" ran than the others.
+  // How many times faster each of ours ran than OpenSSL and memcpy.
   void PrintRatios() const {
-    std::printf("\nthroughput of veskar as a multiple of the others (higher is faster)\n");
-    for (const char* operation : {"encode", "decode"}) {
+    std::printf("\nthroughput of veskar (%s path) as a multiple of the others (higher is faster)\n",
+                veskar::base64::PathName(veskar::base64::ActivePath()));
+    const struct {
+      const char* operation;
+      const char* ours;
+    } kRows[] = {{"encode", "veskar"},
+                 {"decode", "veskar"},
+                 {"decode", "veskar_lfcr"},
+                 {"decode", "veskar_crlf"},
+                 {"decode", "veskar_lf"}};
+    for (const auto& row : kRows) {
       for (size_t size : kSizes) {
-        const double ours = Time(Name(operation, "veskar", size));
-        const double openssl = Time(Name(operation, "openssl", size));
-        const double memcpy = Time(Name(operation, "memcpy", size));
+        const double ours = Time(Name(row.operation, row.ours, size));
+        const double openssl = Time(Name(row.operation, "openssl", size));
+        const double memcpy = Time(Name(row.operation, "memcpy", size));
         if (ours <= 0 || openssl <= 0 || memcpy <= 0) continue;
-        std::printf("  %s %8zu B: %5.2fx OpenSSL, %5.2fx memcpy of the output\n", operation, size,
-                    openssl / ours, memcpy / ours);
+        std::printf("  %s %-11s %8zu B: %6.2fx OpenSSL, %5.2fx memcpy of the output\n",
+                    row.operation, row.ours, size, openssl / ours, memcpy / ours);
       }
     }
   }
@@ -167,9 +195,34 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, Times> times_;
 };
 
+// Takes --veskar_path=<name> out of the arguments and forces that path.
+bool ForcePathFromArguments(int* argc, char** argv) {
+  const std::string flag = "--veskar_path=";
+  int kept = 1;
+  bool ok = true;
+  for (int i = 1; i < *argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument.compare(0, flag.size(), flag) != 0) {
+      argv[kept++] = argv[i];
+      continue;
+    }
+    bool found = false;
+    for (veskar::base64::Path path : veskar::base64::kAllPaths) {
+      if (argument.substr(flag.size()) == veskar::base64::PathName(path)) {
+        found = veskar::base64::ForcePath(path);
+      }
+    }
+    if (!found) std::fprintf(stderr, "%s: no such path on this CPU\n", argument.c_str());
+    ok = ok && found;
+  }
+  *argc = kept;
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!ForcePathFromArguments(&argc, argv)) return 1;
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RegisterAll();

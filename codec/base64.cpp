@@ -1,23 +1,90 @@
 // The exported Base64 conversions. Each is one pass over its input into one
 // buffer sized from the input length alone; the tables below are built at
-// compile time so that the passes do a lookup per six bits or fewer.
+// compile time so that the passes do a lookup per six bits or fewer. Where
+// the CPU has a vector path, it takes the whole lines of the encoder and the
+// runs of plain alphabet characters of the decoder, and this code the rest.
 
 #include <veskar/base64.h>
 
+#include <atomic>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+
+#include "codec/base64_paths.h"
+
+namespace veskar {
+namespace base64 {
+namespace {
+
+constexpr int kBestPath = -1;
+std::atomic<int> forced_path{kBestPath};
+
+Path BestPath() {
+  for (Path path : {Path::kAvx2, Path::kSsse3}) {
+    if (FindVectorKernels(path) != nullptr) return path;
+  }
+  return Path::kScalar;
+}
+
+Path ChosenPath() {
+  static const Path chosen = BestPath();
+  return chosen;
+}
+
+// Looked up once per conversion: the chosen path's kernels, or a forced one's.
+const VectorKernels* ActiveKernels() {
+  static const VectorKernels* const chosen = FindVectorKernels(ChosenPath());
+  const int forced = forced_path.load(std::memory_order_relaxed);
+  return forced == kBestPath ? chosen : FindVectorKernels(static_cast<Path>(forced));
+}
+
+}  // namespace
+
+const char* PathName(Path path) {
+  switch (path) {
+    case Path::kSsse3:
+      return "ssse3";
+    case Path::kAvx2:
+      return "avx2";
+    case Path::kScalar:
+      break;
+  }
+  return "scalar";
+}
+
+bool PathAvailable(Path path) {
+  return path == Path::kScalar || FindVectorKernels(path) != nullptr;
+}
+
+bool ForcePath(Path path) {
+  if (!PathAvailable(path)) return false;
+  forced_path.store(static_cast<int>(path), std::memory_order_relaxed);
+  return true;
+}
+
+void ForceBestPath() { forced_path.store(kBestPath, std::memory_order_relaxed); }
+
+Path ActivePath() {
+  const int forced = forced_path.load(std::memory_order_relaxed);
+  return forced == kBestPath ? ChosenPath() : static_cast<Path>(forced);
+}
+
+}  // namespace base64
+}  // namespace veskar
 
 namespace {
 
+using veskar::base64::kDecodeMargin;
+using veskar::base64::kLineBytes;
+using veskar::base64::kLineChars;
+using veskar::base64::VectorKernels;
+
 constexpr int kFailure = -1;
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-// Encoder geometry: a line holds 16 groups of 3 bytes and ends in LF CR.
-constexpr std::size_t kLineBytes = 48;
-constexpr std::size_t kLineChars = 64;
 
 constexpr std::uint64_t EncodedLength(std::uint64_t length) {
   return 4 * ((length + 2) / 3) + 2 * (length / kLineBytes);
@@ -140,8 +207,14 @@ inline char* EndLine(char* out) {
 }
 
 // Writes the text of `length` bytes and its NUL; returns the end of the text.
-char* Encode(const unsigned char* in, std::size_t length, char* out) {
+char* Encode(const unsigned char* in, std::size_t length, char* out, const VectorKernels* kernels) {
   const unsigned char* const end = in + length;
+  if (kernels != nullptr && length >= kLineBytes) {
+    const std::size_t lines = length / kLineBytes;
+    kernels->encode_lines(in, lines, out);
+    in += lines * kLineBytes;
+    out += lines * (kLineChars + 2);
+  }
   // Whole lines, eight loads of six bytes each, while the last load of a
   // line still ends inside the input.
   while (static_cast<std::size_t>(end - in) >= kLineBytes + 2) {
@@ -201,17 +274,24 @@ inline std::uint32_t PlacedGroup(const unsigned char* in) {
 // characters for its three bytes, a final quantum of one or two bytes needs
 // three or four characters, and a group cut short by the end of the text
 // writes one byte for two characters found and two for three.
-std::size_t Decode(const unsigned char* in, std::size_t length, unsigned char* out) {
+std::size_t Decode(const unsigned char* in, std::size_t length, unsigned char* out,
+                   const VectorKernels* kernels) {
   unsigned char* const start = out;
   std::size_t pos = 0;
   while (pos < length) {
     // Fast path: a run of groups of four alphabet characters. Between two
     // such groups the general steps below would skip nothing and find no "=".
-    // Anything else, padding included, takes the general steps.
+    // Anything else, padding included, takes the general steps. A vector
+    // path takes the run first, as far as its blocks reach; since bytes
+    // written never exceed three quarters of the characters read, the
+    // margin it keeps to the end of the text is room for its wide stores.
     // Two groups at a time while four more characters follow them, so that
     // the buffer has room for the fourth byte of each 4-byte store (the
     // next group overwrites it).
     const std::size_t run_start = pos;
+    if (kernels != nullptr && length - pos >= kDecodeMargin) {
+      pos += kernels->decode_clean(in + pos, length - pos, &out);
+    }
     while (length - pos >= 12) {
       const std::uint32_t first = PlacedGroup(in + pos);
       const std::uint32_t second = PlacedGroup(in + pos + 4);
@@ -275,7 +355,8 @@ int Base64EncodeAlloc(void* data, unsigned long length, char*& text) {
   if ((data == nullptr && length != 0) || length > kMaxEncodeLength) return kFailure;
   char* const buffer = static_cast<char*>(std::malloc(2 * std::size_t{length} + 3));
   if (buffer == nullptr) return kFailure;
-  const char* const end = Encode(static_cast<const unsigned char*>(data), length, buffer);
+  const char* const end = Encode(static_cast<const unsigned char*>(data), length, buffer,
+                                 veskar::base64::ActiveKernels());
   text = buffer;
   return static_cast<int>(end - buffer);
 }
@@ -290,7 +371,8 @@ int Base64DecodeAlloc(char* text, unsigned long length, void*& buffer) {
   auto* const bytes = static_cast<unsigned char*>(std::malloc(size == 0 ? 1 : size));
   if (bytes == nullptr) return kFailure;
   buffer = bytes;
-  return static_cast<int>(Decode(reinterpret_cast<const unsigned char*>(text), length, bytes));
+  return static_cast<int>(Decode(reinterpret_cast<const unsigned char*>(text), length, bytes,
+                                 veskar::base64::ActiveKernels()));
 }
 
 void Base64Free(void* buffer) { std::free(buffer); }

@@ -1,6 +1,7 @@
-// Any bytes, encoded: the text has the promised length and shape, and it
-// decodes back to the bytes, also with its line breaks rewritten in the
-// other forms the decoder accepts between groups.
+// Any bytes, encoded on every code path: the text is the plain encoder's,
+// has the promised length and shape, and decodes back to the bytes on the
+// same path, also with its line breaks rewritten in the other forms the
+// decoder accepts between groups.
 
 #include <veskar/base64.h>
 
@@ -12,11 +13,15 @@
 #include <memory>
 #include <string>
 
+#include "codec/base64_paths.h"
+#include "tests/codec/base64_reference.h"
+
 namespace {
 
 void Check(bool ok, const char* what) {
   if (ok) return;
-  std::fprintf(stderr, "base64_round_trip_fuzzer: %s\n", what);
+  std::fprintf(stderr, "base64_round_trip_fuzzer: %s (%s path)\n", what,
+               veskar::base64::PathName(veskar::base64::ActivePath()));
   std::abort();
 }
 
@@ -36,9 +41,8 @@ const char kTextCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuv
 // padded final group does not skip white space.)
 const char* const kBreaks[] = {"\r\n", "\n", "\r\r\n\n", "\\n", "\\r\\n", "\\n\\r"};
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+// The checks on the active path.
+void CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
   std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[size]);
   if (size != 0) std::memcpy(bytes.get(), data, size);
 
@@ -58,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::string plain(text, expected);
+  Check(plain == veskar_test::PlainEncode(data, size), "text differs from the plain encoder");
   CheckDecodes(plain, bytes.get(), size);
   if (size != 0) {
     std::string rewritten;
@@ -73,5 +78,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckDecodes(rewritten, bytes.get(), size);
   }
   Base64Free(text);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  for (veskar::base64::Path path : veskar::base64::kAllPaths) {
+    if (veskar::base64::ForcePath(path)) CheckRoundTrip(data, size);
+  }
+  veskar::base64::ForceBestPath();
   return 0;
 }
