@@ -61,21 +61,6 @@ TEST(LocalCaRecoveryTest, NextWriterRemovesOnlyWhatInterruptedWritesLeft) {
   for (const std::string& path : kept) EXPECT_TRUE(Exists(path)) << path;
 }
 
-TEST(LocalCaRecoveryTest, PublicationSweepKeepsOtherIssuersFiles) {
-  TestCa test_ca;
-  const std::string folder = test_ca.scratch.File("published");
-  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
-  X509* ca_certificate = test_ca.ca->certificate();
-  const std::string own = PublishedFileName(ca_certificate);
-  const std::string issuer = own.substr(0, own.find('-') + 1);
-  WriteFile(folder + "/" + issuer + "7F01.der.Qw12Er", "half");
-  WriteFile(folder + "/0011223344556677-7F01.der.Qw12Er", "another CA's, still being written");
-  WriteFile(folder + "/" + issuer + "7F01.der", "published");
-  EXPECT_EQ(RemoveInterruptedPublications(folder, ca_certificate), 1);
-  EXPECT_EQ(toolkit_test::FileCount(folder), 2);
-  EXPECT_FALSE(Exists(folder + "/" + issuer + "7F01.der.Qw12Er"));
-}
-
 // A writer killed at random points never leaves a register that does not
 // read, and what it left is gone after the next change.
 TEST(LocalCaRecoveryTest, RegisterSurvivesWritersKilledAtRandomPoints) {

@@ -557,14 +557,4 @@ std::string PublishedFileName(X509* certificate) {
   return issuer + "-" + SerialText(certificate) + ".der";
 }
 
-int RemoveInterruptedPublications(const std::string& folder, X509* certificate) {
-  const std::string example = PublishedFileName(certificate);
-  const std::string issuer = example.substr(0, example.find('-') + 1);
-  return RemoveInterruptedWrites(folder, [&issuer](const std::string& name) {
-    return name.size() > issuer.size() + 4 && name.compare(0, issuer.size(), issuer) == 0 &&
-           name.compare(name.size() - 4, 4, ".der") == 0 &&
-           IsUpperHex(name.substr(issuer.size(), name.size() - issuer.size() - 4));
-  });
-}
-
 }  // namespace veskar::localca

@@ -143,13 +143,6 @@ class LocalCa {
 // folder, should their random serials ever meet.
 std::string PublishedFileName(X509* certificate);
 
-// Removes from `folder` what interrupted publications of this issuer left
-// (see RemoveInterruptedWrites): only names of the form PublishedFileName
-// gives for certificates of `certificate`'s issuer, since only those are
-// written under this CA's lock. Call it from a delivery step, which holds
-// the lock. Returns the number of files removed.
-int RemoveInterruptedPublications(const std::string& folder, X509* certificate);
-
 }  // namespace veskar::localca
 
 #endif  // VESKAR_TOOLKITS_LOCALCA_LOCAL_CA_H_
