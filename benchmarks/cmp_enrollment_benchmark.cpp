@@ -19,60 +19,58 @@
 #include <thread>
 #include <vector>
 
-#include "toolkits/cmp/cmp_http_server.h"
-#include "toolkits/cmp/cmp_service.h"
-#include "toolkits/localca/files.h"
-#include "toolkits/localca/user_register.h"
+#include "ca/cmp_service.h"
+#include "ca/http_server.h"
+#include "ca/user_register.h"
+#include "pki/files.h"
 
 namespace {
 
-using veskar::localca::Bytes;
+using veskar::pki::Bytes;
 
 // Pairs registered up front; every enrollment spends one.
 constexpr int kUsers = 2000;
 
 struct ServedCa {
   std::string folder;
-  std::vector<veskar::localca::RegisteredUser> users;
+  std::vector<veskar::ca::RegisteredUser> users;
   std::atomic<size_t> next{0};
-  std::unique_ptr<veskar::cmp::CmpService> service;
-  std::unique_ptr<veskar::cmp::CmpHttpServer> server;
+  std::unique_ptr<veskar::ca::CmpService> service;
+  std::unique_ptr<veskar::ca::CmpHttpServer> server;
   std::thread thread;
   int port = -1;
   Bytes pkcs10;
-  veskar::localca::X509ReqPtr request;
+  veskar::pki::X509ReqPtr request;
 
   ServedCa() {
     char pattern[] = "/tmp/veskar-cmp-bench-XXXXXX";
     if (mkdtemp(pattern) == nullptr) return;
     folder = std::string(pattern) + "/ca";
-    if (!veskar::localca::LocalCa::Create(folder, "CN=Bench CA",
-                                          veskar::localca::LocalCa::kDefaultCaDays)
+    if (!veskar::ca::LocalCa::Create(folder, "CN=Bench CA", veskar::ca::LocalCa::kDefaultCaDays)
              .ok())
       return;
     for (int i = 0; i < kUsers; ++i) {
-      veskar::localca::RegisteredUser user;
+      veskar::ca::RegisteredUser user;
       user.reference_number = 10000000 + i;
       user.authorisation_code = "CODE-" + std::to_string(i);
       user.subject = "CN=Bench User " + std::to_string(i);
       users.push_back(user);
     }
-    const std::string text = veskar::localca::FormatRegister(users);
+    const std::string text = veskar::ca::FormatRegister(users);
     std::string error;
-    std::unique_ptr<veskar::localca::LocalCa> ca;
-    if (!veskar::localca::WriteFileAtomically(folder + "/register.txt", text.data(), text.size(),
-                                              0600, veskar::localca::Overwrite::kReplace, &error) ||
-        !veskar::localca::LocalCa::Open(folder, &ca).ok()) {
+    std::unique_ptr<veskar::ca::LocalCa> ca;
+    if (!veskar::pki::WriteFileAtomically(folder + "/register.txt", text.data(), text.size(), 0600,
+                                          veskar::pki::Overwrite::kReplace, &error) ||
+        !veskar::ca::LocalCa::Open(folder, &ca).ok()) {
       return;
     }
-    service =
-        std::make_unique<veskar::cmp::CmpService>(std::move(ca), veskar::cmp::ServiceOptions());
-    server = std::make_unique<veskar::cmp::CmpHttpServer>(service.get(),
-                                                          veskar::cmp::CmpHttpServer::Options());
+    service = std::make_unique<veskar::ca::CmpService>(std::move(ca), veskar::ca::ServiceOptions());
+    server = std::make_unique<veskar::ca::CmpHttpServer>(service.get(),
+                                                         veskar::ca::CmpHttpServer::Options());
     port = server->Bind("127.0.0.1", 0);
     thread = std::thread([this] { server->Run(); });
 
-    veskar::localca::EvpPkeyPtr key = veskar::localca::NewEcKey();
+    veskar::pki::EvpPkeyPtr key = veskar::pki::NewEcKey();
     request.reset(X509_REQ_new());
     X509_REQ_set_pubkey(request.get(), key.get());
     X509_REQ_sign(request.get(), key.get(), EVP_sha256());
@@ -89,14 +87,14 @@ struct ServedCa {
         thread.join();
       }
     }
-    std::string command = "rm -rf '" + veskar::localca::DirectoryOf(folder) + "'";
+    std::string command = "rm -rf '" + veskar::pki::DirectoryOf(folder) + "'";
     if (!folder.empty() && std::system(command.c_str()) != 0) std::perror("rm");
   }
 
   bool Ready() const { return port > 0 && !pkcs10.empty(); }
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/pkix/"; }
   // The next unused pair; null when all are spent.
-  const veskar::localca::RegisteredUser* NextUser() {
+  const veskar::ca::RegisteredUser* NextUser() {
     const size_t index = next++;
     return index < users.size() ? &users[index] : nullptr;
   }
@@ -107,7 +105,7 @@ ServedCa& Ca() {
   return ca;
 }
 
-bool EnrollThroughLibrary(ServedCa& ca, const veskar::localca::RegisteredUser& user) {
+bool EnrollThroughLibrary(ServedCa& ca, const veskar::ca::RegisteredUser& user) {
   CQnEntCmsPMA agent;
   const std::string reference = std::to_string(user.reference_number);
   Bytes pkcs10 = ca.pkcs10;
@@ -125,13 +123,13 @@ bool EnrollThroughLibrary(ServedCa& ca, const veskar::localca::RegisteredUser& u
 
 // The toolkit alone, called as the library calls it: login with a client
 // INI file naming the server, the request's attributes, issue, retrieve.
-bool EnrollThroughToolkit(ServedCa& ca, const veskar::localca::RegisteredUser& user) {
+bool EnrollThroughToolkit(ServedCa& ca, const veskar::ca::RegisteredUser& user) {
   static const std::string ini = [&ca] {
-    const std::string path = veskar::localca::DirectoryOf(ca.folder) + "/client.ini";
+    const std::string path = veskar::pki::DirectoryOf(ca.folder) + "/client.ini";
     const std::string text = "[Settings]\nManager=" + ca.Url() + "+709\n";
     std::string error;
-    veskar::localca::WriteFileAtomically(path, text.data(), text.size(), 0600,
-                                         veskar::localca::Overwrite::kReplace, &error);
+    veskar::pki::WriteFileAtomically(path, text.data(), text.size(), 0600,
+                                     veskar::pki::Overwrite::kReplace, &error);
     return path;
   }();
   void* login = nullptr;
@@ -166,7 +164,7 @@ bool EnrollThroughToolkit(ServedCa& ca, const veskar::localca::RegisteredUser& u
   return ok;
 }
 
-bool EnrollDirectly(ServedCa& ca, const veskar::localca::RegisteredUser& user) {
+bool EnrollDirectly(ServedCa& ca, const veskar::ca::RegisteredUser& user) {
   OSSL_CMP_CTX* context = OSSL_CMP_CTX_new(nullptr, nullptr);
   const std::string reference = std::to_string(user.reference_number);
   const std::string& code = user.authorisation_code;
@@ -185,7 +183,7 @@ bool EnrollDirectly(ServedCa& ca, const veskar::localca::RegisteredUser& user) {
   return ok;
 }
 
-template <bool (*EnrollOnce)(ServedCa&, const veskar::localca::RegisteredUser&)>
+template <bool (*EnrollOnce)(ServedCa&, const veskar::ca::RegisteredUser&)>
 void RunEnrollments(benchmark::State& state) {
   ServedCa& ca = Ca();
   if (!ca.Ready()) {
@@ -197,7 +195,7 @@ void RunEnrollments(benchmark::State& state) {
     return;
   }
   for (auto _ : state) {
-    const veskar::localca::RegisteredUser* user = ca.NextUser();
+    const veskar::ca::RegisteredUser* user = ca.NextUser();
     if (user == nullptr) {
       state.SkipWithError("every registered pair is spent");
       break;

@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "toolkits/cmp/cmp_service.h"
-#include "toolkits/localca/files.h"
-#include "toolkits/localca/user_register.h"
+#include "ca/cmp_service.h"
+#include "ca/user_register.h"
+#include "pki/files.h"
 
 namespace {
 
@@ -23,36 +23,36 @@ void RemoveFolder() {
   }
   rmdir((folder + "/issued").c_str());
   rmdir(folder.c_str());
-  rmdir(veskar::localca::DirectoryOf(folder).c_str());
+  rmdir(veskar::pki::DirectoryOf(folder).c_str());
 }
 
-veskar::cmp::CmpService* MakeService() {
+veskar::ca::CmpService* MakeService() {
   char pattern[] = "/tmp/veskar-cmp-fuzz-XXXXXX";
   if (mkdtemp(pattern) == nullptr) abort();
   folder = std::string(pattern) + "/ca";
-  if (!veskar::localca::LocalCa::Create(folder, "CN=Fuzz CA", 30).ok()) abort();
+  if (!veskar::ca::LocalCa::Create(folder, "CN=Fuzz CA", 30).ok()) abort();
   atexit(RemoveFolder);
-  veskar::localca::RegisteredUser user;
+  veskar::ca::RegisteredUser user;
   user.reference_number = 12345678;
   user.authorisation_code = "ABCD-EFGH-JKMN";
   user.subject = "CN=Fuzz User";
-  const std::string text = veskar::localca::FormatRegister({user});
+  const std::string text = veskar::ca::FormatRegister({user});
   std::string error;
-  if (!veskar::localca::WriteFileAtomically(folder + "/register.txt", text.data(), text.size(),
-                                            0600, veskar::localca::Overwrite::kReplace, &error)) {
+  if (!veskar::pki::WriteFileAtomically(folder + "/register.txt", text.data(), text.size(), 0600,
+                                        veskar::pki::Overwrite::kReplace, &error)) {
     abort();
   }
-  std::unique_ptr<veskar::localca::LocalCa> ca;
-  if (!veskar::localca::LocalCa::Open(folder, &ca).ok()) abort();
-  return new veskar::cmp::CmpService(std::move(ca), veskar::cmp::ServiceOptions());
+  std::unique_ptr<veskar::ca::LocalCa> ca;
+  if (!veskar::ca::LocalCa::Open(folder, &ca).ok()) abort();
+  return new veskar::ca::CmpService(std::move(ca), veskar::ca::ServiceOptions());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static veskar::cmp::CmpService* service = MakeService();
-  veskar::cmp::CmpService::Outcome outcome;
-  const veskar::cmp::Bytes answer = service->Handle(data, size, &outcome);
+  static veskar::ca::CmpService* service = MakeService();
+  veskar::ca::CmpService::Outcome outcome;
+  const veskar::pki::Bytes answer = service->Handle(data, size, &outcome);
   // Every input is classified; bytes that are not CMP get no answer.
   if (outcome.request.empty() || (outcome.request == "malformed" && !answer.empty())) abort();
   return 0;

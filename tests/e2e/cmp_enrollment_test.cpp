@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "pki/openssl_util.h"
 #include "server_process.h"
-#include "toolkits/localca/openssl_util.h"
 
 namespace veskar::e2e {
 namespace {
@@ -28,10 +28,10 @@ using toolkit_test::ParseCertificate;
 using toolkit_test::SignedRequest;
 using toolkit_test::VerifiesAgainst;
 
-std::string Pem(X509* certificate) { return localca::CertificateToPem(certificate); }
+std::string Pem(X509* certificate) { return pki::CertificateToPem(certificate); }
 
 std::string KeyPem(EVP_PKEY* key) {
-  localca::BioPtr bio(BIO_new(BIO_s_mem()));
+  pki::BioPtr bio(BIO_new(BIO_s_mem()));
   PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
   char* data = nullptr;
   const long length = BIO_get_mem_data(bio.get(), &data);
@@ -51,8 +51,8 @@ class MockServerTest : public EndToEndTest {
  protected:
   void SetUp() override {
     EndToEndTest::SetUp();
-    key_ = localca::NewEcKey();
-    localca::IssuedCertificate issued;
+    key_ = pki::NewEcKey();
+    ca::IssuedCertificate issued;
     ASSERT_TRUE(ca_.ca->Issue(ca_.user.reference_number, Code(), key_.get(), {}, &issued).ok());
     certificate_der_ = issued.der;
     toolkit_test::WriteFile(ca_.scratch.File("user.pem"), Pem(issued.certificate.get()));
@@ -68,7 +68,7 @@ class MockServerTest : public EndToEndTest {
   }
 
   static constexpr char kSecret[] = "mock-secret-9";
-  localca::EvpPkeyPtr key_;
+  pki::EvpPkeyPtr key_;
   Bytes certificate_der_;
   ServerProcess server_;
 };
@@ -97,7 +97,7 @@ TEST_F(MockServerTest, BothToolkitsEnrollAndAWrongSecretIsRefusedWithTheServersR
 }
 
 TEST_F(MockServerTest, ACertificateForAnotherKeyIsTurnedDown) {
-  localca::EvpPkeyPtr other = localca::NewEcKey();
+  pki::EvpPkeyPtr other = pki::NewEcKey();
   const Outcome outcome =
       EnrollCms({server_.url(), "", kSecret, "4711", 0, SignedRequest(other.get(), "x")});
   EXPECT_NE(outcome.message, 0);
@@ -134,12 +134,12 @@ class ServedCaTest : public EndToEndTest {
     const Bytes log = toolkit_test::ReadFile(ca_.scratch.File("serve.log"));
     return std::string(log.begin(), log.end());
   }
-  Outcome EnrollCmsAs(const localca::RegisteredUser& user, EVP_PKEY* key) {
+  Outcome EnrollCmsAs(const ca::RegisteredUser& user, EVP_PKEY* key) {
     return EnrollCms({server_.url(), "", user.authorisation_code,
                       std::to_string(user.reference_number), 0, SignedRequest(key, "ignored")});
   }
   // Runs OpenSSL's CMP client against the server.
-  int OpensslClient(const localca::RegisteredUser& user, std::vector<std::string> more,
+  int OpensslClient(const ca::RegisteredUser& user, std::vector<std::string> more,
                     std::string* output) {
     std::vector<std::string> argv = {"openssl",        "cmp",
                                      "-server",        server_.url(),
@@ -150,8 +150,8 @@ class ServedCaTest : public EndToEndTest {
     argv.insert(argv.end(), more.begin(), more.end());
     return RunProgram(argv, output);
   }
-  std::vector<localca::RegisteredUser> Users() const {
-    std::vector<localca::RegisteredUser> users;
+  std::vector<ca::RegisteredUser> Users() const {
+    std::vector<ca::RegisteredUser> users;
     EXPECT_TRUE(ca_.ca->ListUsers(&users).ok());
     return users;
   }
@@ -160,16 +160,16 @@ class ServedCaTest : public EndToEndTest {
 };
 
 TEST_F(ServedCaTest, OpensslClientEnrollsWithP10crAndIr) {
-  localca::EvpPkeyPtr key = localca::NewEcKey();
+  pki::EvpPkeyPtr key = pki::NewEcKey();
   toolkit_test::WriteFile(ca_.scratch.File("new.key"), KeyPem(key.get()));
   const Bytes request = SignedRequest(key.get(), "ignored", /*pem=*/true);
   toolkit_test::WriteFile(ca_.scratch.File("req.pem"), std::string(request.begin(), request.end()));
   toolkit_test::WriteFile(ca_.scratch.File("ca.pem"), Pem(ca_.ca->certificate()));
-  const localca::RegisteredUser second = ca_.AddUser("CN=Second User, O=Veskar Tests");
+  const ca::RegisteredUser second = ca_.AddUser("CN=Second User, O=Veskar Tests");
 
   struct Case {
     const char* name;
-    localca::RegisteredUser user;
+    ca::RegisteredUser user;
     std::vector<std::string> request;
   };
   const std::vector<Case> cases = {
@@ -188,18 +188,18 @@ TEST_F(ServedCaTest, OpensslClientEnrollsWithP10crAndIr) {
         RunProgram({"openssl", "verify", "-CAfile", ca_.scratch.File("ca.pem"), out}, &verified), 0)
         << verified;
     const Bytes pem = toolkit_test::ReadFile(out);
-    localca::X509Ptr certificate = localca::CertificateFromBytes(pem.data(), pem.size());
+    pki::X509Ptr certificate = pki::CertificateFromBytes(pem.data(), pem.size());
     ASSERT_TRUE(certificate);
     EXPECT_TRUE(SamePublicKey(certificate.get(), key.get()));
   }
-  for (const localca::RegisteredUser& user : Users()) EXPECT_TRUE(user.used) << user.subject;
+  for (const ca::RegisteredUser& user : Users()) EXPECT_TRUE(user.used) << user.subject;
 }
 
 TEST_F(ServedCaTest, LibraryEnrollsOnceAndAUsedPairIsRefused) {
-  localca::EvpPkeyPtr key = localca::NewEcKey();
+  pki::EvpPkeyPtr key = pki::NewEcKey();
   const Outcome first = EnrollCmsAs(ca_.user, key.get());
   ASSERT_EQ(first.message, 0) << first.extended_error << Log();
-  const localca::X509Ptr certificate = ParseCertificate(first.certificate);
+  const pki::X509Ptr certificate = ParseCertificate(first.certificate);
   ASSERT_TRUE(certificate);
   EXPECT_TRUE(VerifiesAgainst(certificate.get(), ca_.ca->certificate()));
   EXPECT_TRUE(SamePublicKey(certificate.get(), key.get()));
@@ -209,7 +209,7 @@ TEST_F(ServedCaTest, LibraryEnrollsOnceAndAUsedPairIsRefused) {
   EXPECT_NE(again.message, 0);
   EXPECT_NE(again.extended_error.find("already used"), std::string::npos) << again.extended_error;
 
-  localca::RegisteredUser wrong = ca_.AddUser("CN=Wrong Code");
+  ca::RegisteredUser wrong = ca_.AddUser("CN=Wrong Code");
   wrong.authorisation_code = "AAAA-BBBB-CCCC";
   const Outcome mismatch = EnrollCmsAs(wrong, key.get());
   EXPECT_NE(mismatch.extended_error.find("authorisation code does not match"), std::string::npos)
@@ -220,7 +220,7 @@ TEST_F(ServedCaTest, LibraryEnrollsOnceAndAUsedPairIsRefused) {
 }
 
 TEST_F(ServedCaTest, UnconfirmedCertificateLeavesThePairUsableAcrossARestart) {
-  localca::EvpPkeyPtr key = localca::NewEcKey();
+  pki::EvpPkeyPtr key = pki::NewEcKey();
   TakeWithoutConfirming(key.get());
   // Held for that transaction meanwhile.
   const Outcome held = EnrollCmsAs(ca_.user, key.get());
@@ -234,9 +234,9 @@ TEST_F(ServedCaTest, UnconfirmedCertificateLeavesThePairUsableAcrossARestart) {
   Serve(/*confirm_seconds=*/1);
   const Outcome enrolled = EnrollCmsAs(ca_.user, key.get());
   ASSERT_EQ(enrolled.message, 0) << enrolled.extended_error << Log();
-  const localca::X509Ptr certificate = ParseCertificate(enrolled.certificate);
+  const pki::X509Ptr certificate = ParseCertificate(enrolled.certificate);
   ASSERT_TRUE(certificate);
-  EXPECT_EQ(Users()[0].serial, localca::SerialText(certificate.get()));
+  EXPECT_EQ(Users()[0].serial, pki::SerialText(certificate.get()));
   EXPECT_EQ(toolkit_test::FileCount(ca_.directory + "/issued"), 1);
   EXPECT_NE(EnrollCmsAs(ca_.user, key.get()).message, 0);
 
@@ -247,7 +247,7 @@ TEST_F(ServedCaTest, UnconfirmedCertificateLeavesThePairUsableAcrossARestart) {
 TEST_F(ServedCaTest, UnconfirmedCertificateFreesThePairAfterTheTimeOut) {
   server_.Stop(SIGTERM);
   Serve(/*confirm_seconds=*/1);
-  localca::EvpPkeyPtr key = localca::NewEcKey();
+  pki::EvpPkeyPtr key = pki::NewEcKey();
   TakeWithoutConfirming(key.get());
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   const Outcome enrolled = EnrollCmsAs(ca_.user, key.get());
@@ -257,13 +257,13 @@ TEST_F(ServedCaTest, UnconfirmedCertificateFreesThePairAfterTheTimeOut) {
 
 TEST_F(ServedCaTest, EightHostsEnrollAtOnceAndIpsecToo) {
   constexpr int kHosts = 8;
-  std::vector<localca::RegisteredUser> users;
+  std::vector<ca::RegisteredUser> users;
   for (int i = 0; i < kHosts; ++i) users.push_back(ca_.AddUser("CN=Host " + std::to_string(i)));
   std::vector<Outcome> outcomes(kHosts);
   std::vector<std::thread> hosts;
   for (int i = 0; i < kHosts; ++i) {
     hosts.emplace_back([&, i] {
-      localca::EvpPkeyPtr key = localca::NewEcKey();
+      pki::EvpPkeyPtr key = pki::NewEcKey();
       outcomes[i] = EnrollCmsAs(users[i], key.get());
     });
   }
@@ -278,7 +278,7 @@ TEST_F(ServedCaTest, EightHostsEnrollAtOnceAndIpsecToo) {
   const Outcome ipsec =
       EnrollIpsec(server_.url(), ca_.scratch.File("user.p12"), Code(), Reference());
   ASSERT_EQ(ipsec.message, 0) << ipsec.extended_error;
-  const localca::X509Ptr certificate = ParseCertificate(ipsec.certificate);
+  const pki::X509Ptr certificate = ParseCertificate(ipsec.certificate);
   ASSERT_TRUE(certificate);
   EXPECT_TRUE(VerifiesAgainst(certificate.get(), ca_.ca->certificate()));
 }
@@ -308,7 +308,7 @@ TEST_F(ServedCaTest, MalformedOversizedAndMistypedRequestsAreRefused) {
     EXPECT_EQ(result->status, c.status);
   }
   // Still serving.
-  localca::EvpPkeyPtr key = localca::NewEcKey();
+  pki::EvpPkeyPtr key = pki::NewEcKey();
   EXPECT_EQ(EnrollCmsAs(ca_.user, key.get()).message, 0) << Log();
 }
 
@@ -386,7 +386,7 @@ class DroppingRelay {
 TEST_F(ServedCaTest, DroppedConnectionFailsTheEnrollmentAndNotTheHost) {
   const int port = std::stoi(server_.url().substr(server_.url().rfind(':') + 1));
   DroppingRelay relay(port);
-  localca::EvpPkeyPtr key = localca::NewEcKey();
+  pki::EvpPkeyPtr key = pki::NewEcKey();
   const Outcome dropped =
       EnrollCms({relay.Url(), "", Code(), Reference(), 0, SignedRequest(key.get(), "ignored")});
   EXPECT_NE(dropped.message, 0);

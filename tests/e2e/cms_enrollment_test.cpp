@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "e2e_support.h"
-#include "toolkits/localca/distinguished_name.h"
+#include "pki/distinguished_name.h"
 
 namespace veskar::e2e {
 namespace {
@@ -18,7 +18,7 @@ using toolkit_test::VerifiesAgainst;
 
 class CmsEnrollmentTest : public EndToEndTest {
  protected:
-  CmsEnrollmentTest() : directory_(ca_.scratch.File("directory")), key_(localca::NewEcKey()) {
+  CmsEnrollmentTest() : directory_(ca_.scratch.File("directory")), key_(pki::NewEcKey()) {
     std::filesystem::create_directory(directory_);
   }
 
@@ -28,7 +28,7 @@ class CmsEnrollmentTest : public EndToEndTest {
   }
 
   std::string directory_;
-  localca::EvpPkeyPtr key_;
+  pki::EvpPkeyPtr key_;
 };
 
 TEST_F(CmsEnrollmentTest, IssuedCertificateIsForTheRegisteredNameAndTheRequestKey) {
@@ -38,16 +38,16 @@ TEST_F(CmsEnrollmentTest, IssuedCertificateIsForTheRegisteredNameAndTheRequestKe
   ASSERT_EQ(outcome.message, 0) << outcome.error << outcome.extended_error;
   EXPECT_EQ(outcome.error, "");
   EXPECT_EQ(outcome.extended_error, "");
-  const localca::X509Ptr certificate = ParseCertificate(outcome.certificate);
+  const pki::X509Ptr certificate = ParseCertificate(outcome.certificate);
   ASSERT_TRUE(certificate);
   EXPECT_TRUE(VerifiesAgainst(certificate.get(), ca_.ca->certificate()));
-  EXPECT_EQ(localca::NameText(X509_get_subject_name(certificate.get())),
+  EXPECT_EQ(pki::NameText(X509_get_subject_name(certificate.get())),
             "CN=Test User, O=Veskar Tests");
   EXPECT_TRUE(SamePublicKey(certificate.get(), key_.get()));
   EXPECT_EQ(outcome.ca_certificate, ca_.ca->certificate_der());
 
   // Published under its issuer's key identifier and its serial number.
-  EXPECT_EQ(ReadFile(directory_ + "/" + localca::PublishedFileName(certificate.get())),
+  EXPECT_EQ(ReadFile(directory_ + "/" + ca::PublishedFileName(certificate.get())),
             outcome.certificate);
 
   // The INI file is gone; the one file left is the protected copy of both

@@ -19,7 +19,7 @@
 
 #include "command_runner.h"
 #include "e2e_support.h"
-#include "toolkits/localca/distinguished_name.h"
+#include "pki/distinguished_name.h"
 
 namespace veskar::e2e {
 namespace {
@@ -62,15 +62,15 @@ class CommandFilesTest : public EndToEndTest {
 
   // A new user's reference number; its code goes to the file `code_file`.
   std::string NewUser(const std::string& name, const std::string& code_file) {
-    const localca::RegisteredUser user = ca_.AddUser("CN=" + name + ", O=Veskar Tests");
+    const ca::RegisteredUser user = ca_.AddUser("CN=" + name + ", O=Veskar Tests");
     WriteFile(code_file, user.authorisation_code + "\n");
     return std::to_string(user.reference_number);
   }
 
   bool Used(const std::string& reference) const {
-    std::vector<localca::RegisteredUser> users;
+    std::vector<ca::RegisteredUser> users;
     EXPECT_TRUE(ca_.ca->ListUsers(&users).ok());
-    for (const localca::RegisteredUser& user : users) {
+    for (const ca::RegisteredUser& user : users) {
       if (std::to_string(user.reference_number) == reference) return user.used;
     }
     return false;
@@ -130,18 +130,18 @@ TEST_F(CommandFilesTest, OutputsWriteThroughDevicesFifosAndLinks) {
 
   // A certificate through a link to an earlier one, the CA's on standard
   // output: the report then goes to standard error.
-  WriteFile(File("old.pem"), localca::CertificateToPem(ca_.ca->certificate()));
+  WriteFile(File("old.pem"), pki::CertificateToPem(ca_.ca->certificate()));
   ASSERT_EQ(symlink(File("old.pem").c_str(), File("certlink").c_str()), 0);
   const CommandResult enrolled = RunVeskar(CmsWithCodeFile(
       NewUser("Linked", File("code")), File("code"),
       {"--new-key", File("user.key"), "--cert", File("certlink"), "--ca-cert", "/dev/stdout"}));
   ASSERT_EQ(enrolled.exit_status, 0) << enrolled.err;
-  EXPECT_EQ(enrolled.out, localca::CertificateToPem(ca_.ca->certificate()));
+  EXPECT_EQ(enrolled.out, pki::CertificateToPem(ca_.ca->certificate()));
   EXPECT_TRUE(Contains(enrolled.err, "enrolled through the CMS toolkit\n")) << enrolled.err;
   EXPECT_EQ(Type(File("certlink")), static_cast<mode_t>(S_IFLNK));
-  const localca::X509Ptr issued = ParseCertificate(ReadFile(File("old.pem")));
+  const pki::X509Ptr issued = ParseCertificate(ReadFile(File("old.pem")));
   ASSERT_TRUE(issued);
-  EXPECT_EQ(localca::NameText(X509_get_subject_name(issued.get())), "CN=Linked, O=Veskar Tests");
+  EXPECT_EQ(pki::NameText(X509_get_subject_name(issued.get())), "CN=Linked, O=Veskar Tests");
 
   // What writing through would put at risk is refused, with the reason.
   WriteFile(File("a.key"), "a key");
@@ -215,9 +215,9 @@ TEST_F(CommandFilesTest, EachRunReportsItsOwnProtectedCopy) {
       RunVeskar({"protected", "get", "--file", File("copy"), "--label", "Verification Certificate",
                  "--protection-file", File("reference"), "--out", File("copy.der")});
   ASSERT_EQ(opened.exit_status, 0) << opened.err;
-  const localca::X509Ptr certificate = ParseCertificate(ReadFile(File("c.pem")));
+  const pki::X509Ptr certificate = ParseCertificate(ReadFile(File("c.pem")));
   ASSERT_TRUE(certificate);
-  EXPECT_EQ(ReadFile(File("copy.der")), localca::CertificateToDer(certificate.get()));
+  EXPECT_EQ(ReadFile(File("copy.der")), pki::CertificateToDer(certificate.get()));
 }
 
 // Interrupts sent after growing delays, denser early on where the start-up

@@ -32,10 +32,10 @@ RunOptions Input(const std::string& text) {
   return options;
 }
 
-localca::EvpPkeyPtr ReadKey(const std::string& path) {
-  localca::BioPtr bio(BIO_new_file(path.c_str(), "r"));
-  return localca::EvpPkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
-                                 : nullptr);
+pki::EvpPkeyPtr ReadKey(const std::string& path) {
+  pki::BioPtr bio(BIO_new_file(path.c_str(), "r"));
+  return pki::EvpPkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
+                             : nullptr);
 }
 
 std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
@@ -57,7 +57,7 @@ class EnrollCommandTest : public EndToEndTest {
   }
 
   bool UserStillPending() const {
-    std::vector<localca::RegisteredUser> users;
+    std::vector<ca::RegisteredUser> users;
     return ca_.ca->ListUsers(&users).ok() && !users.empty() && !users[0].used;
   }
 };
@@ -77,10 +77,10 @@ TEST_F(EnrollCommandTest, CmsFromAFreshKeyThenTheSpentPairIsRefused) {
     EXPECT_NE(enrolled.out.find(line), std::string::npos) << line << " in\n" << enrolled.out;
   }
   EXPECT_EQ(FileMode(File("user.key")), 0600);
-  const localca::EvpPkeyPtr key = ReadKey(File("user.key"));
-  const localca::X509Ptr certificate = ParseCertificate(ReadFile(File("user.der")));
+  const pki::EvpPkeyPtr key = ReadKey(File("user.key"));
+  const pki::X509Ptr certificate = ParseCertificate(ReadFile(File("user.der")));
   ASSERT_TRUE(key && certificate);
-  EXPECT_NE(enrolled.out.find("  serial: " + localca::SerialText(certificate.get()) + "\n"),
+  EXPECT_NE(enrolled.out.find("  serial: " + pki::SerialText(certificate.get()) + "\n"),
             std::string::npos)
       << enrolled.out;
   EXPECT_TRUE(VerifiesAgainst(certificate.get(), ca_.ca->certificate()));
@@ -103,7 +103,7 @@ TEST_F(EnrollCommandTest, CmsFromAFreshKeyThenTheSpentPairIsRefused) {
 }
 
 TEST_F(EnrollCommandTest, CmsFromARequestFileAndPublished) {
-  const localca::EvpPkeyPtr key = localca::NewEcKey();
+  const pki::EvpPkeyPtr key = pki::NewEcKey();
   WriteFile(File("request.pem"), Text(toolkit_test::SignedRequest(key.get(), "Anyone", true)));
   const std::string directory = File("directory");
   ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
@@ -112,11 +112,11 @@ TEST_F(EnrollCommandTest, CmsFromARequestFileAndPublished) {
                      "--cert", File("user.pem")}));
   ASSERT_EQ(enrolled.exit_status, 0) << enrolled.err;
   EXPECT_NE(enrolled.out.find("  published in: " + directory + "\n"), std::string::npos);
-  const localca::X509Ptr certificate = ParseCertificate(ReadFile(File("user.pem")));
+  const pki::X509Ptr certificate = ParseCertificate(ReadFile(File("user.pem")));
   ASSERT_TRUE(certificate);
   EXPECT_TRUE(SamePublicKey(certificate.get(), key.get()));
-  EXPECT_EQ(ReadFile(directory + "/" + localca::PublishedFileName(certificate.get())),
-            localca::CertificateToDer(certificate.get()));
+  EXPECT_EQ(ReadFile(directory + "/" + ca::PublishedFileName(certificate.get())),
+            pki::CertificateToDer(certificate.get()));
 }
 
 TEST_F(EnrollCommandTest, IpsecCreatesTheProfileThenLogsIn) {
@@ -132,7 +132,7 @@ TEST_F(EnrollCommandTest, IpsecCreatesTheProfileThenLogsIn) {
                               0),
             0u)
       << created.out;
-  const localca::X509Ptr certificate = ParseCertificate(ReadFile(File("user.pem")));
+  const pki::X509Ptr certificate = ParseCertificate(ReadFile(File("user.pem")));
   ASSERT_TRUE(certificate);
   EXPECT_TRUE(VerifiesAgainst(certificate.get(), ca_.ca->certificate()));
 
@@ -213,10 +213,10 @@ TEST_F(EnrollCommandTest, AFailureAfterTheEnrollmentSaysWhatWasDelivered) {
   std::string subject = "CN=Long CA";
   for (int i = 0; i < 24; ++i) subject += ", OU=" + std::string(60, 'x') + std::to_string(i);
   const std::string ca = File("long-ca");
-  ASSERT_TRUE(localca::LocalCa::Create(ca, subject, 30).ok());
-  std::unique_ptr<localca::LocalCa> opened;
-  ASSERT_TRUE(localca::LocalCa::Open(ca, &opened).ok());
-  localca::RegisteredUser user;
+  ASSERT_TRUE(ca::LocalCa::Create(ca, subject, 30).ok());
+  std::unique_ptr<ca::LocalCa> opened;
+  ASSERT_TRUE(ca::LocalCa::Open(ca, &opened).ok());
+  ca::RegisteredUser user;
   ASSERT_TRUE(opened->AddUser("CN=U", &user).ok());
 
   struct FileSizeLimit {  // the CA's certificate is over 5000 bytes, the user's under 3000

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "e2e_support.h"
-#include "toolkits/localca/distinguished_name.h"
+#include "pki/distinguished_name.h"
 
 namespace veskar::e2e {
 namespace {
@@ -28,10 +28,10 @@ TEST_F(IpsecEnrollmentTest, CreatedUserLogsInAgainButNotWithAWrongPassword) {
   const std::string profile = ca_.scratch.File("user.p12");
   const Outcome created = EnrollIpsec(profile, "right password", Code(), Reference());
   ASSERT_EQ(created.message, 0);
-  const localca::X509Ptr certificate = ParseCertificate(created.certificate);
+  const pki::X509Ptr certificate = ParseCertificate(created.certificate);
   ASSERT_TRUE(certificate);
   EXPECT_TRUE(VerifiesAgainst(certificate.get(), ca_.ca->certificate()));
-  EXPECT_EQ(localca::NameText(X509_get_subject_name(certificate.get())),
+  EXPECT_EQ(pki::NameText(X509_get_subject_name(certificate.get())),
             "CN=Test User, O=Veskar Tests");
   EXPECT_EQ(created.ca_certificate, ca_.ca->certificate_der());
   EXPECT_EQ(toolkit_test::FileMode(profile), 0600);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <veskar/toolkit/cmsapi32.h>
 
-#include "toolkits/cmsapi32/cms_status.h"
+#include "standins/cmsapi32/cms_status.h"
 
 namespace veskar::cmsapi {
 namespace {

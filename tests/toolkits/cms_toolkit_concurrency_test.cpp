@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cms_enrollment.h"
+#include "standins/cmsapi32/cms_status.h"
 #include "test_pki.h"
-#include "toolkits/cmsapi32/cms_status.h"
 
 namespace veskar::cmsapi {
 namespace {
@@ -26,16 +26,16 @@ using toolkit_test::WriteClientIni;
 TEST(CmsConcurrencyTest, OnePairIssuesOnceAndSerialsNeverRepeat) {
   TestCa test_ca;
   const std::string ini = WriteClientIni(test_ca.scratch, test_ca.directory, "");
-  localca::EvpPkeyPtr key = localca::NewEcKey();
+  pki::EvpPkeyPtr key = pki::NewEcKey();
   constexpr int kPairs = 3;
   constexpr int kAttemptsPerPair = 2;
-  std::vector<localca::RegisteredUser> users = {test_ca.user};
+  std::vector<ca::RegisteredUser> users = {test_ca.user};
   for (int i = 1; i < kPairs; ++i) users.push_back(test_ca.AddUser("CN=User " + std::to_string(i)));
   std::vector<Outcome> outcomes(kPairs * kAttemptsPerPair);
   std::vector<std::thread> threads;
   const toolkit_test::Bytes pkcs10 = SignedRequest(key.get(), "x");
   for (size_t i = 0; i < outcomes.size(); ++i) {
-    const localca::RegisteredUser& user = users[i % kPairs];
+    const ca::RegisteredUser& user = users[i % kPairs];
     threads.emplace_back([&, i, user] {
       outcomes[i] =
           Enroll({ini, user.authorisation_code, std::to_string(user.reference_number), 0, pkcs10});
@@ -48,7 +48,7 @@ TEST(CmsConcurrencyTest, OnePairIssuesOnceAndSerialsNeverRepeat) {
     for (size_t i = pair; i < outcomes.size(); i += kPairs) {
       if (outcomes[i].failed_step.empty()) {
         ++issued;
-        serials.push_back(localca::SerialText(ParseCertificate(outcomes[i].certificate).get()));
+        serials.push_back(pki::SerialText(ParseCertificate(outcomes[i].certificate).get()));
       } else {
         EXPECT_EQ(outcomes[i].status, kCmsAlreadyUsed) << outcomes[i].reason;
       }

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "cms_enrollment.h"
+#include "pki/distinguished_name.h"
+#include "standins/cmsapi32/cms_status.h"
 #include "test_pki.h"
-#include "toolkits/cmsapi32/cms_status.h"
-#include "toolkits/localca/distinguished_name.h"
 
 namespace veskar::cmsapi {
 namespace {
@@ -35,7 +35,7 @@ class CmsToolkitTest : public ::testing::Test {
   CmsToolkitTest()
       : publish_dir_(ca_.scratch.File("directory")),
         ini_(WriteClientIni(ca_.scratch, ca_.directory, publish_dir_)),
-        key_(localca::NewEcKey()) {
+        key_(pki::NewEcKey()) {
     std::filesystem::create_directory(publish_dir_);
   }
 
@@ -47,27 +47,27 @@ class CmsToolkitTest : public ::testing::Test {
   TestCa ca_;
   std::string publish_dir_;
   std::string ini_;
-  localca::EvpPkeyPtr key_;
+  pki::EvpPkeyPtr key_;
 };
 
 TEST_F(CmsToolkitTest, IssuesCertificateForRegisteredNameAndRequestKey) {
   const Outcome outcome = Enroll(GoodInput());
   ASSERT_EQ(outcome.failed_step, "") << outcome.reason;
   EXPECT_EQ(outcome.warning, 0);
-  localca::X509Ptr certificate = ParseCertificate(outcome.certificate);
-  localca::X509Ptr ca_certificate = ParseCertificate(outcome.ca_certificate);
+  pki::X509Ptr certificate = ParseCertificate(outcome.certificate);
+  pki::X509Ptr ca_certificate = ParseCertificate(outcome.ca_certificate);
   ASSERT_TRUE(certificate && ca_certificate);
   EXPECT_EQ(outcome.ca_certificate, ca_.ca->certificate_der());
   EXPECT_TRUE(VerifiesAgainst(certificate.get(), ca_certificate.get()));
-  EXPECT_EQ(localca::NameText(X509_get_subject_name(certificate.get())),
+  EXPECT_EQ(pki::NameText(X509_get_subject_name(certificate.get())),
             "CN=Test User, O=Veskar Tests");
   EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(certificate.get()), key_.get()), 1);
 
-  std::vector<localca::RegisteredUser> users;
+  std::vector<ca::RegisteredUser> users;
   ASSERT_TRUE(ca_.ca->ListUsers(&users).ok());
   ASSERT_EQ(users.size(), 1u);
   EXPECT_TRUE(users[0].used);
-  EXPECT_EQ(users[0].serial, localca::SerialText(certificate.get()));
+  EXPECT_EQ(users[0].serial, pki::SerialText(certificate.get()));
   EXPECT_EQ(FileMode(ca_.directory + "/issued/" + users[0].serial + ".pem"), 0600);
   EXPECT_EQ(FileCount(publish_dir_), 0) << "published without the publish flag";
 }
@@ -85,7 +85,7 @@ TEST_F(CmsToolkitTest, RefusalsSayWhatIsWrongAndKeepThePair) {
   const std::string ref = std::to_string(ca_.user.reference_number);
   Bytes tampered = SignedRequest(key_.get(), "Tampered");
   tampered.back() ^= 0x01;
-  localca::EvpPkeyPtr weak = NewRsaKey(1024);
+  pki::EvpPkeyPtr weak = NewRsaKey(1024);
   struct Case {
     const char* name;
     void (*change)(EnrollInput*, const Bytes&, const Bytes&);
@@ -154,8 +154,8 @@ TEST_F(CmsToolkitTest, PublishWritesCertificateToDirectoryFolder) {
   in.publish = 1;
   const Outcome outcome = Enroll(in);
   ASSERT_EQ(outcome.failed_step, "") << outcome.reason;
-  localca::X509Ptr certificate = ParseCertificate(outcome.certificate);
-  const std::string published = publish_dir_ + "/" + localca::PublishedFileName(certificate.get());
+  pki::X509Ptr certificate = ParseCertificate(outcome.certificate);
+  const std::string published = publish_dir_ + "/" + ca::PublishedFileName(certificate.get());
   EXPECT_EQ(ReadFile(published), outcome.certificate);
   EXPECT_EQ(FileCount(publish_dir_), 1);
 }
@@ -164,7 +164,7 @@ TEST_F(CmsToolkitTest, PublishWritesCertificateToDirectoryFolder) {
 // other's way.
 TEST_F(CmsToolkitTest, CasSharingADirectoryFolderDoNotCollide) {
   TestCa other;
-  localca::EvpPkeyPtr other_key = localca::NewEcKey();
+  pki::EvpPkeyPtr other_key = pki::NewEcKey();
   EnrollInput first = GoodInput();
   first.publish = 1;
   EnrollInput second{WriteClientIni(other.scratch, other.directory, publish_dir_),
@@ -175,9 +175,9 @@ TEST_F(CmsToolkitTest, CasSharingADirectoryFolderDoNotCollide) {
   std::set<std::string> names;
   for (const Outcome& outcome : outcomes) {
     ASSERT_EQ(outcome.failed_step, "") << outcome.reason;
-    localca::X509Ptr certificate = ParseCertificate(outcome.certificate);
+    pki::X509Ptr certificate = ParseCertificate(outcome.certificate);
     ASSERT_TRUE(certificate);
-    const std::string name = localca::PublishedFileName(certificate.get());
+    const std::string name = ca::PublishedFileName(certificate.get());
     EXPECT_TRUE(std::regex_match(name, file_name)) << name;
     EXPECT_EQ(ReadFile(publish_dir_ + "/" + name), outcome.certificate);
     names.insert(name);
@@ -199,13 +199,13 @@ TEST_F(CmsToolkitTest, FailedPublishIssuesNothing) {
 
 TEST(CmsToolkitValidity, ShortenedValidityIsOnlyAWarning) {
   TestCa ca(/*days=*/30);
-  localca::EvpPkeyPtr key = localca::NewEcKey();
+  pki::EvpPkeyPtr key = pki::NewEcKey();
   const Outcome outcome =
       Enroll({WriteClientIni(ca.scratch, ca.directory, ""), ca.user.authorisation_code,
               std::to_string(ca.user.reference_number), 0, SignedRequest(key.get(), "x")});
   ASSERT_EQ(outcome.failed_step, "") << outcome.reason;
   EXPECT_EQ(outcome.warning, kCmsValidityShortened);
-  localca::X509Ptr certificate = ParseCertificate(outcome.certificate);
+  pki::X509Ptr certificate = ParseCertificate(outcome.certificate);
   ASSERT_TRUE(certificate);
   EXPECT_EQ(ASN1_TIME_compare(X509_get0_notAfter(certificate.get()),
                               X509_get0_notAfter(ca.ca->certificate())),

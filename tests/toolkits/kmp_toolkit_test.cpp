@@ -7,9 +7,9 @@
 
 #include <string>
 
+#include "pki/distinguished_name.h"
+#include "standins/kmpapi32/kmp_status.h"
 #include "test_pki.h"
-#include "toolkits/kmpapi32/kmp_status.h"
-#include "toolkits/localca/distinguished_name.h"
 
 namespace veskar::kmpapi {
 namespace {
@@ -52,12 +52,12 @@ TEST_F(KmpToolkitTest, CreatedUserLogsInAndGetsCertificates) {
   IKMPBinaryData user{}, ca{}, extra{7, reinterpret_cast<unsigned char*>(&extra)};
   ASSERT_EQ(IKMPGetMyVerifyCertificate(login, 1, &user, &ca, &extra), kKmpOk);
   EXPECT_EQ(extra.count, 0u);
-  localca::X509Ptr certificate = ParseCertificate(Bytes(user.data, user.data + user.count));
-  localca::X509Ptr ca_certificate = ParseCertificate(Bytes(ca.data, ca.data + ca.count));
+  pki::X509Ptr certificate = ParseCertificate(Bytes(user.data, user.data + user.count));
+  pki::X509Ptr ca_certificate = ParseCertificate(Bytes(ca.data, ca.data + ca.count));
   ASSERT_TRUE(certificate && ca_certificate);
-  EXPECT_EQ(localca::CertificateToDer(ca_certificate.get()), ca_.ca->certificate_der());
+  EXPECT_EQ(pki::CertificateToDer(ca_certificate.get()), ca_.ca->certificate_der());
   EXPECT_TRUE(VerifiesAgainst(certificate.get(), ca_certificate.get()));
-  EXPECT_EQ(localca::NameText(X509_get_subject_name(certificate.get())),
+  EXPECT_EQ(pki::NameText(X509_get_subject_name(certificate.get())),
             "CN=Test User, O=Veskar Tests");
   char* name = nullptr;
   ASSERT_EQ(IKMPGetEPFName(login, &name), kKmpOk);
@@ -70,13 +70,13 @@ TEST_F(KmpToolkitTest, CreatedUserLogsInAndGetsCertificates) {
   // its key is the certified one.
   const Bytes der = ReadFile(profile_);
   const unsigned char* p = der.data();
-  localca::Pkcs12Ptr container(d2i_PKCS12(nullptr, &p, static_cast<long>(der.size())));
+  pki::Pkcs12Ptr container(d2i_PKCS12(nullptr, &p, static_cast<long>(der.size())));
   EVP_PKEY* key = nullptr;
   X509* inside = nullptr;
   ASSERT_TRUE(container);
   ASSERT_EQ(PKCS12_parse(container.get(), "pass word", &key, &inside, nullptr), 1);
-  localca::EvpPkeyPtr owned_key(key);
-  localca::X509Ptr owned_certificate(inside);
+  pki::EvpPkeyPtr owned_key(key);
+  pki::X509Ptr owned_certificate(inside);
   EXPECT_EQ(X509_cmp(inside, certificate.get()), 0);
   EXPECT_EQ(X509_check_private_key(certificate.get(), key), 1);
 }
@@ -94,7 +94,7 @@ TEST_F(KmpToolkitTest, WrongPasswordFailsLogin) {
 
 // Every refused creation names its cause, writes no profile and keeps the pair.
 TEST_F(KmpToolkitTest, RefusedCreationsLeaveNoProfile) {
-  const localca::RegisteredUser used = ca_.AddUser("CN=Used");
+  const ca::RegisteredUser used = ca_.AddUser("CN=Used");
   ASSERT_EQ(IKMPCreateUser(used.reference_number, used.authorisation_code.c_str(), "p",
                            ini_.c_str(), ca_.scratch.File("used.epf").c_str(), 1),
             kKmpOk);

@@ -12,10 +12,10 @@
 #include <random>
 #include <thread>
 
+#include "ca/local_ca.h"
 #include "test_pki.h"
-#include "toolkits/localca/local_ca.h"
 
-namespace veskar::localca {
+namespace veskar::ca {
 namespace {
 
 using toolkit_test::TestCa;
@@ -91,4 +91,4 @@ TEST(LocalCaRecoveryTest, RegisterSurvivesWritersKilledAtRandomPoints) {
 }
 
 }  // namespace
-}  // namespace veskar::localca
+}  // namespace veskar::ca

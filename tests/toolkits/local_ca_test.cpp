@@ -1,6 +1,6 @@
 // The local CA: its folder, the register of authorised users, names and codes.
 
-#include "toolkits/localca/local_ca.h"
+#include "ca/local_ca.h"
 
 #include <gtest/gtest.h>
 #include <openssl/x509v3.h>
@@ -9,11 +9,11 @@
 #include <regex>
 #include <set>
 
+#include "ca/user_register.h"
+#include "pki/distinguished_name.h"
 #include "test_pki.h"
-#include "toolkits/localca/distinguished_name.h"
-#include "toolkits/localca/user_register.h"
 
-namespace veskar::localca {
+namespace veskar::ca {
 namespace {
 
 using toolkit_test::FileMode;
@@ -29,7 +29,7 @@ TEST(LocalCaTest, NewCaIsOwnerOnlyAndSelfSigned) {
   X509* certificate = test_ca.ca->certificate();
   EXPECT_TRUE(VerifiesAgainst(certificate, certificate));
   EXPECT_EQ(X509_check_ca(certificate), 1);
-  EXPECT_EQ(NameText(X509_get_subject_name(certificate)), "CN=Veskar Local CA");
+  EXPECT_EQ(pki::NameText(X509_get_subject_name(certificate)), "CN=Veskar Local CA");
 
   const CaStatus again = LocalCa::Create(test_ca.directory, "CN=Again", 10);
   EXPECT_EQ(again.error, CaError::kStorage);
@@ -113,11 +113,11 @@ TEST(LocalCaTest, SerialsAreRandomPositiveAndRecorded) {
   TestCa cas[2];
   std::set<std::string> serials;
   for (TestCa& test_ca : cas) {
-    serials.insert(SerialText(test_ca.ca->certificate()));
+    serials.insert(pki::SerialText(test_ca.ca->certificate()));
     for (int i = 0; i < 4; ++i) {
       const RegisteredUser user =
           i == 0 ? test_ca.user : test_ca.AddUser("CN=User " + std::to_string(i));
-      EvpPkeyPtr key = NewEcKey();
+      pki::EvpPkeyPtr key = pki::NewEcKey();
       IssuedCertificate issued;
       const CaStatus status =
           test_ca.ca->Issue(user.reference_number, user.authorisation_code, key.get(), {}, &issued);
@@ -125,7 +125,7 @@ TEST(LocalCaTest, SerialsAreRandomPositiveAndRecorded) {
       const ASN1_INTEGER* serial = X509_get0_serialNumber(issued.certificate.get());
       EXPECT_EQ(ASN1_STRING_type(serial), V_ASN1_INTEGER) << "not positive";
       EXPECT_LE(ASN1_STRING_length(serial), 8);
-      serials.insert(SerialText(issued.certificate.get()));
+      serials.insert(pki::SerialText(issued.certificate.get()));
     }
     std::vector<RegisteredUser> users;
     ASSERT_TRUE(test_ca.ca->ListUsers(&users).ok());
@@ -150,7 +150,7 @@ TEST(LocalCaTest, PairIsSpentBeforeDeliveryAndRestoredWhenDeliveryFails) {
     *serial = users.empty() ? "" : users[0].serial;
     return !users.empty() && users[0].used;
   };
-  EvpPkeyPtr key = NewEcKey();
+  pki::EvpPkeyPtr key = pki::NewEcKey();
   IssuedCertificate issued;
   int deliveries = 0;
   const struct {
@@ -166,7 +166,7 @@ TEST(LocalCaTest, PairIsSpentBeforeDeliveryAndRestoredWhenDeliveryFails) {
           ++deliveries;
           std::string serial;
           EXPECT_TRUE(state_of_pair(&serial)) << "delivered while the pair is still pending";
-          EXPECT_EQ(serial, SerialText(made.certificate.get()));
+          EXPECT_EQ(serial, pki::SerialText(made.certificate.get()));
           return delivered ? CaStatus::Ok() : CaStatus{CaError::kDelivery, "no room"};
         },
         &issued);
@@ -191,17 +191,17 @@ TEST(LocalCaTest, CertifiesOnlyKeysOfAcceptedKindAndSize) {
   TestCa test_ca;
   struct Case {
     const char* name;
-    EvpPkeyPtr key;
+    pki::EvpPkeyPtr key;
     const char* refusal;  // null: certified
   };
   Case cases[] = {
       {"RSA 1024", toolkit_test::NewRsaKey(1024), "RSA key of 1024 bits is too short (2048"},
-      {"P-224", EvpPkeyPtr(EVP_EC_gen("P-224")), "EC key of 224 bits is too short (256"},
-      {"X25519", EvpPkeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519")),
+      {"P-224", pki::EvpPkeyPtr(EVP_EC_gen("P-224")), "EC key of 224 bits is too short (256"},
+      {"X25519", pki::EvpPkeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519")),
        "X25519 key is of a kind this CA does not certify"},
       {"the CA's key", nullptr, "the CA's own key"},
-      {"P-384", EvpPkeyPtr(EVP_EC_gen("P-384")), nullptr},
-      {"Ed25519", EvpPkeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")), nullptr},
+      {"P-384", pki::EvpPkeyPtr(EVP_EC_gen("P-384")), nullptr},
+      {"Ed25519", pki::EvpPkeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")), nullptr},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -237,10 +237,10 @@ TEST(NameTest, ReadsBothFormsAndPrintsWhatItReads) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
     std::string error;
-    X509NamePtr name = ParseName(c.typed, &error);
+    pki::X509NamePtr name = pki::ParseName(c.typed, &error);
     ASSERT_TRUE(name) << error;
-    EXPECT_EQ(NameText(name.get()), c.printed);
-    X509NamePtr again = ParseName(NameText(name.get()), &error);
+    EXPECT_EQ(pki::NameText(name.get()), c.printed);
+    pki::X509NamePtr again = pki::ParseName(pki::NameText(name.get()), &error);
     ASSERT_TRUE(again) << error;
     EXPECT_EQ(X509_NAME_cmp(name.get(), again.get()), 0);
   }
@@ -264,7 +264,7 @@ TEST(LocalCaTest, RegistersOnlyNamesThatReadBackAsThemselves) {
       EXPECT_NE(status.message.find("does not read back"), std::string::npos) << status.message;
       continue;
     }
-    EvpPkeyPtr key = NewEcKey();
+    pki::EvpPkeyPtr key = pki::NewEcKey();
     IssuedCertificate issued;
     const CaStatus issue =
         test_ca.ca->Issue(added.reference_number, added.authorisation_code, key.get(), {}, &issued);
@@ -280,7 +280,7 @@ TEST(NameTest, RefusesMalformedNames) {
                        "C=Britain", "CN=a+UID=b", "CN=#0403", "CN=a\\", "CN=a,,O=b"};
   for (const char* text : bad) {
     std::string error;
-    EXPECT_FALSE(ParseName(text, &error)) << text;
+    EXPECT_FALSE(pki::ParseName(text, &error)) << text;
     EXPECT_FALSE(error.empty()) << text;
   }
 }
@@ -310,4 +310,4 @@ TEST(CodesTest, ReferenceNumbersAreDecimalAndFitAnInt) {
 }
 
 }  // namespace
-}  // namespace veskar::localca
+}  // namespace veskar::ca

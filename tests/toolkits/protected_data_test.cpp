@@ -13,8 +13,8 @@
 #include <csignal>
 #include <string>
 
+#include "standins/cmsapi32/cms_status.h"
 #include "test_pki.h"
-#include "toolkits/cmsapi32/cms_status.h"
 
 namespace veskar::cmsapi {
 namespace {

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "toolkits/localca/distinguished_name.h"
+#include "pki/distinguished_name.h"
 
 namespace veskar::toolkit_test {
 
@@ -29,17 +29,16 @@ ScratchDir::~ScratchDir() {
 }
 
 TestCa::TestCa(int days) : directory(scratch.File("ca")) {
-  const localca::CaStatus created =
-      localca::LocalCa::Create(directory, localca::LocalCa::kDefaultSubject, days);
+  const ca::CaStatus created = ca::LocalCa::Create(directory, ca::LocalCa::kDefaultSubject, days);
   EXPECT_TRUE(created.ok()) << created.message;
-  const localca::CaStatus opened = localca::LocalCa::Open(directory, &ca);
+  const ca::CaStatus opened = ca::LocalCa::Open(directory, &ca);
   EXPECT_TRUE(opened.ok()) << opened.message;
   if (ca) user = AddUser("CN=Test User, O=Veskar Tests");
 }
 
-localca::RegisteredUser TestCa::AddUser(const std::string& subject) {
-  localca::RegisteredUser added;
-  const localca::CaStatus status = ca->AddUser(subject, &added);
+ca::RegisteredUser TestCa::AddUser(const std::string& subject) {
+  ca::RegisteredUser added;
+  const ca::CaStatus status = ca->AddUser(subject, &added);
   EXPECT_TRUE(status.ok()) << status.message;
   return added;
 }
@@ -52,19 +51,19 @@ std::string WriteClientIni(const ScratchDir& scratch, const std::string& ca_dire
   return path;
 }
 
-localca::EvpPkeyPtr NewRsaKey(int bits) {
-  return localca::EvpPkeyPtr(EVP_RSA_gen(static_cast<unsigned int>(bits)));
+pki::EvpPkeyPtr NewRsaKey(int bits) {
+  return pki::EvpPkeyPtr(EVP_RSA_gen(static_cast<unsigned int>(bits)));
 }
 
 Bytes SignedRequest(EVP_PKEY* key, const std::string& common_name, bool pem) {
-  localca::X509ReqPtr request(X509_REQ_new());
+  pki::X509ReqPtr request(X509_REQ_new());
   std::string error;
-  localca::X509NamePtr name = localca::ParseName("CN=" + common_name, &error);
+  pki::X509NamePtr name = pki::ParseName("CN=" + common_name, &error);
   EXPECT_TRUE(request && name && X509_REQ_set_subject_name(request.get(), name.get()) == 1 &&
               X509_REQ_set_pubkey(request.get(), key) == 1 &&
               X509_REQ_sign(request.get(), key, EVP_sha256()) > 0);
   if (pem) {
-    localca::BioPtr bio(BIO_new(BIO_s_mem()));
+    pki::BioPtr bio(BIO_new(BIO_s_mem()));
     PEM_write_bio_X509_REQ(bio.get(), request.get());
     char* text = nullptr;
     const long length = BIO_get_mem_data(bio.get(), &text);
@@ -77,8 +76,8 @@ Bytes SignedRequest(EVP_PKEY* key, const std::string& common_name, bool pem) {
   return out;
 }
 
-localca::X509Ptr ParseCertificate(const Bytes& der) {
-  return localca::CertificateFromBytes(der.data(), der.size());
+pki::X509Ptr ParseCertificate(const Bytes& der) {
+  return pki::CertificateFromBytes(der.data(), der.size());
 }
 
 bool VerifiesAgainst(X509* certificate, X509* ca) {

@@ -3,12 +3,12 @@
 
 #include <string>
 
-#include "toolkits/localca/local_ca.h"
-#include "toolkits/localca/openssl_util.h"
+#include "ca/local_ca.h"
+#include "pki/openssl_util.h"
 
 namespace veskar::toolkit_test {
 
-using localca::Bytes;
+using pki::Bytes;
 
 // A fresh folder under the temporary directory, removed with everything in
 // it when the object goes.
@@ -28,27 +28,27 @@ class ScratchDir {
 
 // A CA in a scratch folder with one registered user.
 struct TestCa {
-  explicit TestCa(int days = localca::LocalCa::kDefaultCaDays);
+  explicit TestCa(int days = ca::LocalCa::kDefaultCaDays);
 
   ScratchDir scratch;
   std::string directory;  // the CA folder, inside scratch
-  std::unique_ptr<localca::LocalCa> ca;
-  localca::RegisteredUser user;  // CN=Test User, O=Veskar Tests
+  std::unique_ptr<ca::LocalCa> ca;
+  ca::RegisteredUser user;  // CN=Test User, O=Veskar Tests
 
   // Registers another user and returns it.
-  localca::RegisteredUser AddUser(const std::string& subject);
+  ca::RegisteredUser AddUser(const std::string& subject);
 };
 
 // Writes a client INI file the way the library does and returns its path.
 std::string WriteClientIni(const ScratchDir& scratch, const std::string& ca_directory,
                            const std::string& publish_directory);
 
-localca::EvpPkeyPtr NewRsaKey(int bits);
+pki::EvpPkeyPtr NewRsaKey(int bits);
 
 // A PKCS #10 request for `key`, signed by it, in DER (or PEM).
 Bytes SignedRequest(EVP_PKEY* key, const std::string& common_name, bool pem = false);
 
-localca::X509Ptr ParseCertificate(const Bytes& der);
+pki::X509Ptr ParseCertificate(const Bytes& der);
 
 // True when `certificate` chains to `ca` (the only trusted certificate).
 bool VerifiesAgainst(X509* certificate, X509* ca);

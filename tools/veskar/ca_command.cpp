@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "ca/local_ca.h"
 #include "command.h"
-#include "toolkits/localca/distinguished_name.h"
-#include "toolkits/localca/local_ca.h"
+#include "pki/distinguished_name.h"
 
 namespace veskar_cli {
 
@@ -22,16 +22,14 @@ const char kCaUsage[] =
     "Administers a local certificate authority kept in the folder DIR, the one\n"
     "the stand-in toolkits issue from. 'veskar ca COMMAND --help' says more.\n";
 
-#ifdef VESKAR_HAVE_CA_SERVE
 extern const char kServeUsage[];
 int RunServe(const Args& args);
-#endif
 
 namespace {
 
-using veskar::localca::CaStatus;
-using veskar::localca::LocalCa;
-using veskar::localca::RegisteredUser;
+using veskar::ca::CaStatus;
+using veskar::ca::LocalCa;
+using veskar::ca::RegisteredUser;
 
 const char kInitUsage[] =
     "usage: veskar ca init DIR [--name DN] [--days N]\n\n"
@@ -97,9 +95,9 @@ int RunInit(const Args& args) {
   if (!opened.ok()) return Failure("ca init", opened.message);
   std::printf("created a certificate authority in %s\n", directory.c_str());
   std::printf("  subject: %s\n",
-              veskar::localca::NameText(X509_get_subject_name(ca->certificate())).c_str());
+              veskar::pki::NameText(X509_get_subject_name(ca->certificate())).c_str());
   std::printf("  valid until: %s\n",
-              veskar::localca::TimeText(X509_get0_notAfter(ca->certificate())).c_str());
+              veskar::pki::TimeText(X509_get0_notAfter(ca->certificate())).c_str());
   std::printf("  certificate: %s/ca.pem\n", directory.c_str());
   return kExitOk;
 }
@@ -132,8 +130,8 @@ int RunList(const Args& args) {
   const CaStatus listed = ca->ListUsers(&users);
   if (!listed.ok()) return Failure("ca list", listed.message);
   std::printf("CA: %s, valid until %s\n",
-              veskar::localca::NameText(X509_get_subject_name(ca->certificate())).c_str(),
-              veskar::localca::TimeText(X509_get0_notAfter(ca->certificate())).c_str());
+              veskar::pki::NameText(X509_get_subject_name(ca->certificate())).c_str(),
+              veskar::pki::TimeText(X509_get0_notAfter(ca->certificate())).c_str());
   if (users.empty()) {
     std::printf("no users registered\n");
     return kExitOk;
@@ -155,9 +153,7 @@ int RunCa(const Args& args) {
                             {"init", kInitUsage, RunInit},
                             {"add-user", kAddUserUsage, RunAddUser},
                             {"list", kListUsage, RunList},
-#ifdef VESKAR_HAVE_CA_SERVE
                             {"serve", kServeUsage, RunServe},
-#endif
                         },
                         args);
 }

@@ -18,10 +18,10 @@
 #include <string>
 #include <thread>
 
+#include "ca/cmp_service.h"
+#include "ca/http_server.h"
+#include "ca/local_ca.h"
 #include "command.h"
-#include "toolkits/cmp/cmp_http_server.h"
-#include "toolkits/cmp/cmp_service.h"
-#include "toolkits/localca/local_ca.h"
 
 namespace veskar_cli {
 
@@ -47,7 +47,7 @@ const char kServeUsage[] =
 
 namespace {
 
-using veskar::cmp::CmpService;
+using veskar::ca::CmpService;
 
 constexpr int kMostSeconds = 3600;
 
@@ -110,14 +110,14 @@ int RunServe(const Args& args) {
   if (!SplitListen(listen, &host, &port)) {
     return UsageError("ca serve", "--listen takes ADDRESS:PORT, e.g. 127.0.0.1:8080");
   }
-  std::unique_ptr<veskar::localca::LocalCa> ca;
-  const veskar::localca::CaStatus opened = veskar::localca::LocalCa::Open(directory, &ca);
+  std::unique_ptr<veskar::ca::LocalCa> ca;
+  const veskar::ca::CaStatus opened = veskar::ca::LocalCa::Open(directory, &ca);
   if (!opened.ok()) return Failure("ca serve", opened.message);
-  veskar::cmp::ServiceOptions options;
+  veskar::ca::ServiceOptions options;
   options.confirm_timeout =
-      veskar::cmp::SecondsFromEnvironment("VESKAR_CA_CONFIRM_TIMEOUT", 60, kMostSeconds);
+      veskar::ca::SecondsFromEnvironment("VESKAR_CA_CONFIRM_TIMEOUT", 60, kMostSeconds);
   const auto io_timeout =
-      veskar::cmp::SecondsFromEnvironment("VESKAR_CA_IO_TIMEOUT", 10, kMostSeconds);
+      veskar::ca::SecondsFromEnvironment("VESKAR_CA_IO_TIMEOUT", 10, kMostSeconds);
   CmpService service(std::move(ca), options);
 
   // The signals are taken by one thread, which stops the server; every
@@ -129,10 +129,10 @@ int RunServe(const Args& args) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  veskar::cmp::CmpHttpServer::Options http_options;
+  veskar::ca::CmpHttpServer::Options http_options;
   http_options.io_timeout = io_timeout;
   http_options.log = LogLine;
-  veskar::cmp::CmpHttpServer server(&service, http_options);
+  veskar::ca::CmpHttpServer server(&service, http_options);
   const int bound = server.Bind(host, port);
   if (bound <= 0) {
     return Failure("ca serve", "cannot listen on " + listen + ": " + std::strerror(errno));

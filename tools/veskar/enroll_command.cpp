@@ -17,7 +17,7 @@
 #include "toolkit_search.h"
 #include "x509_output.h"
 #ifdef VESKAR_HAVE_LOCAL_CA
-#include "toolkits/localca/local_ca.h"
+#include "ca/local_ca.h"
 #endif
 
 namespace veskar_cli {
@@ -66,12 +66,11 @@ bool MoveWithoutReplacing(const std::string& from, const std::string& folder,
     Bytes content;
     std::string error;
     int failure = 0;
-    if (!veskar::localca::ReadWholeFile(from, kLargestProtectedCopy, &content, &error)) {
+    if (!veskar::pki::ReadWholeFile(from, kLargestProtectedCopy, &content, &error)) {
       return false;
     }
-    if (veskar::localca::WriteFileAtomically(candidate, content.data(), content.size(), 0600,
-                                             veskar::localca::Overwrite::kNever, &error,
-                                             &failure)) {
+    if (veskar::pki::WriteFileAtomically(candidate, content.data(), content.size(), 0600,
+                                         veskar::pki::Overwrite::kNever, &error, &failure)) {
       *moved_to = candidate;
       return true;
     }
@@ -131,9 +130,9 @@ int CheckBeforeEnrolling(const char* command, int service_bit, const std::string
 #ifdef VESKAR_HAVE_LOCAL_CA
   // A folder that is no CA, or one this user cannot read, is named as such
   // rather than left to a toolkit that may only say the request failed.
-  std::unique_ptr<veskar::localca::LocalCa> ca;
+  std::unique_ptr<veskar::ca::LocalCa> ca;
   if (!ca_folder.empty() && !server) {
-    const veskar::localca::CaStatus opened = veskar::localca::LocalCa::Open(ca_folder, &ca);
+    const veskar::ca::CaStatus opened = veskar::ca::LocalCa::Open(ca_folder, &ca);
     if (!opened.ok()) return Failure(command, opened.message);
   }
 #endif
@@ -201,7 +200,7 @@ std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& 
   const std::string made = temp.path() + "/" + copies.front();
   if (!chosen.empty()) {
     Bytes content;
-    if (veskar::localca::ReadWholeFile(made, kLargestProtectedCopy, &content, error) &&
+    if (veskar::pki::ReadWholeFile(made, kLargestProtectedCopy, &content, error) &&
         WriteOutput(chosen, content.data(), content.size(), OutputKind::kSecret, error)) {
       return chosen;
     }
@@ -209,7 +208,7 @@ std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& 
   }
   std::string moved_to;
   if (MoveWithoutReplacing(made, temp.parent(), copies.front(), &moved_to)) return moved_to;
-  const std::string reason = veskar::localca::ErrnoText(errno);
+  const std::string reason = veskar::pki::ErrnoText(errno);
   if (error->empty()) {
     *error = "the protected copy could not be kept in " + temp.parent() + ": " + reason;
   }
@@ -219,14 +218,14 @@ std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& 
 std::string RefusalReason(const std::string& ca_folder, const std::string& reference,
                           const std::string& code) {
 #ifdef VESKAR_HAVE_LOCAL_CA
-  namespace localca = veskar::localca;
-  std::unique_ptr<localca::LocalCa> ca;
-  std::vector<localca::RegisteredUser> users;
-  if (!localca::LocalCa::Open(ca_folder, &ca).ok() || !ca->ListUsers(&users).ok()) return "";
-  for (const localca::RegisteredUser& user : users) {
+  namespace ca = veskar::ca;
+  std::unique_ptr<ca::LocalCa> local_ca;
+  std::vector<ca::RegisteredUser> users;
+  if (!ca::LocalCa::Open(ca_folder, &local_ca).ok() || !local_ca->ListUsers(&users).ok()) return "";
+  for (const ca::RegisteredUser& user : users) {
     if (std::to_string(user.reference_number) != reference) continue;
     // In the CA's own order: only the code's holder learns about its use.
-    if (!localca::AuthorisationCodesMatch(code, user.authorisation_code)) {
+    if (!ca::AuthorisationCodesMatch(code, user.authorisation_code)) {
       return "the authorisation code does not match reference number " + reference;
     }
     return user.used ? "reference number " + reference + " already used" : "";
@@ -249,7 +248,7 @@ std::string TempFilesHint(const PrivateTempFolder& temp) {
     return "the library could not write its temporary files in " + temp.parent();
   }
   return "the library cannot write its temporary files in " + temp.parent() + ": " +
-         veskar::localca::ErrnoText(errno);
+         veskar::pki::ErrnoText(errno);
 }
 
 int ReportFailure(const char* command, const Enrollment& enrollment, CQnPkiMsgAgent& agent,

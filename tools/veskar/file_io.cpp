@@ -15,13 +15,13 @@ bool IsDirectory(const std::string& path) {
 }
 
 bool CanCreate(const std::string& path, std::string* error) {
-  const std::string folder = veskar::localca::DirectoryOf(path);
+  const std::string folder = veskar::pki::DirectoryOf(path);
   if (!IsDirectory(folder)) {
     *error = "cannot write " + path + ": there is no folder " + folder;
     return false;
   }
   if (access(folder.c_str(), W_OK) != 0) {
-    *error = "cannot write in " + folder + ": " + veskar::localca::ErrnoText(errno);
+    *error = "cannot write in " + folder + ": " + veskar::pki::ErrnoText(errno);
     return false;
   }
   if (IsDirectory(path)) {

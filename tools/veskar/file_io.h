@@ -3,12 +3,12 @@
 
 #include <string>
 
-#include "toolkits/localca/files.h"
-#include "toolkits/localca/openssl_util.h"
+#include "pki/files.h"
+#include "pki/openssl_util.h"
 
 namespace veskar_cli {
 
-using veskar::localca::Bytes;
+using veskar::pki::Bytes;
 
 bool IsDirectory(const std::string& path);
 

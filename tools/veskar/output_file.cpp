@@ -14,7 +14,7 @@
 namespace veskar_cli {
 namespace {
 
-namespace localca = veskar::localca;
+namespace pki = veskar::pki;
 
 constexpr size_t kLargestCertificateFile = 1 << 20;
 
@@ -42,13 +42,13 @@ std::string KindOfFile(mode_t mode) {
 }
 
 bool WritableFolder(const std::string& path, std::string* error) {
-  const std::string folder = localca::DirectoryOf(path);
+  const std::string folder = pki::DirectoryOf(path);
   if (!IsDirectory(folder)) {
     *error = "cannot write " + path + ": there is no folder " + folder;
     return false;
   }
   if (access(folder.c_str(), W_OK) != 0) {
-    *error = "cannot write in " + folder + ": " + localca::ErrnoText(errno);
+    *error = "cannot write in " + folder + ": " + pki::ErrnoText(errno);
     return false;
   }
   return true;
@@ -57,8 +57,8 @@ bool WritableFolder(const std::string& path, std::string* error) {
 bool HoldsCertificate(const std::string& path) {
   Bytes content;
   std::string ignored;
-  return localca::ReadWholeFile(path, kLargestCertificateFile, &content, &ignored) &&
-         localca::CertificateFromBytes(content.data(), content.size()) != nullptr;
+  return pki::ReadWholeFile(path, kLargestCertificateFile, &content, &ignored) &&
+         pki::CertificateFromBytes(content.data(), content.size()) != nullptr;
 }
 
 bool Resolve(const std::string& path, OutputKind kind, Target* target, std::string* error) {
@@ -74,7 +74,7 @@ bool Resolve(const std::string& path, OutputKind kind, Target* target, std::stri
   struct stat own {};
   if (lstat(path.c_str(), &own) != 0) {
     if (errno != ENOENT) {
-      *error = "cannot write " + path + ": " + localca::ErrnoText(errno);
+      *error = "cannot write " + path + ": " + pki::ErrnoText(errno);
       return false;
     }
     target->type = Target::kNewFile;
@@ -87,8 +87,7 @@ bool Resolve(const std::string& path, OutputKind kind, Target* target, std::stri
   }
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {
-    *error =
-        "cannot write " + path + ": it is a link to nothing (" + localca::ErrnoText(errno) + ")";
+    *error = "cannot write " + path + ": it is a link to nothing (" + pki::ErrnoText(errno) + ")";
     return false;
   }
   if (IsStandardOutput(info)) {
@@ -110,7 +109,7 @@ bool Resolve(const std::string& path, OutputKind kind, Target* target, std::stri
   if (S_ISLNK(own.st_mode)) {
     char resolved[PATH_MAX];
     if (realpath(path.c_str(), resolved) == nullptr) {
-      *error = "cannot follow the link " + path + ": " + localca::ErrnoText(errno);
+      *error = "cannot follow the link " + path + ": " + pki::ErrnoText(errno);
       return false;
     }
     target->path = resolved;
@@ -154,7 +153,7 @@ bool WriteOutput(const std::string& path, const void* data, size_t size, OutputK
     case Target::kStandardOutput:
       std::fflush(stdout);
       if (!WriteAllTo(STDOUT_FILENO, data, size)) {
-        *error = "cannot write standard output: " + localca::ErrnoText(errno);
+        *error = "cannot write standard output: " + pki::ErrnoText(errno);
         return false;
       }
       return true;
@@ -163,17 +162,17 @@ bool WriteOutput(const std::string& path, const void* data, size_t size, OutputK
       bool ok = fd >= 0 && WriteAllTo(fd, data, size);
       const int failure = errno;
       if (fd >= 0 && close(fd) != 0) ok = false;
-      if (!ok) *error = "cannot write " + path + ": " + localca::ErrnoText(failure);
+      if (!ok) *error = "cannot write " + path + ": " + pki::ErrnoText(failure);
       return ok;
     }
     case Target::kNewFile:
-      return localca::WriteFileAtomically(path, data, size,
-                                          kind == OutputKind::kCertificate ? 0644 : 0600,
-                                          localca::Overwrite::kNever, error);
+      return pki::WriteFileAtomically(path, data, size,
+                                      kind == OutputKind::kCertificate ? 0644 : 0600,
+                                      pki::Overwrite::kNever, error);
     case Target::kRegularFile:
-      return localca::WriteFileAtomically(target.path, data, size,
-                                          kind == OutputKind::kCertificate ? target.mode : 0600,
-                                          localca::Overwrite::kReplace, error);
+      return pki::WriteFileAtomically(target.path, data, size,
+                                      kind == OutputKind::kCertificate ? target.mode : 0600,
+                                      pki::Overwrite::kReplace, error);
   }
   return false;
 }

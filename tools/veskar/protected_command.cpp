@@ -128,7 +128,7 @@ int RunPut(const Args& args) {
   Bytes data;
   std::string error;
   const bool read = input == "-" ? ReadStandardInput(kMaxItem, &data, &error)
-                                 : veskar::localca::ReadWholeFile(input, kMaxItem, &data, &error);
+                                 : veskar::pki::ReadWholeFile(input, kMaxItem, &data, &error);
   if (!read) return Failure(kCommand, error);
   if (data.empty()) return Failure(kCommand, "nothing to store: the data is empty");
   if (!CanCreate(item.file, &error)) return Failure(kCommand, error);

@@ -37,7 +37,7 @@ bool PrivateTempFolder::Make(std::string* error) {
   if (mkdtemp(&pattern[0]) == nullptr) {
     *error = "cannot use the temporary folder " + parent_ +
              (had_tmpdir_ && !previous_tmpdir_.empty() ? " (TMPDIR)" : "") + ": " +
-             veskar::localca::ErrnoText(errno);
+             veskar::pki::ErrnoText(errno);
     return false;
   }
   path_ = pattern;

@@ -85,9 +85,9 @@ bool ReadSecret(const SecretSource& source, const char* what, bool confirm, std:
   secret->clear();
   if (!source.file.empty()) {
     Bytes content;
-    if (!veskar::localca::ReadWholeFile(source.file, 64 * 1024, &content, error)) return false;
+    if (!veskar::pki::ReadWholeFile(source.file, 64 * 1024, &content, error)) return false;
     std::string text(content.begin(), content.end());
-    veskar::localca::Cleanse(&content);
+    veskar::pki::Cleanse(&content);
     *secret = FirstLine(text);
     Wipe(&text);
   } else if (source.from_stdin) {
@@ -123,6 +123,6 @@ bool ReadSecret(const SecretSource& source, const char* what, bool confirm, std:
   return true;
 }
 
-void Wipe(std::string* secret) { veskar::localca::Cleanse(secret); }
+void Wipe(std::string* secret) { veskar::pki::Cleanse(secret); }
 
 }  // namespace veskar_cli

@@ -8,17 +8,17 @@
 #include <strings.h>
 
 #include "output_file.h"
-#include "toolkits/localca/distinguished_name.h"
+#include "pki/distinguished_name.h"
 
 namespace veskar_cli {
 namespace {
 
-namespace localca = veskar::localca;
+namespace pki = veskar::pki;
 
 constexpr size_t kMaxRequestFile = 64 * 1024;
 
 std::string CryptoError() {
-  const std::string error = localca::TakeOpensslError();
+  const std::string error = pki::TakeOpensslError();
   return error.empty() ? "libcrypto failed" : error;
 }
 
@@ -46,9 +46,9 @@ bool ParseCertFormat(const std::string& text, CertFormat* format) {
 
 bool ReadRequest(const std::string& path, Bytes* der, std::string* error) {
   Bytes content;
-  if (!localca::ReadWholeFile(path, kMaxRequestFile, &content, error)) return false;
-  localca::X509ReqPtr request = localca::RequestFromBytes(content.data(), content.size());
-  localca::TakeOpensslError();
+  if (!pki::ReadWholeFile(path, kMaxRequestFile, &content, error)) return false;
+  pki::X509ReqPtr request = pki::RequestFromBytes(content.data(), content.size());
+  pki::TakeOpensslError();
   if (!request || !RequestDer(request.get(), der)) {
     *error = path + " holds no PKCS #10 request (PEM or DER)";
     return false;
@@ -58,8 +58,8 @@ bool ReadRequest(const std::string& path, Bytes* der, std::string* error) {
 
 bool NewKeyAndRequest(const std::string& key_path, const std::string& common_name, Bytes* der,
                       std::string* error) {
-  localca::EvpPkeyPtr key = localca::NewEcKey();
-  localca::X509ReqPtr request(X509_REQ_new());
+  pki::EvpPkeyPtr key = pki::NewEcKey();
+  pki::X509ReqPtr request(X509_REQ_new());
   X509_NAME* name = request ? X509_REQ_get_subject_name(request.get()) : nullptr;
   const bool made =
       key && name != nullptr && X509_REQ_set_version(request.get(), X509_REQ_VERSION_1) == 1 &&
@@ -73,7 +73,7 @@ bool NewKeyAndRequest(const std::string& key_path, const std::string& common_nam
     return false;
   }
   // The key's PEM text lives in secure memory, wiped when the BIO goes.
-  localca::BioPtr pem(BIO_new(BIO_s_secmem()));
+  pki::BioPtr pem(BIO_new(BIO_s_secmem()));
   if (!pem ||
       PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
     *error = "cannot encode the new key: " + CryptoError();
@@ -87,16 +87,16 @@ bool NewKeyAndRequest(const std::string& key_path, const std::string& common_nam
 
 bool WriteCertificate(const std::string& path, const unsigned char* der, size_t size,
                       CertFormat format, std::string* error) {
-  localca::X509Ptr certificate = localca::CertificateFromBytes(der, size);
+  pki::X509Ptr certificate = pki::CertificateFromBytes(der, size);
   if (!certificate) {
     *error = "the certificate for " + path + " is not a certificate";
     return false;
   }
   std::string text;
   if (format == CertFormat::kPem) {
-    text = localca::CertificateToPem(certificate.get());
+    text = pki::CertificateToPem(certificate.get());
   } else {
-    const Bytes encoded = localca::CertificateToDer(certificate.get());
+    const Bytes encoded = pki::CertificateToDer(certificate.get());
     text.assign(encoded.begin(), encoded.end());
   }
   if (text.empty()) {
@@ -107,14 +107,14 @@ bool WriteCertificate(const std::string& path, const unsigned char* der, size_t 
 }
 
 std::string DescribeCertificate(const unsigned char* der, size_t size) {
-  localca::X509Ptr certificate = localca::CertificateFromBytes(der, size);
+  pki::X509Ptr certificate = pki::CertificateFromBytes(der, size);
   if (!certificate) return "";
   X509* c = certificate.get();
-  return "  subject: " + localca::NameText(X509_get_subject_name(c)) +
-         "\n  issuer: " + localca::NameText(X509_get_issuer_name(c)) +
-         "\n  serial: " + localca::SerialText(c) +
-         "\n  valid from: " + localca::TimeText(X509_get0_notBefore(c)) +
-         "\n  valid until: " + localca::TimeText(X509_get0_notAfter(c)) + "\n";
+  return "  subject: " + pki::NameText(X509_get_subject_name(c)) +
+         "\n  issuer: " + pki::NameText(X509_get_issuer_name(c)) +
+         "\n  serial: " + pki::SerialText(c) +
+         "\n  valid from: " + pki::TimeText(X509_get0_notBefore(c)) +
+         "\n  valid until: " + pki::TimeText(X509_get0_notAfter(c)) + "\n";
 }
 
 }  // namespace veskar_cli

@@ -1,0 +1,93 @@
+#ifndef VESKAR_CA_CMP_SERVICE_H_
+#define VESKAR_CA_CMP_SERVICE_H_
+
+#include <openssl/cmp.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "ca/local_ca.h"
+
+namespace veskar::ca {
+
+using pki::Bytes;
+
+struct ServiceOptions {
+  // How long an issued certificate waits for the client's confirmation.
+  // Until then its pair is held for that transaction; afterwards the
+  // certificate is forgotten and the pair can be used again.
+  std::chrono::milliseconds confirm_timeout{std::chrono::seconds(60)};
+  // Transactions open at once, beyond which new ones are refused.
+  size_t max_transactions = 1024;
+};
+
+// The local CA answering Certificate Management Protocol messages: ir, cr
+// and p10cr enroll the registered user whose reference number the request
+// names as sender key identifier, protected with a password-based MAC
+// under the user's authorisation code; certConf spends the pair. A pair is
+// spent only when its certificate is confirmed, so a transaction broken off
+// before that leaves it usable. Responses carry the CA certificate (caPubs
+// of an ip, extraCerts of every certificate response).
+// Thread-safe: messages of different transactions are handled in parallel,
+// those of one transaction one after the other.
+class CmpService {
+ public:
+  CmpService(std::unique_ptr<ca::LocalCa> ca, ServiceOptions options);
+  ~CmpService();
+  CmpService(const CmpService&) = delete;
+  CmpService& operator=(const CmpService&) = delete;
+
+  // What one request came to, for the log.
+  struct Outcome {
+    std::string request;  // "p10cr", "certConf", ... or "malformed"
+    std::string log;      // a line when a transaction ended, else empty
+  };
+
+  // Answers one DER-encoded CMP message. Returns the DER response, or
+  // nothing when `der` is not a CMP message at all.
+  pki::Bytes Handle(const unsigned char* der, size_t size, Outcome* outcome);
+
+  ca::LocalCa& ca() { return *ca_; }
+
+  struct Transaction;
+
+ private:
+  std::shared_ptr<Transaction> NewTransaction(const std::string& id, int type);
+  std::shared_ptr<Transaction> Begin(const std::string& id, const OSSL_CMP_MSG* request);
+  std::shared_ptr<Transaction> Find(const std::string& id, int type);
+  void Sweep(Outcome* outcome);
+  // A transaction holds its pair from its certificate to the confirmation
+  // (or the time-out): a second one for the pair is refused meanwhile.
+  bool Hold(Transaction* transaction);
+  void Release(Transaction* transaction);
+  void ReleaseLocked(Transaction* transaction);
+
+  // OpenSSL's server callbacks; the custom context is the Transaction.
+  static OSSL_CMP_PKISI* OnCertRequest(OSSL_CMP_SRV_CTX* server, const OSSL_CMP_MSG* request,
+                                       int request_id, const OSSL_CRMF_MSG* crm,
+                                       const X509_REQ* p10cr, X509** certificate,
+                                       STACK_OF(X509) * *chain, STACK_OF(X509) * *ca_pubs);
+  static int OnCertConf(OSSL_CMP_SRV_CTX* server, const OSSL_CMP_MSG* request, int request_id,
+                        const ASN1_OCTET_STRING* hash, const OSSL_CMP_PKISI* status);
+  static void OnError(OSSL_CMP_SRV_CTX* server, const OSSL_CMP_MSG* request,
+                      const OSSL_CMP_PKISI* status, const ASN1_INTEGER* code,
+                      const OSSL_CMP_PKIFREETEXT* details);
+
+  std::unique_ptr<ca::LocalCa> ca_;
+  ServiceOptions options_;
+  std::mutex mutex_;  // guards transactions_, holders_ and the deadlines
+  std::map<std::string, std::shared_ptr<Transaction>> transactions_;
+  std::map<int, Transaction*> holders_;  // by reference number
+};
+
+// Reads a duration in whole seconds from the environment variable `name`:
+// `fallback` when unset, and `fallback` with a warning on stderr when it is
+// not a number from 1 to `most`.
+std::chrono::seconds SecondsFromEnvironment(const char* name, int fallback, int most);
+
+}  // namespace veskar::ca
+
+#endif  // VESKAR_CA_CMP_SERVICE_H_

@@ -1,0 +1,401 @@
+#include "cmp/cmp_enroll.h"
+
+#include <openssl/err.h>
+#include <openssl/http.h>
+#include <openssl/ssl.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "ca/cmp_service.h"
+#include "ca/local_ca.h"
+#include "pki/cmp_util.h"
+
+namespace veskar::cmp {
+namespace {
+
+constexpr int kMostSeconds = 3600;
+
+using SslCtxPtr = std::unique_ptr<SSL_CTX, pki::OpensslDeleter<SSL_CTX, SSL_CTX_free>>;
+
+// What the certificate confirmation callback works with.
+struct Confirmation {
+  const Enrollment* enrollment = nullptr;
+  pki::X509Ptr ca_certificate;
+  std::string rejection;  // why the certificate was turned down here
+};
+
+// TLS for https:// locations: the server's certificate must chain to the
+// trust store and name the host.
+struct Tls {
+  SslCtxPtr context;
+  std::string host;
+};
+
+BIO* TlsOverHttp(BIO* bio, void* arg, int connect, int /*detail*/) {
+  if (!connect) return bio;
+  auto* tls = static_cast<Tls*>(arg);
+  BIO* ssl_bio = BIO_new_ssl(tls->context.get(), 1);
+  SSL* ssl = nullptr;
+  if (ssl_bio == nullptr || BIO_get_ssl(ssl_bio, &ssl) <= 0 || ssl == nullptr ||
+      SSL_set_tlsext_host_name(ssl, tls->host.c_str()) != 1 ||
+      SSL_set1_host(ssl, tls->host.c_str()) != 1) {
+    BIO_free(ssl_bio);
+    return nullptr;
+  }
+  return BIO_push(ssl_bio, bio);
+}
+
+// The in-process transport for a CA folder: the same server code as
+// 'veskar ca serve', called directly.
+OSSL_CMP_MSG* TransferInProcess(OSSL_CMP_CTX* context, const OSSL_CMP_MSG* request) {
+  auto* service = static_cast<ca::CmpService*>(OSSL_CMP_CTX_get_transfer_cb_arg(context));
+  unsigned char* der = nullptr;
+  const int length = i2d_OSSL_CMP_MSG(request, &der);
+  if (length <= 0) return nullptr;
+  ca::CmpService::Outcome outcome;
+  const pki::Bytes answer = service->Handle(der, static_cast<size_t>(length), &outcome);
+  OPENSSL_free(der);
+  const unsigned char* p = answer.data();
+  return answer.empty() ? nullptr : d2i_OSSL_CMP_MSG(nullptr, &p, static_cast<long>(answer.size()));
+}
+
+// The CA certificate among `candidates` that issued `certificate`.
+pki::X509Ptr IssuerAmong(STACK_OF(X509) * candidates, X509* certificate) {
+  pki::X509StackPtr owned(candidates);
+  for (int i = 0; owned && i < sk_X509_num(owned.get()); ++i) {
+    X509* candidate = sk_X509_value(owned.get(), i);
+    EVP_PKEY* key = X509_get0_pubkey(candidate);
+    if (X509_check_issued(candidate, certificate) == X509_V_OK && key != nullptr &&
+        X509_verify(certificate, key) == 1 && X509_up_ref(candidate) == 1) {
+      return pki::X509Ptr(candidate);
+    }
+  }
+  return nullptr;
+}
+
+// Runs before certConf: the certificate must be for our key and come with
+// the CA certificate that issued it; then the caller's delivery.
+int ConfirmCertificate(OSSL_CMP_CTX* context, X509* certificate, int fail_info, const char** text) {
+  auto* confirmation = static_cast<Confirmation*>(OSSL_CMP_CTX_get_certConf_cb_arg(context));
+  // OpenSSL's own check (OSSL_CMP_certConf_cb) takes its argument as a trust
+  // store; the chain is checked here instead, against the CA that answers.
+  if (fail_info != 0) return fail_info;
+  const Enrollment& enrollment = *confirmation->enrollment;
+  EVP_PKEY* requested =
+      enrollment.pkcs10 != nullptr ? X509_REQ_get0_pubkey(enrollment.pkcs10) : enrollment.new_key;
+  auto reject = [&](std::string why) {
+    confirmation->rejection = std::move(why);
+    *text = "certificate not accepted by the client";
+    return 1 << OSSL_CMP_PKIFAILUREINFO_badCertId;
+  };
+  if (requested == nullptr || EVP_PKEY_eq(X509_get0_pubkey(certificate), requested) != 1) {
+    return reject("the CA returned a certificate for another key");
+  }
+  pki::X509Ptr ca = IssuerAmong(OSSL_CMP_CTX_get1_caPubs(context), certificate);
+  if (!ca) ca = IssuerAmong(OSSL_CMP_CTX_get1_extraCertsIn(context), certificate);
+  if (!ca)
+    return reject("the CA returned its certificate without the CA certificate that issued it");
+  std::string why;
+  if (enrollment.accept && !enrollment.accept(certificate, ca.get(), &why)) return reject(why);
+  confirmation->ca_certificate = std::move(ca);
+  return 0;
+}
+
+// The server's status, failure bits and texts as one line.
+std::string RefusalText(OSSL_CMP_CTX* context) {
+  std::string text;
+  const OSSL_CMP_PKIFREETEXT* strings = OSSL_CMP_CTX_get0_statusString(context);
+  for (int i = 0; i < sk_ASN1_UTF8STRING_num(strings); ++i) {
+    const ASN1_UTF8STRING* line = sk_ASN1_UTF8STRING_value(strings, i);
+    if (!text.empty()) text += "; ";
+    text.append(reinterpret_cast<const char*>(ASN1_STRING_get0_data(line)),
+                static_cast<size_t>(ASN1_STRING_length(line)));
+  }
+  char buffer[OSSL_CMP_PKISI_BUFLEN];
+  const char* status = OSSL_CMP_CTX_snprint_PKIStatus(context, buffer, sizeof(buffer));
+  if (text.empty()) return status != nullptr ? status : "the CA refused the request";
+  return text;
+}
+
+// The first queued OpenSSL error with its detail, and whether it is about
+// reaching the server at all.
+std::string TransportError(bool* unreachable) {
+  *unreachable = false;
+  std::string text;
+  const char* data = nullptr;
+  int flags = 0;
+  unsigned long error;
+  while ((error = ERR_get_error_all(nullptr, nullptr, nullptr, &data, &flags)) != 0) {
+    const int library = ERR_GET_LIB(error);
+    if (library == ERR_LIB_HTTP || library == ERR_LIB_BIO || library == ERR_LIB_SYS ||
+        library == ERR_LIB_SSL ||
+        (library == ERR_LIB_CMP && ERR_GET_REASON(error) == CMP_R_TRANSFER_ERROR)) {
+      *unreachable = true;
+    }
+    if (text.empty()) {
+      char buffer[256];
+      ERR_error_string_n(error, buffer, sizeof(buffer));
+      const char* reason = ERR_reason_error_string(error);
+      text = reason != nullptr ? reason : buffer;
+      if ((flags & ERR_TXT_STRING) != 0 && data != nullptr && data[0] != '\0') {
+        text += std::string(" (") + data + ")";
+      }
+    }
+  }
+  return text;
+}
+
+EnrollResult Failure(EnrollError error, std::string reason) {
+  EnrollResult result;
+  result.error = error;
+  result.reason = std::move(reason);
+  return result;
+}
+
+// Keeps SIGPIPE from the calling thread while it exists. A server that
+// closes a connection the client still writes to must fail the enrollment,
+// not end the host's process (the socket writes do not ask to be spared).
+// A SIGPIPE raised meanwhile is taken back before the mask is restored.
+class SigpipeGuard {
+ public:
+  SigpipeGuard() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+  }
+  ~SigpipeGuard() {
+    sigset_t pending;
+    sigpending(&pending);
+    if (!was_pending_ && sigismember(&pending, SIGPIPE) == 1) {
+      const timespec now{0, 0};
+      while (sigtimedwait(&pipe_, nullptr, &now) == -1 && errno == EINTR) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  SigpipeGuard(const SigpipeGuard&) = delete;
+  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+ private:
+  sigset_t pipe_;
+  sigset_t previous_;
+  bool was_pending_ = false;
+};
+
+struct Transport {
+  Tls tls;
+  std::shared_ptr<ca::CmpService> service;
+};
+
+// The in-process server of a CA folder, one for all enrollments of this
+// process that run at the same time, so that they see each other's
+// transactions (a pair being enrolled is held, as by 'veskar ca serve').
+std::shared_ptr<ca::CmpService> ServiceFor(const std::string& folder, ca::CaStatus* status) {
+  static std::mutex mutex;
+  static std::map<std::string, std::weak_ptr<ca::CmpService>> services;
+  char* resolved = realpath(folder.c_str(), nullptr);
+  const std::string key = resolved != nullptr ? resolved : folder;
+  free(resolved);
+  std::lock_guard<std::mutex> guard(mutex);
+  std::shared_ptr<ca::CmpService> service = services[key].lock();
+  if (service) return service;
+  std::unique_ptr<ca::LocalCa> ca;
+  *status = ca::LocalCa::Open(folder, &ca);
+  if (!status->ok()) return nullptr;
+  service = std::make_shared<ca::CmpService>(std::move(ca), ca::ServiceOptions());
+  services[key] = service;
+  return service;
+}
+
+// Points `context` at the location: host, port and path of a URL, or an
+// in-process server for a CA folder.
+EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Transport* transport) {
+  EnrollResult result;
+  if (IsServerUrl(enrollment.location)) {
+    int use_tls = 0;
+    char* host = nullptr;
+    char* port_text = nullptr;
+    char* path = nullptr;
+    int port = 0;
+    if (OSSL_HTTP_parse_url(enrollment.location.c_str(), &use_tls, nullptr, &host, &port_text,
+                            &port, &path, nullptr, nullptr) != 1) {
+      ERR_clear_error();
+      return Failure(EnrollError::kBadLocation,
+                     "'" + enrollment.location + "' is not a usable URL");
+    }
+    const bool ok = OSSL_CMP_CTX_set1_server(context, host) == 1 &&
+                    OSSL_CMP_CTX_set_serverPort(context, port) == 1 &&
+                    OSSL_CMP_CTX_set1_serverPath(context, path) == 1;
+    transport->tls.host = host;
+    OPENSSL_free(host);
+    OPENSSL_free(port_text);
+    OPENSSL_free(path);
+    if (!ok) return Failure(EnrollError::kInternal, "cannot set the server's address");
+    if (use_tls) {
+      transport->tls.context.reset(SSL_CTX_new(TLS_client_method()));
+      SSL_CTX* tls = transport->tls.context.get();
+      const std::string& ca_file = enrollment.options.tls_ca_file;
+      if (tls == nullptr ||
+          (ca_file.empty() ? SSL_CTX_set_default_verify_paths(tls)
+                           : SSL_CTX_load_verify_locations(tls, ca_file.c_str(), nullptr)) != 1) {
+        ERR_clear_error();
+        return Failure(EnrollError::kBadLocation,
+                       "cannot load the TLS trust store" + (ca_file.empty() ? "" : " " + ca_file));
+      }
+      SSL_CTX_set_verify(tls, SSL_VERIFY_PEER, nullptr);
+      SSL_CTX_set_min_proto_version(tls, TLS1_2_VERSION);
+      OSSL_CMP_CTX_set_http_cb(context, TlsOverHttp);
+      OSSL_CMP_CTX_set_http_cb_arg(context, &transport->tls);
+    }
+    return result;
+  }
+  ca::CaStatus opened;
+  transport->service = ServiceFor(enrollment.location, &opened);
+  if (!transport->service) return Failure(EnrollError::kBadLocation, opened.message);
+  OSSL_CMP_CTX_set_transfer_cb(context, TransferInProcess);
+  OSSL_CMP_CTX_set_transfer_cb_arg(context, transport->service.get());
+  return result;
+}
+
+int SecondsSetting(const char* name, int fallback) {
+  return static_cast<int>(ca::SecondsFromEnvironment(name, fallback, kMostSeconds).count());
+}
+
+}  // namespace
+
+ClientOptions ClientOptions::FromEnvironment() {
+  ClientOptions options;
+  options.message_timeout = SecondsSetting("VESKAR_CMP_MSG_TIMEOUT", options.message_timeout);
+  options.total_timeout = SecondsSetting("VESKAR_CMP_TOTAL_TIMEOUT", options.total_timeout);
+  const char* ca_file = std::getenv("VESKAR_CMP_TLS_CA_FILE");
+  if (ca_file != nullptr) options.tls_ca_file = ca_file;
+  return options;
+}
+
+bool IsServerUrl(const std::string& location) {
+  return location.rfind("http://", 0) == 0 || location.rfind("https://", 0) == 0;
+}
+
+EnrollResult Enroll(const Enrollment& enrollment) {
+  ERR_clear_error();
+  pki::TakeLastLogError();
+  if (enrollment.code == nullptr ||
+      (enrollment.pkcs10 == nullptr) == (enrollment.new_key == nullptr)) {
+    return Failure(EnrollError::kInternal, "an enrollment needs a code and one request");
+  }
+  pki::CtxPtr owned(OSSL_CMP_CTX_new(nullptr, nullptr));
+  OSSL_CMP_CTX* context = owned.get();
+  const std::string& reference = enrollment.reference_number;
+  Confirmation confirmation;
+  confirmation.enrollment = &enrollment;
+  if (context == nullptr || !pki::Quiet(context) || !pki::SetSecret(context, *enrollment.code) ||
+      OSSL_CMP_CTX_set1_referenceValue(context,
+                                       reinterpret_cast<const unsigned char*>(reference.data()),
+                                       static_cast<int>(reference.size())) != 1 ||
+      OSSL_CMP_CTX_set_option(context, OSSL_CMP_OPT_MSG_TIMEOUT,
+                              enrollment.options.message_timeout) != 1 ||
+      OSSL_CMP_CTX_set_option(context, OSSL_CMP_OPT_TOTAL_TIMEOUT,
+                              enrollment.options.total_timeout) != 1 ||
+      // A CA that cannot tell who is asking (an unknown reference number)
+      // cannot protect its answer; its reason is still worth reporting.
+      OSSL_CMP_CTX_set_option(context, OSSL_CMP_OPT_UNPROTECTED_ERRORS, 1) != 1 ||
+      OSSL_CMP_CTX_set_certConf_cb(context, ConfirmCertificate) != 1 ||
+      OSSL_CMP_CTX_set_certConf_cb_arg(context, &confirmation) != 1) {
+    return Failure(EnrollError::kInternal,
+                   "cannot set up the CMP client: " + pki::TakeOpensslError());
+  }
+  Transport transport;
+  EnrollResult result = Connect(context, enrollment, &transport);
+  if (!result.ok()) return result;
+
+  X509* issued = nullptr;
+  const SigpipeGuard no_sigpipe;
+  if (enrollment.pkcs10 != nullptr) {
+    if (OSSL_CMP_CTX_set1_p10CSR(context, enrollment.pkcs10) != 1) {
+      return Failure(EnrollError::kInternal, "cannot take the PKCS #10 request");
+    }
+    issued = OSSL_CMP_exec_P10CR_ses(context);
+  } else {
+    // The request's template needs a subject for its proof of possession;
+    // the user has none to give, so it names the reference number. A CA
+    // certifies the name it registered for that number.
+    pki::X509NamePtr subject(X509_NAME_new());
+    if (!subject ||
+        X509_NAME_add_entry_by_txt(subject.get(), "CN", MBSTRING_UTF8,
+                                   reinterpret_cast<const unsigned char*>(reference.c_str()), -1,
+                                   -1, 0) != 1 ||
+        OSSL_CMP_CTX_set1_subjectName(context, subject.get()) != 1 ||
+        EVP_PKEY_up_ref(enrollment.new_key) != 1 ||
+        OSSL_CMP_CTX_set0_newPkey(context, 1, enrollment.new_key) != 1) {
+      return Failure(EnrollError::kInternal, "cannot take the new key");
+    }
+    issued = OSSL_CMP_exec_IR_ses(context);
+  }
+  if (issued != nullptr && confirmation.ca_certificate) {
+    result.certificate = pki::CertificateToDer(issued);
+    result.ca_certificate = pki::CertificateToDer(confirmation.ca_certificate.get());
+    ERR_clear_error();
+    return result;
+  }
+  bool unreachable = false;
+  const std::string error = TransportError(&unreachable);
+  const std::string logged = pki::TakeLastLogError();
+  if (!confirmation.rejection.empty()) {
+    return Failure(EnrollError::kRejectedLocally, confirmation.rejection);
+  }
+  const int status = OSSL_CMP_CTX_get_status(context);
+  if (status == OSSL_CMP_PKISTATUS_rejection || status == OSSL_CMP_PKISTATUS_waiting) {
+    result.error = EnrollError::kRefused;
+    result.reason = RefusalText(context);
+    result.failure_bits = OSSL_CMP_CTX_get_failInfoCode(context);
+    if (result.failure_bits < 0) result.failure_bits = 0;
+    return result;
+  }
+  const std::string detail = !error.empty() ? error : !logged.empty() ? logged : "no detail";
+  if (unreachable) {
+    return Failure(EnrollError::kUnreachable,
+                   "the CA at " + enrollment.location + " did not answer: " + detail);
+  }
+  return Failure(EnrollError::kBadResponse, "the CA's answer is not acceptable: " + detail);
+}
+
+FailureCause CauseOf(const EnrollResult& result) {
+  switch (result.error) {
+    case EnrollError::kNone:
+      return FailureCause::kNone;
+    case EnrollError::kBadLocation:
+    case EnrollError::kUnreachable:
+      return FailureCause::kUnavailable;
+    case EnrollError::kRejectedLocally:
+      return FailureCause::kRejectedLocally;
+    case EnrollError::kBadResponse:
+    case EnrollError::kInternal:
+      return FailureCause::kFailed;
+    case EnrollError::kRefused:
+      break;
+  }
+  static const std::pair<int, FailureCause> kBits[] = {
+      {OSSL_CMP_PKIFAILUREINFO_signerNotTrusted, FailureCause::kUnknownReference},
+      {OSSL_CMP_PKIFAILUREINFO_badMessageCheck, FailureCause::kCodeMismatch},
+      {OSSL_CMP_PKIFAILUREINFO_duplicateCertReq, FailureCause::kAlreadyUsed},
+      {OSSL_CMP_PKIFAILUREINFO_badCertTemplate, FailureCause::kKeyRejected},
+      {OSSL_CMP_PKIFAILUREINFO_badPOP, FailureCause::kBadProof},
+      {OSSL_CMP_PKIFAILUREINFO_systemUnavail, FailureCause::kUnavailable},
+  };
+  for (const auto& [bit, cause] : kBits) {
+    if (result.Failed(bit)) return cause;
+  }
+  return FailureCause::kFailed;
+}
+
+}  // namespace veskar::cmp

@@ -1,0 +1,210 @@
+#include "pki/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+namespace veskar::pki {
+namespace {
+
+bool WriteAll(int fd, const unsigned char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// Flushes the entries of `folder` (a rename or a new link in it) to disk.
+// Returns 0 or the errno value; file systems that cannot sync a folder
+// (EINVAL) count as done.
+int SyncFolder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int failure = fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+  if (close(fd) != 0 && failure == 0) failure = errno;
+  return failure;
+}
+
+bool IsTemporarySuffix(const std::string& suffix) {
+  if (suffix.size() != 6) return false;
+  for (const char c : suffix) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool ReadWholeFile(const std::string& path, size_t max_size, Bytes* out, std::string* error,
+                   int* error_number) {
+  int dummy = 0;
+  int& failure = error_number ? *error_number : dummy;
+  failure = 0;
+  out->clear();
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    failure = errno;
+    *error = "cannot open " + path + ": " + ErrnoText(failure);
+    return false;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    failure = EINVAL;
+    *error = path + " is not a regular file";
+    close(fd);
+    return false;
+  }
+  if (static_cast<uint64_t>(info.st_size) > max_size) {
+    failure = EFBIG;
+    *error = path + " is larger than " + std::to_string(max_size) + " bytes";
+    close(fd);
+    return false;
+  }
+  out->reserve(static_cast<size_t>(info.st_size));
+  unsigned char chunk[4096];
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof(chunk));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      *error = "cannot read " + path + ": " + ErrnoText(errno);
+      close(fd);
+      return false;
+    }
+    if (got == 0) break;
+    if (out->size() + static_cast<size_t>(got) > max_size) {
+      failure = EFBIG;
+      *error = path + " is larger than " + std::to_string(max_size) + " bytes";
+      close(fd);
+      return false;
+    }
+    out->insert(out->end(), chunk, chunk + got);
+  }
+  close(fd);
+  return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size, mode_t mode,
+                         Overwrite overwrite, std::string* error, int* error_number) {
+  int dummy = 0;
+  int& failure = error_number ? *error_number : dummy;
+  failure = 0;
+  std::string temp = path + ".XXXXXX";
+  const int fd = mkostemp(&temp[0], O_CLOEXEC);
+  if (fd < 0) {
+    failure = errno;
+    *error = "cannot create a file in " + DirectoryOf(path) + ": " + ErrnoText(failure);
+    return false;
+  }
+  bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, static_cast<const unsigned char*>(data), size) &&
+            fsync(fd) == 0;
+  if (!ok) failure = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    failure = errno;
+  }
+  if (!ok) {
+    *error = "cannot write " + path + ": " + ErrnoText(failure);
+    unlink(temp.c_str());
+    return false;
+  }
+  if (overwrite == Overwrite::kReplace) {
+    ok = rename(temp.c_str(), path.c_str()) == 0;
+  } else {
+    // link() never replaces an existing name, which makes the existence
+    // check and the naming one step.
+    ok = link(temp.c_str(), path.c_str()) == 0;
+  }
+  if (!ok) {
+    failure = errno;
+    *error = failure == EEXIST ? path + " already exists"
+                               : "cannot write " + path + ": " + ErrnoText(failure);
+  }
+  if (overwrite == Overwrite::kNever || !ok) unlink(temp.c_str());
+  if (!ok) return false;
+  failure = SyncFolder(DirectoryOf(path));
+  if (failure != 0) {
+    *error = "cannot make " + path + " durable: " + ErrnoText(failure);
+    // A new name nobody was told about goes again; a replaced file keeps
+    // its new content, which is all that can be said of it.
+    if (overwrite == Overwrite::kNever) unlink(path.c_str());
+    return false;
+  }
+  return true;
+}
+
+int RemoveInterruptedWrites(const std::string& folder,
+                            const std::function<bool(const std::string& name)>& is_ours) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return 0;
+  int removed = 0;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || !IsTemporarySuffix(name.substr(dot + 1)) ||
+        !is_ours(name.substr(0, dot))) {
+      continue;
+    }
+    const std::string path = folder + "/" + name;
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
+      continue;
+    }
+    if (unlink(path.c_str()) == 0) ++removed;
+  }
+  closedir(dir);
+  if (removed > 0) SyncFolder(folder);
+  return removed;
+}
+
+bool MakeDirectory(const std::string& path, mode_t mode, std::string* error) {
+  if (mkdir(path.c_str(), mode) == 0) return true;
+  const int failure = errno;
+  struct stat info {};
+  if (failure == EEXIST && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
+  *error = "cannot create the folder " + path + ": " + ErrnoText(failure);
+  return false;
+}
+
+FileLock::~FileLock() {
+  if (fd_ >= 0) close(fd_);  // closing the last descriptor releases the lock
+}
+
+bool FileLock::Acquire(const std::string& path, std::string* error) {
+  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd_ < 0) {
+    *error = "cannot open the lock file " + path + ": " + ErrnoText(errno);
+    return false;
+  }
+  while (flock(fd_, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    *error = "cannot lock " + path + ": " + ErrnoText(errno);
+    close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace veskar::pki

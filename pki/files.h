@@ -1,0 +1,72 @@
+#ifndef VESKAR_PKI_FILES_H_
+#define VESKAR_PKI_FILES_H_
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "pki/openssl_util.h"
+
+namespace veskar::pki {
+
+// strerror text of an errno value.
+std::string ErrnoText(int error);
+
+// The folder part of `path` ("." when it has none).
+std::string DirectoryOf(const std::string& path);
+
+// Reads all of `path`. Fails (with a message naming the file) when it cannot
+// be read or holds more than `max_size` bytes; a file that is larger when
+// opened is refused before anything is read, with EFBIG in *error_number.
+bool ReadWholeFile(const std::string& path, size_t max_size, Bytes* out, std::string* error,
+                   int* error_number = nullptr);
+
+enum class Overwrite { kNever, kReplace };
+
+// Writes `size` bytes to a new file next to `path` with permissions `mode`,
+// flushes it to disk, gives it the name `path` and flushes the folder, so
+// that readers see either the old content or the new, never a part, and the
+// new name survives a power failure once the call returns. With
+// Overwrite::kNever an existing `path` makes the call fail with EEXIST in
+// *error_number and stay untouched. The temporary file, named `path`
+// followed by "." and six letters or digits, never outlives the call unless
+// the process dies in it (see RemoveInterruptedWrites).
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size, mode_t mode,
+                         Overwrite overwrite, std::string* error, int* error_number = nullptr);
+
+// Removes from `folder` the temporary files that writes by
+// WriteFileAtomically left when their process died: regular files of this
+// user named "<name>.XXXXXX" (six letters or digits) where `is_ours(name)`
+// holds. Only call it while holding the lock that every writer of those
+// names holds, or it may take a file from under a running write. Returns
+// the number of files removed.
+int RemoveInterruptedWrites(const std::string& folder,
+                            const std::function<bool(const std::string& name)>& is_ours);
+
+// Creates the folder `path` with `mode`. True when it was created or already
+// is a folder.
+bool MakeDirectory(const std::string& path, mode_t mode, std::string* error);
+
+// An exclusive advisory lock (flock) on a lock file, held until destruction.
+// Serialises writers across threads and processes: each lock opens its own
+// descriptor, and flock locks belong to the open file description.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Opens (creating it owner-only if needed) and locks `path`, waiting for
+  // other holders.
+  bool Acquire(const std::string& path, std::string* error);
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace veskar::pki
+
+#endif  // VESKAR_PKI_FILES_H_
