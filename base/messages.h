@@ -2,15 +2,9 @@
 #define VESKAR_BASE_MESSAGES_H_
 
 #include <veskar/cstring.h>
+#include <veskar/message_ids.h>
 
 namespace veskar {
-
-// Message numbers the agents report; their texts are in the message table.
-// The named numbers are generated from resources/messages.json.
-enum MessageId : int {
-  kMsgSuccess = 0,
-#include "veskar_message_ids.inc"
-};
 
 // Loads the text of message `id` into `*error` (replacing it) and returns `id`.
 inline int ReportMessage(CString* error, int id) {

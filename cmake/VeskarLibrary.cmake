@@ -2,7 +2,7 @@
 
 set(VESKAR_MESSAGES_INC "${PROJECT_BINARY_DIR}/generated/veskar_messages.inc")
 veskar_generate_message_table("${VESKAR_MESSAGES_INC}"
-  "${PROJECT_BINARY_DIR}/generated/veskar_message_ids.inc")
+  "${PROJECT_BINARY_DIR}/generated/include/veskar/message_ids.h")
 configure_file("${PROJECT_SOURCE_DIR}/cmake/version.h.in"
   "${PROJECT_BINARY_DIR}/generated/include/veskar/version.h" @ONLY)
 
@@ -48,6 +48,7 @@ install(TARGETS veskar EXPORT VeskarTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY include/veskar DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES "${PROJECT_BINARY_DIR}/generated/include/veskar/version.h"
+  "${PROJECT_BINARY_DIR}/generated/include/veskar/message_ids.h"
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/veskar)
 install(EXPORT VeskarTargets NAMESPACE Veskar::
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Veskar)

@@ -30,8 +30,9 @@ function(veskar_c_escape out text)
 endfunction()
 
 # Writes OUTPUT: one `{id, "text"},` line per message, sorted by number, for
-# inclusion into the library's table; and IDS_OUTPUT: one `name = id,` line
-# per message that has a "name", the enumerators the code reports by.
+# inclusion into the library's table; and IDS_OUTPUT, the public header
+# naming each message that has a "name" (cmake/message_ids.h.in), the
+# enumerators the code and hosts test outcomes by.
 function(veskar_generate_message_table output ids_output)
   file(READ "${VESKAR_RESOURCES_DIR}/messages.json" json)
   string(JSON count LENGTH "${json}" messages)
@@ -53,11 +54,12 @@ function(veskar_generate_message_table output ids_output)
       if(NOT name MATCHES "^kMsg[A-Za-z0-9]+$")
         message(FATAL_ERROR "messages.json: \"${name}\" (${id}) is not a kMsg... name")
       endif()
-      string(APPEND ids "${name} = ${id},\n")
+      string(APPEND ids "  ${name} = ${id},\n")
     endif()
   endforeach()
   file(CONFIGURE OUTPUT "${output}" CONTENT "${lines}" @ONLY)
-  file(CONFIGURE OUTPUT "${ids_output}" CONTENT "${ids}" @ONLY)
+  set(VESKAR_MESSAGE_IDS "${ids}")
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/message_ids.h.in" "${ids_output}" @ONLY)
 endfunction()
 
 # Escapes a decoded string for use inside a resource-script string literal.

@@ -11,6 +11,7 @@
 #include <veskar/export.h>
 #include <veskar/file_exception.h>
 #include <veskar/ipsec_agent.h>
+#include <veskar/message_ids.h>
 #include <veskar/records.h>
 #include <veskar/services.h>
 #include <veskar/session.h>
