@@ -9,4 +9,15 @@
 // point keeps its bit; its agent then refuses requests with 51000.
 VESKAR_API int GetAvaliableServices();
 
+namespace veskar {
+
+// The bits of the service mask.
+enum ServiceBit : int {
+  kServiceNetscape = 1,
+  kServiceIpsec = 2,
+  kServiceCms = 4,
+};
+
+}  // namespace veskar
+
 #endif  // VESKAR_SERVICES_H_
