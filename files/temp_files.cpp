@@ -5,8 +5,8 @@
 #include <random>
 #include <string>
 
-#include "base/messages.h"
 #include "files/ini_file.h"
+#include "framework/messages.h"
 #include "platform/env.h"
 
 namespace veskar {
