@@ -67,7 +67,7 @@ int MakeUniqueFileWithExtension(Env* env, const std::string& directory, const ch
       *path = std::move(target);
       return 0;
     }
-    if (error != EEXIST) break;
+    if (!IsNameTaken(error)) break;
     if (attempt + 1 < kShortNameTries) {
       env->RemoveFile(unique);
       error = env->CreateUniqueFile(directory, prefix, &unique);
