@@ -6,8 +6,8 @@ void* g_hCmsApi = nullptr;
 void* g_hKmpApi = nullptr;
 
 int GetAvaliableServices() {
-  int mask = 1;
-  if (g_hCmsApi != nullptr) mask = 5;
-  if (g_hKmpApi != nullptr) mask |= 2;
+  int mask = veskar::kServiceNetscape;
+  if (g_hCmsApi != nullptr) mask |= veskar::kServiceCms;
+  if (g_hKmpApi != nullptr) mask |= veskar::kServiceIpsec;
   return mask;
 }
