@@ -1,7 +1,7 @@
 #include <veskar/agent.h>
 #include <veskar/services.h>
 
-#include "base/messages.h"
+#include "framework/messages.h"
 
 CQnPkiMsgAgent::CQnPkiMsgAgent() = default;
 CQnPkiMsgAgent::CQnPkiMsgAgent(const CQnPkiMsgAgent&) = default;

@@ -1,6 +1,6 @@
 #include <veskar/agent.h>
 
-#include "base/messages.h"
+#include "framework/messages.h"
 
 CQnNetscapePMA::CQnNetscapePMA() = default;
 CQnNetscapePMA::CQnNetscapePMA(const CQnNetscapePMA&) = default;

@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "agents/request_admission.h"
-#include "base/messages.h"
 #include "base/scope_guard.h"
 #include "files/ini_file.h"
 #include "files/temp_files.h"
+#include "framework/messages.h"
 #include "records/message_servers.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <random>
 #include <string>
 
-#include "base/messages.h"
 #include "files/ini_file.h"
+#include "framework/messages.h"
 #include "platform/env.h"
 
 namespace veskar {
@@ -67,7 +67,7 @@ int MakeUniqueFileWithExtension(Env* env, const std::string& directory, const ch
       *path = std::move(target);
       return 0;
     }
-    if (error != EEXIST) break;
+    if (!IsNameTaken(error)) break;
     if (attempt + 1 < kShortNameTries) {
       env->RemoveFile(unique);
       error = env->CreateUniqueFile(directory, prefix, &unique);

@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "agents/request_admission.h"
-#include "base/messages.h"
 #include "base/scope_guard.h"
 #include "files/ini_file.h"
+#include "framework/messages.h"
 #include "ipsec/reference_number.h"
 #include "records/message_servers.h"
 

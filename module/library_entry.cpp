@@ -1,12 +1,10 @@
+#include "module/library_entry.h"
+
 #include <veskar/cms_agent.h>
 #include <veskar/ipsec_agent.h>
-#include <veskar/services.h>
 
-#include "module/module_state.h"
+#include "binding/toolkit_handles.h"
 #include "platform/env.h"
-
-void* g_hCmsApi = nullptr;
-void* g_hKmpApi = nullptr;
 
 namespace veskar {
 namespace {
@@ -49,10 +47,3 @@ int LibraryEntry(void* /*instance*/, unsigned long reason) {
 }
 
 }  // namespace veskar
-
-int GetAvaliableServices() {
-  int mask = 1;
-  if (g_hCmsApi != nullptr) mask = 5;
-  if (g_hKmpApi != nullptr) mask |= 2;
-  return mask;
-}

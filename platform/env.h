@@ -79,6 +79,8 @@ class EnvWrapper : public Env {
 
 // The platform's description of an OS error number from a file operation.
 std::string OsErrorText(long error);
+// Whether `error`, from RenameNoReplace, says that the target already exists.
+bool IsNameTaken(int error);
 
 // The Env the library uses: Env::Default() unless a test installed another.
 Env* CurrentEnv();

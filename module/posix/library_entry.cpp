@@ -3,9 +3,9 @@
 // (before the host's first call) and detach when it is unloaded, dlclose
 // included.
 
-#include <veskar/version.h>
+#include "module/library_entry.h"
 
-#include "module/module_state.h"
+#include <veskar/version.h>
 
 namespace {
 

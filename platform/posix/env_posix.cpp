@@ -164,4 +164,6 @@ std::string OsErrorText(long error) {
   return std::error_code(static_cast<int>(error), std::generic_category()).message();
 }
 
+bool IsNameTaken(int error) { return error == EEXIST; }
+
 }  // namespace veskar

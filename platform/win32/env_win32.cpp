@@ -125,4 +125,11 @@ std::string OsErrorText(long error) {
   return result;
 }
 
+bool IsNameTaken(int error) {
+  // MoveFileEx reports a present target as ERROR_ALREADY_EXISTS; file
+  // creation says ERROR_FILE_EXISTS for the same.
+  return error == static_cast<int>(ERROR_ALREADY_EXISTS) ||
+         error == static_cast<int>(ERROR_FILE_EXISTS);
+}
+
 }  // namespace veskar

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "module/module_state.h"
+#include "module/library_entry.h"
 #include "platform/env.h"
 #include "support/journal.h"
 #include "support/temp_dir.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "ipsec/ipsec_test_support.h"
-#include "module/module_state.h"
+#include "module/library_entry.h"
 #include "platform/env.h"
 #include "testing/fake_kmp_control.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "module/module_state.h"
+#include "module/library_entry.h"
 #include "module/toolkit_slots.h"
 #include "platform/env.h"
 

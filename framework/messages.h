@@ -1,5 +1,5 @@
-#ifndef VESKAR_BASE_MESSAGES_H_
-#define VESKAR_BASE_MESSAGES_H_
+#ifndef VESKAR_FRAMEWORK_MESSAGES_H_
+#define VESKAR_FRAMEWORK_MESSAGES_H_
 
 #include <veskar/cstring.h>
 #include <veskar/message_ids.h>
@@ -14,4 +14,4 @@ inline int ReportMessage(CString* error, int id) {
 
 }  // namespace veskar
 
-#endif  // VESKAR_BASE_MESSAGES_H_
+#endif  // VESKAR_FRAMEWORK_MESSAGES_H_

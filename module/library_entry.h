@@ -1,10 +1,5 @@
-#ifndef VESKAR_MODULE_MODULE_STATE_H_
-#define VESKAR_MODULE_MODULE_STATE_H_
-
-// The loaded toolkit modules, null when absent. Written only by the entry
-// routine at attach and detach; read from any thread in between.
-extern void* g_hCmsApi;
-extern void* g_hKmpApi;
+#ifndef VESKAR_MODULE_LIBRARY_ENTRY_H_
+#define VESKAR_MODULE_LIBRARY_ENTRY_H_
 
 namespace veskar {
 
@@ -24,4 +19,4 @@ int LibraryEntry(void* instance, unsigned long reason);
 
 }  // namespace veskar
 
-#endif  // VESKAR_MODULE_MODULE_STATE_H_
+#endif  // VESKAR_MODULE_LIBRARY_ENTRY_H_

@@ -1,4 +1,4 @@
-#include "module/binder.h"
+#include "binding/binder.h"
 
 #include "platform/env.h"
 

@@ -1,5 +1,5 @@
-#ifndef VESKAR_MODULE_BINDER_H_
-#define VESKAR_MODULE_BINDER_H_
+#ifndef VESKAR_BINDING_BINDER_H_
+#define VESKAR_BINDING_BINDER_H_
 
 #include <veskar/toolkit/toolkit_abi.h>
 
@@ -73,4 +73,4 @@ void UpdateLoadedFlag(int* flag, int value);
 
 }  // namespace veskar
 
-#endif  // VESKAR_MODULE_BINDER_H_
+#endif  // VESKAR_BINDING_BINDER_H_

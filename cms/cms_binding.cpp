@@ -2,8 +2,8 @@
 
 #include <iterator>
 
-#include "module/binder.h"
-#include "module/module_state.h"
+#include "binding/binder.h"
+#include "binding/toolkit_handles.h"
 
 int CQnEntCmsPMA::m_gbLoaded = 0;
 #define VESKAR_DEFINE_SLOT(ret, name, bytes, params) PFN_##name CQnEntCmsPMA::m_gp##name = nullptr;
