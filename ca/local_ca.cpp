@@ -1,19 +1,16 @@
 #include "ca/local_ca.h"
 
-#include <dirent.h>
 #include <openssl/bn.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <utility>
 
 #include "pki/distinguished_name.h"
 #include "pki/files.h"
+#include "pki/folders.h"
 
 namespace veskar::ca {
 namespace {
@@ -119,25 +116,6 @@ bool IsUpperHex(const std::string& text) {
   return true;
 }
 
-bool IsEmptyDirectory(const std::string& path, bool* exists, std::string* error) {
-  DIR* dir = opendir(path.c_str());
-  if (dir == nullptr) {
-    *exists = false;
-    if (errno == ENOENT) return true;
-    *error = "cannot use " + path + ": " + pki::ErrnoText(errno);
-    return false;
-  }
-  *exists = true;
-  bool empty = true;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") empty = false;
-  }
-  closedir(dir);
-  if (!empty) *error = path + " is not empty; a new CA needs an empty or new folder";
-  return empty;
-}
-
 std::string PrivateKeyPem(EVP_PKEY* key) {
   pki::BioPtr bio(BIO_new(BIO_s_mem()));
   if (!bio ||
@@ -187,7 +165,7 @@ class NewCaFiles {
   ~NewCaFiles() {
     if (committed_) return;
     for (auto it = written_.rbegin(); it != written_.rend(); ++it) {
-      if (unlink(it->c_str()) != 0) rmdir(it->c_str());
+      pki::RemoveFileOrFolder(*it);
     }
   }
   NewCaFiles(const NewCaFiles&) = delete;
@@ -195,8 +173,9 @@ class NewCaFiles {
 
   bool Folder(const std::string& name, CaStatus* status) {
     const std::string path = directory_ + "/" + name;
-    if (mkdir(path.c_str(), 0700) != 0) {
-      *status = Fail(CaError::kStorage, "cannot create " + path + ": " + pki::ErrnoText(errno));
+    std::string error;
+    if (!pki::CreateNewFolder(path, &error)) {
+      *status = Fail(CaError::kStorage, error);
       return false;
     }
     written_.push_back(path);
@@ -232,12 +211,10 @@ CaStatus LocalCa::Create(const std::string& directory, const std::string& subjec
   pki::X509NamePtr name = pki::ParseName(subject, &error);
   if (!name) return Fail(CaError::kBadInput, "bad CA name '" + subject + "': " + error);
   bool exists = false;
-  if (!IsEmptyDirectory(directory, &exists, &error)) return Fail(CaError::kStorage, error);
-  if (!exists && mkdir(directory.c_str(), 0700) != 0) {
-    return Fail(CaError::kStorage, "cannot create " + directory + ": " + pki::ErrnoText(errno));
-  }
-  if (exists && chmod(directory.c_str(), 0700) != 0) {
-    return Fail(CaError::kStorage, "cannot restrict " + directory + ": " + pki::ErrnoText(errno));
+  if (!pki::IsAbsentOrEmptyFolder(directory, &exists, &error) ||
+      !(exists ? pki::RestrictFolderToOwner(directory, &error)
+               : pki::CreateNewFolder(directory, &error))) {
+    return Fail(CaError::kStorage, error);
   }
 
   pki::EvpPkeyPtr key = pki::NewEcKey();
@@ -479,7 +456,7 @@ CaStatus LocalCa::RecordLocked(std::vector<RegisteredUser>& users, int reference
   if (!status.ok()) {
     // Not delivered: the certificate was never issued, and the pair is the
     // user's again.
-    if (copied) unlink(copy.c_str());
+    if (copied) pki::RemoveFile(copy);
     user->used = false;
     user->serial.clear();
     const CaStatus restored = WriteRegister(users);

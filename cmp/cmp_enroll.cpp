@@ -3,10 +3,7 @@
 #include <openssl/err.h>
 #include <openssl/http.h>
 #include <openssl/ssl.h>
-#include <pthread.h>
-#include <signal.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -16,6 +13,8 @@
 #include "ca/cmp_service.h"
 #include "ca/local_ca.h"
 #include "pki/cmp_util.h"
+#include "pki/folders.h"
+#include "pki/signals.h"
 
 namespace veskar::cmp {
 namespace {
@@ -159,39 +158,6 @@ EnrollResult Failure(EnrollError error, std::string reason) {
   return result;
 }
 
-// Keeps SIGPIPE from the calling thread while it exists. A server that
-// closes a connection the client still writes to must fail the enrollment,
-// not end the host's process (the socket writes do not ask to be spared).
-// A SIGPIPE raised meanwhile is taken back before the mask is restored.
-class SigpipeGuard {
- public:
-  SigpipeGuard() {
-    sigemptyset(&pipe_);
-    sigaddset(&pipe_, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
-    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
-  }
-  ~SigpipeGuard() {
-    sigset_t pending;
-    sigpending(&pending);
-    if (!was_pending_ && sigismember(&pending, SIGPIPE) == 1) {
-      const timespec now{0, 0};
-      while (sigtimedwait(&pipe_, nullptr, &now) == -1 && errno == EINTR) {
-      }
-    }
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  SigpipeGuard(const SigpipeGuard&) = delete;
-  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-
- private:
-  sigset_t pipe_;
-  sigset_t previous_;
-  bool was_pending_ = false;
-};
-
 struct Transport {
   Tls tls;
   std::shared_ptr<ca::CmpService> service;
@@ -203,9 +169,7 @@ struct Transport {
 std::shared_ptr<ca::CmpService> ServiceFor(const std::string& folder, ca::CaStatus* status) {
   static std::mutex mutex;
   static std::map<std::string, std::weak_ptr<ca::CmpService>> services;
-  char* resolved = realpath(folder.c_str(), nullptr);
-  const std::string key = resolved != nullptr ? resolved : folder;
-  free(resolved);
+  const std::string key = pki::CanonicalPath(folder);
   std::lock_guard<std::mutex> guard(mutex);
   std::shared_ptr<ca::CmpService> service = services[key].lock();
   if (service) return service;
@@ -319,7 +283,7 @@ EnrollResult Enroll(const Enrollment& enrollment) {
   if (!result.ok()) return result;
 
   X509* issued = nullptr;
-  const SigpipeGuard no_sigpipe;
+  const pki::SigpipeBlock no_sigpipe;
   if (enrollment.pkcs10 != nullptr) {
     if (OSSL_CMP_CTX_set1_p10CSR(context, enrollment.pkcs10) != 1) {
       return Failure(EnrollError::kInternal, "cannot take the PKCS #10 request");

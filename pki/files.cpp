@@ -205,6 +205,15 @@ int RemoveInterruptedWrites(const std::string& folder,
   return removed;
 }
 
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+PathKind KindOfPath(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0)
+    return errno == ENOENT ? PathKind::kNothing : PathKind::kUnknown;
+  return S_ISREG(info.st_mode) && info.st_size == 0 ? PathKind::kEmptyFile : PathKind::kOther;
+}
+
 bool MakeDirectory(const std::string& path, mode_t mode, std::string* error) {
   if (mkdir(path.c_str(), mode) == 0) return true;
   const int failure = errno;
@@ -230,6 +239,40 @@ bool FileLock::Acquire(const std::string& path, std::string* error) {
   }
   fd_ = std::move(fd);
   return true;
+}
+
+bool FileLock::AcquireInPlace(const std::string& path, std::string* error) {
+  constexpr int kAttempts = 100;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) {
+      *error = "cannot open " + path + ": " + ErrnoText(errno);
+      return false;
+    }
+    while (flock(fd.get(), LOCK_EX) != 0) {
+      if (errno == EINTR) continue;
+      *error = "cannot lock " + path + ": " + ErrnoText(errno);
+      return false;
+    }
+    struct stat locked {};
+    struct stat named {};
+    if (fstat(fd.get(), &locked) != 0 || !S_ISREG(locked.st_mode)) {
+      *error = path + " is not a regular file";
+      return false;
+    }
+    // Someone else's file in a shared folder is not ours to rewrite.
+    if (locked.st_uid != geteuid()) {
+      *error = path + " belongs to another user";
+      return false;
+    }
+    if (stat(path.c_str(), &named) == 0 && named.st_dev == locked.st_dev &&
+        named.st_ino == locked.st_ino) {
+      fd_ = std::move(fd);
+      return true;
+    }
+  }
+  *error = path + " keeps being replaced";
+  return false;
 }
 
 }  // namespace veskar::pki

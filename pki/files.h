@@ -72,6 +72,13 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
 int RemoveInterruptedWrites(const std::string& folder,
                             const std::function<bool(const std::string& name)>& is_ours);
 
+// Removes the file `path`; false when it cannot (ENOENT included).
+bool RemoveFile(const std::string& path);
+
+// What a name leads to, without following a symbolic link at its end.
+enum class PathKind { kNothing, kEmptyFile, kOther, kUnknown };
+PathKind KindOfPath(const std::string& path);
+
 // Creates the folder `path` with `mode`. True when it was created or already
 // is a folder.
 bool MakeDirectory(const std::string& path, mode_t mode, std::string* error);
@@ -89,6 +96,13 @@ class FileLock {
   // Opens (creating it owner-only if needed) and locks `path`, waiting for
   // other holders.
   bool Acquire(const std::string& path, std::string* error);
+
+  // Locks the file `path` itself, for a file that writers replace by
+  // renaming a new one over it: after locking, checks that the name still
+  // leads to the locked file, and starts over when it does not. Creates the
+  // file owner-only when absent, never follows a symbolic link, and refuses
+  // anything but a regular file of this user.
+  bool AcquireInPlace(const std::string& path, std::string* error);
 
  private:
   UniqueFd fd_;

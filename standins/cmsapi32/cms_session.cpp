@@ -1,7 +1,6 @@
 #include "standins/cmsapi32/cms_session.h"
 
 #include <openssl/cmp.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <mutex>
@@ -268,7 +267,7 @@ int IssueCertificate(Session* session, const CertTemplate& cert_template, Reques
   const cmp::EnrollResult result = cmp::Enroll(enrollment);
   if (!result.ok()) {
     // Published, but the confirmation failed: the CA does not stand by it.
-    if (!published.empty()) unlink(published.c_str());
+    if (!published.empty()) pki::RemoveFile(published);
     return session->Refuse(StatusOf(cmp::CauseOf(result)), result.reason);
   }
   pki::X509Ptr issued =

@@ -3,8 +3,6 @@
 // password-protected profile; a login opens that profile.
 
 #include <openssl/pem.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <veskar/toolkit/kmpapi32.h>
 
 #include <cerrno>
@@ -75,13 +73,18 @@ pki::EvpPkeyPtr NewUserKey() {
 // May a new profile take the name `path`? Only when nothing is there, or an
 // empty regular file (a placeholder made for it). Sets *replace for the latter.
 short CheckProfilePath(const std::string& path, bool* replace) {
-  struct stat info {};
-  if (lstat(path.c_str(), &info) != 0) {
-    *replace = false;
-    return errno == ENOENT ? kKmpOk : kKmpProfileWriteFailed;
+  const pki::PathKind kind = pki::KindOfPath(path);
+  *replace = kind == pki::PathKind::kEmptyFile;
+  switch (kind) {
+    case pki::PathKind::kNothing:
+    case pki::PathKind::kEmptyFile:
+      return kKmpOk;
+    case pki::PathKind::kOther:
+      return kKmpProfileExists;
+    case pki::PathKind::kUnknown:
+      break;
   }
-  *replace = true;
-  return S_ISREG(info.st_mode) && info.st_size == 0 ? kKmpOk : kKmpProfileExists;
+  return kKmpProfileWriteFailed;
 }
 
 short CreateUser(int ref_num, const std::string& auth_code, const std::string& password,
@@ -130,7 +133,7 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   const cmp::EnrollResult result = cmp::Enroll(enrollment);
   // Written, but the confirmation failed (the CA stopped, or spent the pair
   // on another transaction): the profile holds no certificate of the CA's.
-  if (!result.ok() && wrote) unlink(profile_path.c_str());
+  if (!result.ok() && wrote) pki::RemoveFile(profile_path);
   return StatusOf(cmp::CauseOf(result), delivery);
 }
 
