@@ -15,6 +15,8 @@
 namespace veskar::ca {
 namespace {
 
+using pki::Outcome;
+
 constexpr size_t kMaxFileSize = 16 * 1024 * 1024;
 // Serial numbers are drawn at random with this many bits: positive, at most
 // eight bytes in DER, and too many to collide by chance, across CAs too.
@@ -27,11 +29,11 @@ struct BnDeleter {
 };
 using BignumPtr = std::unique_ptr<BIGNUM, BnDeleter>;
 
-CaStatus Fail(CaError error, std::string message) { return {error, std::move(message)}; }
+CaStatus Fail(Outcome error, std::string message) { return {error, std::move(message)}; }
 
 CaStatus CryptoFailure(const std::string& what) {
   const std::string why = pki::TakeOpensslError();
-  return Fail(CaError::kCrypto, what + (why.empty() ? "" : ": " + why));
+  return Fail(Outcome::kCrypto, what + (why.empty() ? "" : ": " + why));
 }
 
 bool AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
@@ -143,17 +145,17 @@ CaStatus CheckPublicKey(EVP_PKEY* key, EVP_PKEY* ca_key) {
   } else if (EVP_PKEY_is_a(key, "EC")) {
     least_bits = 256;
   } else if (!EVP_PKEY_is_a(key, "ED25519") && !EVP_PKEY_is_a(key, "ED448")) {
-    return Fail(CaError::kKeyRejected,
+    return Fail(Outcome::kKeyRejected,
                 "the request's " + kind + " key is of a kind this CA does not certify");
   }
   const int bits = EVP_PKEY_get_bits(key);
   if (bits < least_bits) {
-    return Fail(CaError::kKeyRejected, "the request's " + kind + " key of " + std::to_string(bits) +
+    return Fail(Outcome::kKeyRejected, "the request's " + kind + " key of " + std::to_string(bits) +
                                            " bits is too short (" + std::to_string(least_bits) +
                                            " bits at least)");
   }
   if (EVP_PKEY_eq(key, ca_key) == 1) {
-    return Fail(CaError::kKeyRejected, "the request carries the CA's own key");
+    return Fail(Outcome::kKeyRejected, "the request carries the CA's own key");
   }
   return CaStatus::Ok();
 }
@@ -175,7 +177,7 @@ class NewCaFiles {
     const std::string path = directory_ + "/" + name;
     std::string error;
     if (!pki::CreateNewFolder(path, &error)) {
-      *status = Fail(CaError::kStorage, error);
+      *status = Fail(Outcome::kStorage, error);
       return false;
     }
     written_.push_back(path);
@@ -186,7 +188,7 @@ class NewCaFiles {
     std::string error;
     if (!pki::WriteFileAtomically(path, content.data(), content.size(), mode,
                                   pki::Overwrite::kNever, &error)) {
-      *status = Fail(CaError::kStorage, error);
+      *status = Fail(Outcome::kStorage, error);
       return false;
     }
     written_.push_back(path);
@@ -204,17 +206,17 @@ class NewCaFiles {
 
 CaStatus LocalCa::Create(const std::string& directory, const std::string& subject, int days) {
   if (days < 1 || days > kMaxCaDays) {
-    return Fail(CaError::kBadInput,
+    return Fail(Outcome::kBadInput,
                 "the CA's validity must be 1 to " + std::to_string(kMaxCaDays) + " days");
   }
   std::string error;
   pki::X509NamePtr name = pki::ParseName(subject, &error);
-  if (!name) return Fail(CaError::kBadInput, "bad CA name '" + subject + "': " + error);
+  if (!name) return Fail(Outcome::kBadInput, "bad CA name '" + subject + "': " + error);
   bool exists = false;
   if (!pki::IsAbsentOrEmptyFolder(directory, &exists, &error) ||
       !(exists ? pki::RestrictFolderToOwner(directory, &error)
                : pki::CreateNewFolder(directory, &error))) {
-    return Fail(CaError::kStorage, error);
+    return Fail(Outcome::kStorage, error);
   }
 
   pki::EvpPkeyPtr key = pki::NewEcKey();
@@ -255,23 +257,23 @@ CaStatus LocalCa::Open(const std::string& directory, std::unique_ptr<LocalCa>* c
   pki::Bytes content;
   std::string error;
   if (!pki::ReadWholeFile(opened->Path("ca.pem"), kMaxFileSize, &content, &error)) {
-    return Fail(CaError::kNotACa, "no certificate authority in " + directory + " (" + error + ")");
+    return Fail(Outcome::kNotACa, "no certificate authority in " + directory + " (" + error + ")");
   }
   opened->certificate_ = pki::CertificateFromBytes(content.data(), content.size());
   if (!opened->certificate_) {
     pki::TakeOpensslError();
-    return Fail(CaError::kNotACa, opened->Path("ca.pem") + " holds no certificate");
+    return Fail(Outcome::kNotACa, opened->Path("ca.pem") + " holds no certificate");
   }
   opened->certificate_der_ = pki::CertificateToDer(opened->certificate_.get());
   if (!pki::ReadWholeFile(opened->Path("ca.key"), kMaxFileSize, &content, &error)) {
-    return Fail(CaError::kNotACa, "the CA in " + directory + " has no key (" + error + ")");
+    return Fail(Outcome::kNotACa, "the CA in " + directory + " has no key (" + error + ")");
   }
   opened->key_ = PrivateKeyFromPem(content);
   pki::Cleanse(&content);
   if (!opened->key_ ||
       X509_check_private_key(opened->certificate_.get(), opened->key_.get()) != 1) {
     pki::TakeOpensslError();
-    return Fail(CaError::kNotACa,
+    return Fail(Outcome::kNotACa,
                 opened->Path("ca.key") + " is not the key of " + opened->Path("ca.pem"));
   }
   *ca = std::move(opened);
@@ -282,10 +284,10 @@ CaStatus LocalCa::ReadRegister(std::vector<RegisteredUser>* users) const {
   pki::Bytes content;
   std::string error;
   if (!pki::ReadWholeFile(Path("register.txt"), kMaxFileSize, &content, &error)) {
-    return Fail(CaError::kStorage, error);
+    return Fail(Outcome::kStorage, error);
   }
   if (!ParseRegister(std::string(content.begin(), content.end()), users, &error)) {
-    return Fail(CaError::kStorage, Path("register.txt") + ": " + error);
+    return Fail(Outcome::kStorage, Path("register.txt") + ": " + error);
   }
   return CaStatus::Ok();
 }
@@ -295,7 +297,7 @@ CaStatus LocalCa::WriteRegister(const std::vector<RegisteredUser>& users) const 
   std::string error;
   if (!pki::WriteFileAtomically(Path("register.txt"), text.data(), text.size(), 0600,
                                 pki::Overwrite::kReplace, &error)) {
-    return Fail(CaError::kStorage, error);
+    return Fail(Outcome::kStorage, error);
   }
   return CaStatus::Ok();
 }
@@ -316,7 +318,7 @@ CaStatus LocalCa::ListUsers(std::vector<RegisteredUser>* users) const {
 CaStatus LocalCa::AddUser(const std::string& subject, RegisteredUser* added) {
   std::string error;
   pki::X509NamePtr name = pki::ParseName(subject, &error);
-  if (!name) return Fail(CaError::kBadInput, "bad name '" + subject + "': " + error);
+  if (!name) return Fail(Outcome::kBadInput, "bad name '" + subject + "': " + error);
   RegisteredUser user;
   user.subject = pki::NameText(name.get());
   // Enrollment certifies the name as the register holds it; one whose text
@@ -324,12 +326,12 @@ CaStatus LocalCa::AddUser(const std::string& subject, RegisteredUser* added) {
   // issued, and its pair would stay pending for ever.
   pki::X509NamePtr reread = user.subject.empty() ? nullptr : pki::ParseName(user.subject, &error);
   if (!user.subject.empty() && (!reread || X509_NAME_cmp(reread.get(), name.get()) != 0)) {
-    return Fail(CaError::kBadInput, "the name '" + subject +
+    return Fail(Outcome::kBadInput, "the name '" + subject +
                                         "' cannot be registered: written as '" + user.subject +
                                         "' it does not read back as itself");
   }
   pki::FileLock lock;
-  if (!lock.Acquire(Path("lock"), &error)) return Fail(CaError::kStorage, error);
+  if (!lock.Acquire(Path("lock"), &error)) return Fail(Outcome::kStorage, error);
   RemoveInterruptedWritesLocked();
   std::vector<RegisteredUser> users;
   CaStatus status = ReadRegister(&users);
@@ -349,7 +351,7 @@ CaStatus LocalCa::MakeCertificate(const std::string& subject, const BIGNUM* seri
                                   EVP_PKEY* public_key, IssuedCertificate* issued) const {
   std::string error;
   pki::X509NamePtr name = pki::ParseName(subject, &error);
-  if (!name) return Fail(CaError::kStorage, "the register's name '" + subject + "': " + error);
+  if (!name) return Fail(Outcome::kStorage, "the register's name '" + subject + "': " + error);
   pki::X509Ptr certificate(X509_new());
   if (!certificate ||
       !StartCertificate(certificate.get(), serial, name.get(),
@@ -392,22 +394,22 @@ CaStatus LocalCa::CertifyLocked(std::vector<RegisteredUser>& users, int referenc
                                 const std::string& authorisation_code, EVP_PKEY* public_key,
                                 IssuedCertificate* made) const {
   const std::string reference = std::to_string(reference_number);
-  if (public_key == nullptr) return Fail(CaError::kBadInput, "no public key to certify");
+  if (public_key == nullptr) return Fail(Outcome::kBadInput, "no public key to certify");
   const RegisteredUser* user = UserOf(users, reference_number);
   if (user == nullptr) {
-    return Fail(CaError::kUnknownReference, "reference number " + reference + " is not registered");
+    return Fail(Outcome::kUnknownReference, "reference number " + reference + " is not registered");
   }
   // The code is checked before the state, so that only its holder learns
   // whether a pair was used.
   if (!AuthorisationCodesMatch(authorisation_code, user->authorisation_code)) {
-    return Fail(CaError::kCodeMismatch,
+    return Fail(Outcome::kCodeMismatch,
                 "authorisation code does not match reference number " + reference);
   }
   if (user->used) {
-    return Fail(CaError::kAlreadyUsed, "reference number " + reference + " already used");
+    return Fail(Outcome::kAlreadyUsed, "reference number " + reference + " already used");
   }
   if (X509_cmp_current_time(X509_get0_notAfter(certificate_.get())) <= 0) {
-    return Fail(CaError::kCaExpired, "the CA certificate expired on " +
+    return Fail(Outcome::kCaExpired, "the CA certificate expired on " +
                                          pki::TimeText(X509_get0_notAfter(certificate_.get())));
   }
   CaStatus status = CheckPublicKey(public_key, key_.get());
@@ -423,17 +425,17 @@ CaStatus LocalCa::RecordLocked(std::vector<RegisteredUser>& users, int reference
   const std::string reference = std::to_string(reference_number);
   RegisteredUser* user = UserOf(users, reference_number);
   if (user == nullptr) {
-    return Fail(CaError::kUnknownReference, "reference number " + reference + " is not registered");
+    return Fail(Outcome::kUnknownReference, "reference number " + reference + " is not registered");
   }
   if (user->used) {
-    return Fail(CaError::kAlreadyUsed, "reference number " + reference + " already used");
+    return Fail(Outcome::kAlreadyUsed, "reference number " + reference + " already used");
   }
   const std::string serial = pki::SerialText(made.certificate.get());
   const std::string pem = pki::CertificateToPem(made.certificate.get());
   if (serial.empty() || pem.empty()) return CryptoFailure("cannot encode the certificate");
   for (const RegisteredUser& other : users) {
     if (other.serial == serial) {
-      return Fail(CaError::kStorage, "serial number " + serial + " was given before");
+      return Fail(Outcome::kStorage, "serial number " + serial + " was given before");
     }
   }
 
@@ -449,7 +451,7 @@ CaStatus LocalCa::RecordLocked(std::vector<RegisteredUser>& users, int reference
   const bool copied =
       pki::WriteFileAtomically(copy, pem.data(), pem.size(), 0600, pki::Overwrite::kNever, &error);
   if (!copied) {
-    status = Fail(CaError::kStorage, error);
+    status = Fail(Outcome::kStorage, error);
   } else if (deliver) {
     status = deliver(made);
   }
@@ -472,7 +474,7 @@ CaStatus LocalCa::WithRegister(
     const std::function<CaStatus(std::vector<RegisteredUser>&)>& body) const {
   std::string error;
   pki::FileLock lock;
-  if (!lock.Acquire(Path("lock"), &error)) return Fail(CaError::kStorage, error);
+  if (!lock.Acquire(Path("lock"), &error)) return Fail(Outcome::kStorage, error);
   RemoveInterruptedWritesLocked();
   std::vector<RegisteredUser> users;
   const CaStatus status = ReadRegister(&users);
@@ -511,7 +513,7 @@ CaStatus LocalCa::FindUser(int reference_number, RegisteredUser* user) const {
   if (!status.ok()) return status;
   const RegisteredUser* found = UserOf(users, reference_number);
   if (found == nullptr) {
-    return Fail(CaError::kUnknownReference,
+    return Fail(Outcome::kUnknownReference,
                 "reference number " + std::to_string(reference_number) + " is not registered");
   }
   *user = *found;

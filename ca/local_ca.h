@@ -8,30 +8,17 @@
 
 #include "ca/user_register.h"
 #include "pki/openssl_util.h"
+#include "pki/outcome.h"
 
 namespace veskar::ca {
 
-// What went wrong in a CA operation; the toolkits turn each into their own
-// status, and the message into the reason they report.
-enum class CaError {
-  kNone,
-  kBadInput,          // a malformed name, validity or key
-  kNotACa,            // the folder holds no usable CA
-  kStorage,           // a file could not be read or written
-  kCrypto,            // OpenSSL failed
-  kUnknownReference,  // no such reference number
-  kCodeMismatch,      // the authorisation code is not the registered one
-  kAlreadyUsed,       // the pair was used before
-  kCaExpired,         // the CA certificate is no longer valid
-  kKeyRejected,       // the public key to certify is not acceptable
-  kDelivery,          // the caller's delivery step failed
-};
-
+// What a CA operation came to; the message says what was wrong, for a
+// person.
 struct CaStatus {
-  CaError error = CaError::kNone;
+  pki::Outcome error = pki::Outcome::kOk;
   std::string message;  // what was wrong, for a person: "reference number 17 already used"
 
-  bool ok() const { return error == CaError::kNone; }
+  bool ok() const { return error == pki::Outcome::kOk; }
   static CaStatus Ok() { return {}; }
 };
 

@@ -108,7 +108,7 @@ int ConfirmCertificate(OSSL_CMP_CTX* context, X509* certificate, int fail_info, 
 }
 
 // The server's status, failure bits and texts as one line.
-std::string RefusalText(OSSL_CMP_CTX* context) {
+std::string RefusalText(OSSL_CMP_CTX* context, pki::Outcome outcome) {
   std::string text;
   const OSSL_CMP_PKIFREETEXT* strings = OSSL_CMP_CTX_get0_statusString(context);
   for (int i = 0; i < sk_ASN1_UTF8STRING_num(strings); ++i) {
@@ -119,7 +119,10 @@ std::string RefusalText(OSSL_CMP_CTX* context) {
   }
   char buffer[OSSL_CMP_PKISI_BUFLEN];
   const char* status = OSSL_CMP_CTX_snprint_PKIStatus(context, buffer, sizeof(buffer));
-  if (text.empty()) return status != nullptr ? status : "the CA refused the request";
+  if (text.empty()) {
+    return std::string(pki::OutcomeText(outcome)) +
+           (status != nullptr ? std::string(" (") + status + ")" : "");
+  }
   return text;
 }
 
@@ -151,9 +154,9 @@ std::string TransportError(bool* unreachable) {
   return text;
 }
 
-EnrollResult Failure(EnrollError error, std::string reason) {
+EnrollResult Failure(pki::Outcome outcome, std::string reason) {
   EnrollResult result;
-  result.error = error;
+  result.outcome = outcome;
   result.reason = std::move(reason);
   return result;
 }
@@ -194,8 +197,7 @@ EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Transp
     if (OSSL_HTTP_parse_url(enrollment.location.c_str(), &use_tls, nullptr, &host, &port_text,
                             &port, &path, nullptr, nullptr) != 1) {
       ERR_clear_error();
-      return Failure(EnrollError::kBadLocation,
-                     "'" + enrollment.location + "' is not a usable URL");
+      return Failure(pki::Outcome::kNotACa, "'" + enrollment.location + "' is not a usable URL");
     }
     const bool ok = OSSL_CMP_CTX_set1_server(context, host) == 1 &&
                     OSSL_CMP_CTX_set_serverPort(context, port) == 1 &&
@@ -204,7 +206,7 @@ EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Transp
     OPENSSL_free(host);
     OPENSSL_free(port_text);
     OPENSSL_free(path);
-    if (!ok) return Failure(EnrollError::kInternal, "cannot set the server's address");
+    if (!ok) return Failure(pki::Outcome::kFailed, "cannot set the server's address");
     if (use_tls) {
       transport->tls.context.reset(SSL_CTX_new(TLS_client_method()));
       SSL_CTX* tls = transport->tls.context.get();
@@ -213,7 +215,7 @@ EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Transp
           (ca_file.empty() ? SSL_CTX_set_default_verify_paths(tls)
                            : SSL_CTX_load_verify_locations(tls, ca_file.c_str(), nullptr)) != 1) {
         ERR_clear_error();
-        return Failure(EnrollError::kBadLocation,
+        return Failure(pki::Outcome::kNotACa,
                        "cannot load the TLS trust store" + (ca_file.empty() ? "" : " " + ca_file));
       }
       SSL_CTX_set_verify(tls, SSL_VERIFY_PEER, nullptr);
@@ -225,7 +227,7 @@ EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Transp
   }
   ca::CaStatus opened;
   transport->service = ServiceFor(enrollment.location, &opened);
-  if (!transport->service) return Failure(EnrollError::kBadLocation, opened.message);
+  if (!transport->service) return Failure(opened.error, opened.message);
   OSSL_CMP_CTX_set_transfer_cb(context, TransferInProcess);
   OSSL_CMP_CTX_set_transfer_cb_arg(context, transport->service.get());
   return result;
@@ -255,7 +257,7 @@ EnrollResult Enroll(const Enrollment& enrollment) {
   pki::TakeLastLogError();
   if (enrollment.code == nullptr ||
       (enrollment.pkcs10 == nullptr) == (enrollment.new_key == nullptr)) {
-    return Failure(EnrollError::kInternal, "an enrollment needs a code and one request");
+    return Failure(pki::Outcome::kFailed, "an enrollment needs a code and one request");
   }
   pki::CtxPtr owned(OSSL_CMP_CTX_new(nullptr, nullptr));
   OSSL_CMP_CTX* context = owned.get();
@@ -275,7 +277,7 @@ EnrollResult Enroll(const Enrollment& enrollment) {
       OSSL_CMP_CTX_set_option(context, OSSL_CMP_OPT_UNPROTECTED_ERRORS, 1) != 1 ||
       OSSL_CMP_CTX_set_certConf_cb(context, ConfirmCertificate) != 1 ||
       OSSL_CMP_CTX_set_certConf_cb_arg(context, &confirmation) != 1) {
-    return Failure(EnrollError::kInternal,
+    return Failure(pki::Outcome::kFailed,
                    "cannot set up the CMP client: " + pki::TakeOpensslError());
   }
   Transport transport;
@@ -286,7 +288,7 @@ EnrollResult Enroll(const Enrollment& enrollment) {
   const pki::SigpipeBlock no_sigpipe;
   if (enrollment.pkcs10 != nullptr) {
     if (OSSL_CMP_CTX_set1_p10CSR(context, enrollment.pkcs10) != 1) {
-      return Failure(EnrollError::kInternal, "cannot take the PKCS #10 request");
+      return Failure(pki::Outcome::kFailed, "cannot take the PKCS #10 request");
     }
     issued = OSSL_CMP_exec_P10CR_ses(context);
   } else {
@@ -301,7 +303,7 @@ EnrollResult Enroll(const Enrollment& enrollment) {
         OSSL_CMP_CTX_set1_subjectName(context, subject.get()) != 1 ||
         EVP_PKEY_up_ref(enrollment.new_key) != 1 ||
         OSSL_CMP_CTX_set0_newPkey(context, 1, enrollment.new_key) != 1) {
-      return Failure(EnrollError::kInternal, "cannot take the new key");
+      return Failure(pki::Outcome::kFailed, "cannot take the new key");
     }
     issued = OSSL_CMP_exec_IR_ses(context);
   }
@@ -315,51 +317,20 @@ EnrollResult Enroll(const Enrollment& enrollment) {
   const std::string error = TransportError(&unreachable);
   const std::string logged = pki::TakeLastLogError();
   if (!confirmation.rejection.empty()) {
-    return Failure(EnrollError::kRejectedLocally, confirmation.rejection);
+    return Failure(pki::Outcome::kRejectedLocally, confirmation.rejection);
   }
   const int status = OSSL_CMP_CTX_get_status(context);
   if (status == OSSL_CMP_PKISTATUS_rejection || status == OSSL_CMP_PKISTATUS_waiting) {
-    result.error = EnrollError::kRefused;
-    result.reason = RefusalText(context);
-    result.failure_bits = OSSL_CMP_CTX_get_failInfoCode(context);
-    if (result.failure_bits < 0) result.failure_bits = 0;
-    return result;
+    const int bits = OSSL_CMP_CTX_get_failInfoCode(context);
+    const pki::Outcome outcome = pki::OutcomeOfFailureBits(bits < 0 ? 0 : bits);
+    return Failure(outcome, RefusalText(context, outcome));
   }
   const std::string detail = !error.empty() ? error : !logged.empty() ? logged : "no detail";
   if (unreachable) {
-    return Failure(EnrollError::kUnreachable,
+    return Failure(pki::Outcome::kUnavailable,
                    "the CA at " + enrollment.location + " did not answer: " + detail);
   }
-  return Failure(EnrollError::kBadResponse, "the CA's answer is not acceptable: " + detail);
-}
-
-FailureCause CauseOf(const EnrollResult& result) {
-  switch (result.error) {
-    case EnrollError::kNone:
-      return FailureCause::kNone;
-    case EnrollError::kBadLocation:
-    case EnrollError::kUnreachable:
-      return FailureCause::kUnavailable;
-    case EnrollError::kRejectedLocally:
-      return FailureCause::kRejectedLocally;
-    case EnrollError::kBadResponse:
-    case EnrollError::kInternal:
-      return FailureCause::kFailed;
-    case EnrollError::kRefused:
-      break;
-  }
-  static const std::pair<int, FailureCause> kBits[] = {
-      {OSSL_CMP_PKIFAILUREINFO_signerNotTrusted, FailureCause::kUnknownReference},
-      {OSSL_CMP_PKIFAILUREINFO_badMessageCheck, FailureCause::kCodeMismatch},
-      {OSSL_CMP_PKIFAILUREINFO_duplicateCertReq, FailureCause::kAlreadyUsed},
-      {OSSL_CMP_PKIFAILUREINFO_badCertTemplate, FailureCause::kKeyRejected},
-      {OSSL_CMP_PKIFAILUREINFO_badPOP, FailureCause::kBadProof},
-      {OSSL_CMP_PKIFAILUREINFO_systemUnavail, FailureCause::kUnavailable},
-  };
-  for (const auto& [bit, cause] : kBits) {
-    if (result.Failed(bit)) return cause;
-  }
-  return FailureCause::kFailed;
+  return Failure(pki::Outcome::kBadResponse, "the CA's answer is not acceptable: " + detail);
 }
 
 }  // namespace veskar::cmp

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pki/openssl_util.h"
+#include "pki/outcome.h"
 
 namespace veskar::cmp {
 
@@ -42,43 +43,16 @@ struct Enrollment {
   ClientOptions options = ClientOptions::FromEnvironment();
 };
 
-enum class EnrollError {
-  kNone,
-  kBadLocation,      // neither a URL nor a CA folder
-  kUnreachable,      // no answer: connection, HTTP error, time-out
-  kRefused,          // the CA answered with a rejection or an error
-  kBadResponse,      // an answer that is not acceptable CMP
-  kRejectedLocally,  // `accept` turned the certificate down
-  kInternal,
-};
-
 struct EnrollResult {
-  EnrollError error = EnrollError::kNone;
+  pki::Outcome outcome = pki::Outcome::kOk;
   std::string reason;         // for a person
-  int failure_bits = 0;       // the CA's PKIFailureInfo bits when it refused
   pki::Bytes certificate;     // DER, on success
   pki::Bytes ca_certificate;  // DER, on success
 
-  bool ok() const { return error == EnrollError::kNone; }
-  bool Failed(int bit) const { return (failure_bits & (1 << bit)) != 0; }
+  bool ok() const { return outcome == pki::Outcome::kOk; }
 };
 
 EnrollResult Enroll(const Enrollment& enrollment);
-
-// Why an enrollment failed, as far as a toolkit tells causes apart: the
-// CA's failure bits for a refusal, the way it failed otherwise.
-enum class FailureCause {
-  kNone,
-  kUnknownReference,  // signerNotTrusted: the CA knows no such reference number
-  kCodeMismatch,      // badMessageCheck: the MAC does not verify
-  kAlreadyUsed,       // duplicateCertReq
-  kKeyRejected,       // badCertTemplate
-  kBadProof,          // badPOP: the request's signature
-  kUnavailable,       // systemUnavail, no answer, or no CA at the location
-  kRejectedLocally,   // the `accept` step failed
-  kFailed,            // anything else
-};
-FailureCause CauseOf(const EnrollResult& result);
 
 // True when `location` names a CMP server rather than a folder.
 bool IsServerUrl(const std::string& location);

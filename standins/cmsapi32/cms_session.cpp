@@ -69,32 +69,6 @@ std::string_view TextOf(const CMSAttribValue* value) {
              : std::string_view(reinterpret_cast<const char*>(value->value), value->length);
 }
 
-// The status of a failed enrollment: what the CA's failure bits say, or
-// what went wrong on the way.
-int StatusOf(cmp::FailureCause cause) {
-  switch (cause) {
-    case cmp::FailureCause::kNone:
-      return kCmsOk;
-    case cmp::FailureCause::kUnknownReference:
-      return kCmsUnknownReferenceNumber;
-    case cmp::FailureCause::kCodeMismatch:
-      return kCmsAuthorisationFailed;
-    case cmp::FailureCause::kAlreadyUsed:
-      return kCmsAlreadyUsed;
-    case cmp::FailureCause::kKeyRejected:
-      return kCmsKeyRejected;
-    case cmp::FailureCause::kBadProof:
-      return kCmsPkcs10Signature;
-    case cmp::FailureCause::kUnavailable:
-      return kCmsCaUnavailable;
-    case cmp::FailureCause::kRejectedLocally:
-      return kCmsPublishFailed;
-    case cmp::FailureCause::kFailed:
-      return kCmsIssueFailed;
-  }
-  return kCmsIssueFailed;
-}
-
 // Writes the certificate into the directory folder under its
 // PublishedFileName, never over an existing file.
 bool Publish(const std::string& folder, X509* certificate, std::string* published,
@@ -268,7 +242,7 @@ int IssueCertificate(Session* session, const CertTemplate& cert_template, Reques
   if (!result.ok()) {
     // Published, but the confirmation failed: the CA does not stand by it.
     if (!published.empty()) pki::RemoveFile(published);
-    return session->Refuse(StatusOf(cmp::CauseOf(result)), result.reason);
+    return session->Refuse(StatusFor(result.outcome), result.reason);
   }
   pki::X509Ptr issued =
       pki::CertificateFromBytes(result.certificate.data(), result.certificate.size());

@@ -1,4 +1,5 @@
-// The CMS client toolkit's entry points, backed by a local CA. Each entry
+// The CMS client toolkit's entry points, enrolling over CMP at the CA the
+// client INI file names (a server's URL or a local CA's folder). Each entry
 // refuses null, stale or foreign handles and arguments with a status instead
 // of touching them, and lets no exception cross the C boundary.
 

@@ -1,6 +1,7 @@
-// The IPSec key-management toolkit's entry points, backed by a local CA:
-// user creation issues a certificate for a fresh key and keeps both in a
-// password-protected profile; a login opens that profile.
+// The IPSec key-management toolkit's entry points, enrolling over CMP at the
+// CA the client INI file names (a server's URL or a local CA's folder): user
+// creation has a fresh key certified and keeps both in a password-protected
+// profile; a login opens that profile.
 
 #include <openssl/pem.h>
 #include <veskar/toolkit/kmpapi32.h>
@@ -34,28 +35,6 @@ struct Session {
 standins::HandleRegistry<Session>& Sessions() {
   static standins::HandleRegistry<Session> registry;
   return registry;
-}
-
-short StatusOf(cmp::FailureCause cause, short delivery_status) {
-  switch (cause) {
-    case cmp::FailureCause::kNone:
-      return kKmpOk;
-    case cmp::FailureCause::kUnknownReference:
-      return kKmpUnknownReferenceNumber;
-    case cmp::FailureCause::kCodeMismatch:
-      return kKmpAuthorisationFailed;
-    case cmp::FailureCause::kAlreadyUsed:
-      return kKmpAlreadyUsed;
-    case cmp::FailureCause::kUnavailable:
-      return kKmpCaUnavailable;
-    case cmp::FailureCause::kRejectedLocally:
-      return delivery_status;
-    case cmp::FailureCause::kKeyRejected:
-    case cmp::FailureCause::kBadProof:
-    case cmp::FailureCause::kFailed:
-      return kKmpIssueFailed;
-  }
-  return kKmpIssueFailed;
 }
 
 // The key pair a new user gets: a fresh EC P-256 key, or the PEM private
@@ -134,7 +113,7 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   // Written, but the confirmation failed (the CA stopped, or spent the pair
   // on another transaction): the profile holds no certificate of the CA's.
   if (!result.ok() && wrote) pki::RemoveFile(profile_path);
-  return StatusOf(cmp::CauseOf(result), delivery);
+  return result.outcome == pki::Outcome::kRejectedLocally ? delivery : StatusFor(result.outcome);
 }
 
 }  // namespace
