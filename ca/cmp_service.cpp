@@ -2,14 +2,12 @@
 
 #include <openssl/err.h>
 
-#include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 
 #include "ca/der_fields.h"
 #include "pki/cmp_util.h"
 #include "pki/distinguished_name.h"
+#include "pki/environment.h"
 #include "pki/outcome.h"
 
 namespace veskar::ca {
@@ -399,18 +397,14 @@ pki::Bytes CmpService::Handle(const unsigned char* der, size_t size, Outcome* ou
   return out;
 }
 
-std::chrono::seconds SecondsFromEnvironment(const char* name, int fallback, int most) {
-  const char* text = std::getenv(name);
-  if (text == nullptr || text[0] == '\0') return std::chrono::seconds(fallback);
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (*end != '\0' || errno != 0 || value < 1 || value > most) {
-    std::fprintf(stderr, "%s=%s is not a number of seconds from 1 to %d; using %d\n", name, text,
-                 most, fallback);
-    return std::chrono::seconds(fallback);
-  }
-  return std::chrono::seconds(value);
+ServedCaSettings ServedCaSettings::FromEnvironment() {
+  ServedCaSettings settings;
+  settings.confirm_timeout = pki::SecondsFromEnvironment(
+      pki::kEnvCaConfirmTimeout, static_cast<int>(settings.confirm_timeout.count()),
+      pki::kMostSeconds);
+  settings.io_timeout = pki::SecondsFromEnvironment(
+      pki::kEnvCaIoTimeout, static_cast<int>(settings.io_timeout.count()), pki::kMostSeconds);
+  return settings;
 }
 
 }  // namespace veskar::ca

@@ -388,31 +388,43 @@ RegisteredUser* UserOf(std::vector<RegisteredUser>& users, int reference_number)
   return nullptr;
 }
 
+CaStatus NotRegistered(int reference_number) {
+  return Fail(Outcome::kUnknownReference, "reference number " + std::to_string(reference_number) +
+                                              " is not registered at the CA");
+}
+
+CaStatus AlreadyUsed(int reference_number) {
+  return Fail(Outcome::kAlreadyUsed,
+              "reference number " + std::to_string(reference_number) + " already used");
+}
+
+// CheckPair on a register read; *user is the pair's user when it is known.
+CaStatus CheckPairIn(std::vector<RegisteredUser>& users, int reference_number,
+                     const std::string& authorisation_code, RegisteredUser** user) {
+  *user = UserOf(users, reference_number);
+  if (*user == nullptr) return NotRegistered(reference_number);
+  if (!AuthorisationCodesMatch(authorisation_code, (*user)->authorisation_code)) {
+    return Fail(Outcome::kCodeMismatch, "the authorisation code does not match reference number " +
+                                            std::to_string(reference_number));
+  }
+  if ((*user)->used) return AlreadyUsed(reference_number);
+  return CaStatus::Ok();
+}
+
 }  // namespace
 
 CaStatus LocalCa::CertifyLocked(std::vector<RegisteredUser>& users, int reference_number,
                                 const std::string& authorisation_code, EVP_PKEY* public_key,
                                 IssuedCertificate* made) const {
-  const std::string reference = std::to_string(reference_number);
   if (public_key == nullptr) return Fail(Outcome::kBadInput, "no public key to certify");
-  const RegisteredUser* user = UserOf(users, reference_number);
-  if (user == nullptr) {
-    return Fail(Outcome::kUnknownReference, "reference number " + reference + " is not registered");
-  }
-  // The code is checked before the state, so that only its holder learns
-  // whether a pair was used.
-  if (!AuthorisationCodesMatch(authorisation_code, user->authorisation_code)) {
-    return Fail(Outcome::kCodeMismatch,
-                "authorisation code does not match reference number " + reference);
-  }
-  if (user->used) {
-    return Fail(Outcome::kAlreadyUsed, "reference number " + reference + " already used");
-  }
+  RegisteredUser* user = nullptr;
+  CaStatus status = CheckPairIn(users, reference_number, authorisation_code, &user);
+  if (!status.ok()) return status;
   if (X509_cmp_current_time(X509_get0_notAfter(certificate_.get())) <= 0) {
     return Fail(Outcome::kCaExpired, "the CA certificate expired on " +
                                          pki::TimeText(X509_get0_notAfter(certificate_.get())));
   }
-  CaStatus status = CheckPublicKey(public_key, key_.get());
+  status = CheckPublicKey(public_key, key_.get());
   if (!status.ok()) return status;
   BignumPtr serial_number;
   status = NewSerial(certificate_.get(), users, &serial_number);
@@ -424,12 +436,8 @@ CaStatus LocalCa::RecordLocked(std::vector<RegisteredUser>& users, int reference
                                const IssuedCertificate& made, const Delivery& deliver) const {
   const std::string reference = std::to_string(reference_number);
   RegisteredUser* user = UserOf(users, reference_number);
-  if (user == nullptr) {
-    return Fail(Outcome::kUnknownReference, "reference number " + reference + " is not registered");
-  }
-  if (user->used) {
-    return Fail(Outcome::kAlreadyUsed, "reference number " + reference + " already used");
-  }
+  if (user == nullptr) return NotRegistered(reference_number);
+  if (user->used) return AlreadyUsed(reference_number);
   const std::string serial = pki::SerialText(made.certificate.get());
   const std::string pem = pki::CertificateToPem(made.certificate.get());
   if (serial.empty() || pem.empty()) return CryptoFailure("cannot encode the certificate");
@@ -512,12 +520,16 @@ CaStatus LocalCa::FindUser(int reference_number, RegisteredUser* user) const {
   const CaStatus status = ReadRegister(&users);
   if (!status.ok()) return status;
   const RegisteredUser* found = UserOf(users, reference_number);
-  if (found == nullptr) {
-    return Fail(Outcome::kUnknownReference,
-                "reference number " + std::to_string(reference_number) + " is not registered");
-  }
+  if (found == nullptr) return NotRegistered(reference_number);
   *user = *found;
   return CaStatus::Ok();
+}
+
+CaStatus LocalCa::CheckPair(int reference_number, const std::string& authorisation_code) const {
+  std::vector<RegisteredUser> users;
+  const CaStatus status = ReadRegister(&users);
+  RegisteredUser* user = nullptr;
+  return status.ok() ? CheckPairIn(users, reference_number, authorisation_code, &user) : status;
 }
 
 std::string PublishedFileName(X509* certificate) {

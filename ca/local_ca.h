@@ -88,6 +88,12 @@ class LocalCa {
   // certificate confirmed first), so that a pair never issues twice.
   CaStatus Record(int reference_number, const IssuedCertificate& made, const Delivery& deliver);
 
+  // Whether the pair (reference number, authorisation code) may enroll, in
+  // the order Certify checks it: registered, then the code (so that only
+  // its holder learns whether the pair was used), then unused. Refusals are
+  // kUnknownReference, kCodeMismatch and kAlreadyUsed.
+  CaStatus CheckPair(int reference_number, const std::string& authorisation_code) const;
+
   // The registered user with `reference_number` (kUnknownReference when
   // there is none).
   CaStatus FindUser(int reference_number, RegisteredUser* user) const;

@@ -4,22 +4,14 @@
 #include <openssl/http.h>
 #include <openssl/ssl.h>
 
-#include <cstdlib>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <utility>
 
-#include "ca/cmp_service.h"
-#include "ca/local_ca.h"
 #include "pki/cmp_util.h"
-#include "pki/folders.h"
 #include "pki/signals.h"
 
 namespace veskar::cmp {
 namespace {
-
-constexpr int kMostSeconds = 3600;
 
 using SslCtxPtr = std::unique_ptr<SSL_CTX, pki::OpensslDeleter<SSL_CTX, SSL_CTX_free>>;
 
@@ -51,16 +43,15 @@ BIO* TlsOverHttp(BIO* bio, void* arg, int connect, int /*detail*/) {
   return BIO_push(ssl_bio, bio);
 }
 
-// The in-process transport for a CA folder: the same server code as
-// 'veskar ca serve', called directly.
+// The in-process transport: the Transport's answer function.
 OSSL_CMP_MSG* TransferInProcess(OSSL_CMP_CTX* context, const OSSL_CMP_MSG* request) {
-  auto* service = static_cast<ca::CmpService*>(OSSL_CMP_CTX_get_transfer_cb_arg(context));
+  const auto* transport = static_cast<const Transport*>(OSSL_CMP_CTX_get_transfer_cb_arg(context));
   unsigned char* der = nullptr;
   const int length = i2d_OSSL_CMP_MSG(request, &der);
   if (length <= 0) return nullptr;
-  ca::CmpService::Outcome outcome;
-  const pki::Bytes answer = service->Handle(der, static_cast<size_t>(length), &outcome);
+  const pki::Bytes asked(der, der + length);
   OPENSSL_free(der);
+  const pki::Bytes answer = transport->answer(asked);
   const unsigned char* p = answer.data();
   return answer.empty() ? nullptr : d2i_OSSL_CMP_MSG(nullptr, &p, static_cast<long>(answer.size()));
 }
@@ -161,55 +152,33 @@ EnrollResult Failure(pki::Outcome outcome, std::string reason) {
   return result;
 }
 
-struct Transport {
-  Tls tls;
-  std::shared_ptr<ca::CmpService> service;
-};
-
-// The in-process server of a CA folder, one for all enrollments of this
-// process that run at the same time, so that they see each other's
-// transactions (a pair being enrolled is held, as by 'veskar ca serve').
-std::shared_ptr<ca::CmpService> ServiceFor(const std::string& folder, ca::CaStatus* status) {
-  static std::mutex mutex;
-  static std::map<std::string, std::weak_ptr<ca::CmpService>> services;
-  const std::string key = pki::CanonicalPath(folder);
-  std::lock_guard<std::mutex> guard(mutex);
-  std::shared_ptr<ca::CmpService> service = services[key].lock();
-  if (service) return service;
-  std::unique_ptr<ca::LocalCa> ca;
-  *status = ca::LocalCa::Open(folder, &ca);
-  if (!status->ok()) return nullptr;
-  service = std::make_shared<ca::CmpService>(std::move(ca), ca::ServiceOptions());
-  services[key] = service;
-  return service;
-}
-
-// Points `context` at the location: host, port and path of a URL, or an
-// in-process server for a CA folder.
-EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Transport* transport) {
+// Points `context` at the CA: host, port and path of a URL (with TLS set up
+// in *tls for https://), or the in-process answer function.
+EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Tls* tls_setup) {
   EnrollResult result;
-  if (IsServerUrl(enrollment.location)) {
+  const Transport& transport = enrollment.transport;
+  if (!transport.url.empty()) {
     int use_tls = 0;
     char* host = nullptr;
     char* port_text = nullptr;
     char* path = nullptr;
     int port = 0;
-    if (OSSL_HTTP_parse_url(enrollment.location.c_str(), &use_tls, nullptr, &host, &port_text,
-                            &port, &path, nullptr, nullptr) != 1) {
+    if (OSSL_HTTP_parse_url(transport.url.c_str(), &use_tls, nullptr, &host, &port_text, &port,
+                            &path, nullptr, nullptr) != 1) {
       ERR_clear_error();
-      return Failure(pki::Outcome::kNotACa, "'" + enrollment.location + "' is not a usable URL");
+      return Failure(pki::Outcome::kNotACa, "'" + transport.url + "' is not a usable URL");
     }
     const bool ok = OSSL_CMP_CTX_set1_server(context, host) == 1 &&
                     OSSL_CMP_CTX_set_serverPort(context, port) == 1 &&
                     OSSL_CMP_CTX_set1_serverPath(context, path) == 1;
-    transport->tls.host = host;
+    tls_setup->host = host;
     OPENSSL_free(host);
     OPENSSL_free(port_text);
     OPENSSL_free(path);
     if (!ok) return Failure(pki::Outcome::kFailed, "cannot set the server's address");
     if (use_tls) {
-      transport->tls.context.reset(SSL_CTX_new(TLS_client_method()));
-      SSL_CTX* tls = transport->tls.context.get();
+      tls_setup->context.reset(SSL_CTX_new(TLS_client_method()));
+      SSL_CTX* tls = tls_setup->context.get();
       const std::string& ca_file = enrollment.options.tls_ca_file;
       if (tls == nullptr ||
           (ca_file.empty() ? SSL_CTX_set_default_verify_paths(tls)
@@ -221,36 +190,17 @@ EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Transp
       SSL_CTX_set_verify(tls, SSL_VERIFY_PEER, nullptr);
       SSL_CTX_set_min_proto_version(tls, TLS1_2_VERSION);
       OSSL_CMP_CTX_set_http_cb(context, TlsOverHttp);
-      OSSL_CMP_CTX_set_http_cb_arg(context, &transport->tls);
+      OSSL_CMP_CTX_set_http_cb_arg(context, tls_setup);
     }
     return result;
   }
-  ca::CaStatus opened;
-  transport->service = ServiceFor(enrollment.location, &opened);
-  if (!transport->service) return Failure(opened.error, opened.message);
+  if (!transport.answer) return Failure(pki::Outcome::kFailed, "no way to reach the CA");
   OSSL_CMP_CTX_set_transfer_cb(context, TransferInProcess);
-  OSSL_CMP_CTX_set_transfer_cb_arg(context, transport->service.get());
+  OSSL_CMP_CTX_set_transfer_cb_arg(context, const_cast<Transport*>(&transport));
   return result;
 }
 
-int SecondsSetting(const char* name, int fallback) {
-  return static_cast<int>(ca::SecondsFromEnvironment(name, fallback, kMostSeconds).count());
-}
-
 }  // namespace
-
-ClientOptions ClientOptions::FromEnvironment() {
-  ClientOptions options;
-  options.message_timeout = SecondsSetting("VESKAR_CMP_MSG_TIMEOUT", options.message_timeout);
-  options.total_timeout = SecondsSetting("VESKAR_CMP_TOTAL_TIMEOUT", options.total_timeout);
-  const char* ca_file = std::getenv("VESKAR_CMP_TLS_CA_FILE");
-  if (ca_file != nullptr) options.tls_ca_file = ca_file;
-  return options;
-}
-
-bool IsServerUrl(const std::string& location) {
-  return location.rfind("http://", 0) == 0 || location.rfind("https://", 0) == 0;
-}
 
 EnrollResult Enroll(const Enrollment& enrollment) {
   ERR_clear_error();
@@ -280,8 +230,8 @@ EnrollResult Enroll(const Enrollment& enrollment) {
     return Failure(pki::Outcome::kFailed,
                    "cannot set up the CMP client: " + pki::TakeOpensslError());
   }
-  Transport transport;
-  EnrollResult result = Connect(context, enrollment, &transport);
+  Tls tls;
+  EnrollResult result = Connect(context, enrollment, &tls);
   if (!result.ok()) return result;
 
   X509* issued = nullptr;
@@ -328,7 +278,7 @@ EnrollResult Enroll(const Enrollment& enrollment) {
   const std::string detail = !error.empty() ? error : !logged.empty() ? logged : "no detail";
   if (unreachable) {
     return Failure(pki::Outcome::kUnavailable,
-                   "the CA at " + enrollment.location + " did not answer: " + detail);
+                   "the CA at " + enrollment.transport.name + " did not answer: " + detail);
   }
   return Failure(pki::Outcome::kBadResponse, "the CA's answer is not acceptable: " + detail);
 }

@@ -7,11 +7,12 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "ca/local_ca.h"
+#include "ca/user_register.h"
 #include "cmp/cmp_enroll.h"
 #include "pki/files.h"
 #include "pki/openssl_util.h"
 #include "standins/cmsapi32/cms_status.h"
+#include "standins/common/settings.h"
 
 namespace veskar::cmsapi {
 namespace {
@@ -227,7 +228,9 @@ int IssueCertificate(Session* session, const CertTemplate& cert_template, Reques
   // Published before the certificate is confirmed: a certificate that
   // cannot be published is turned down, and the CA keeps the pair unused.
   cmp::Enrollment enrollment;
-  enrollment.location = session->settings.ca_directory;
+  const ca::CaStatus connected = session->settings.ca.Connect(&enrollment.transport);
+  if (!connected.ok()) return session->Refuse(StatusFor(connected.error), connected.message);
+  enrollment.options = standins::StandinSettings::FromEnvironment().cmp;
   enrollment.reference_number = std::to_string(reference_number);
   enrollment.code = &request->authorisation_code->str();
   enrollment.pkcs10 = parsed.get();

@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "cmp/cmp_enroll.h"
 #include "standins/cmsapi32/cms_session.h"
 #include "standins/cmsapi32/cms_status.h"
 #include "standins/cmsapi32/protected_store.h"
@@ -117,10 +116,7 @@ int VESKAR_TOOLKIT_CALL CMSLogin(const char* version, CryptoLibrary crypto,
       return cms::kCmsIniUnreadable;
     }
     // A CA folder is checked now; a server is first asked when enrolling.
-    if (!veskar::cmp::IsServerUrl(session->settings.ca_directory) &&
-        !veskar::ca::LocalCa::Open(session->settings.ca_directory, &session->ca).ok()) {
-      return cms::kCmsCaUnavailable;
-    }
+    if (!session->settings.ca.Check(&error)) return cms::kCmsCaUnavailable;
     *login = cms::Sessions().Add(std::move(session));
     return cms::kCmsOk;
   });

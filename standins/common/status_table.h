@@ -26,10 +26,10 @@ inline constexpr std::optional<pki::Outcome> kNoOutcome{};
 
 // Texts both toolkits give for the same state of the client INI file and
 // the CA it names.
-#define VESKAR_INI_UNREADABLE_TEXT                                                           \
+#define VESKAR_INI_UNREADABLE_TEXT                                                            \
   "the client INI file is missing or cannot be read, or it has no Manager= entry naming the " \
   "certificate authority"
-#define VESKAR_CA_UNAVAILABLE_TEXT                                                              \
+#define VESKAR_CA_UNAVAILABLE_TEXT                                                             \
   "the certificate authority the client INI file names (Manager=) is not available: a server " \
   "that does not answer, a folder that holds no CA, or a CA whose certificate has expired"
 

@@ -7,15 +7,14 @@
 #include <veskar/toolkit/kmpapi32.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 
-#include "ca/local_ca.h"
 #include "cmp/cmp_enroll.h"
 #include "pki/files.h"
 #include "standins/common/client_ini.h"
 #include "standins/common/entry_guard.h"
 #include "standins/common/handle_registry.h"
+#include "standins/common/settings.h"
 #include "standins/kmpapi32/kmp_status.h"
 #include "standins/kmpapi32/user_profile.h"
 
@@ -38,11 +37,10 @@ standins::HandleRegistry<Session>& Sessions() {
 }
 
 // The key pair a new user gets: a fresh EC P-256 key, or the PEM private
-// key in the file VESKAR_KMP_KEY_FILE names (a key made elsewhere).
-pki::EvpPkeyPtr NewUserKey() {
-  const char* path = std::getenv("VESKAR_KMP_KEY_FILE");
-  if (path == nullptr || path[0] == '\0') return pki::NewEcKey();
-  pki::BioPtr file(BIO_new_file(path, "r"));
+// key in the file `key_file` (a key made elsewhere) when one is named.
+pki::EvpPkeyPtr NewUserKey(const std::string& key_file) {
+  if (key_file.empty()) return pki::NewEcKey();
+  pki::BioPtr file(BIO_new_file(key_file.c_str(), "r"));
   pki::EvpPkeyPtr key(file ? PEM_read_bio_PrivateKey(file.get(), nullptr, nullptr, nullptr)
                            : nullptr);
   if (!key) pki::TakeOpensslError();
@@ -76,8 +74,9 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   std::string error;
   if (!standins::ReadClientIni(ini_path, &settings, &error)) return kKmpIniUnreadable;
 
+  const standins::StandinSettings from_environment = standins::StandinSettings::FromEnvironment();
   UserProfile profile;
-  profile.key = NewUserKey();
+  profile.key = NewUserKey(from_environment.kmp_key_file);
   if (!profile.key) return kKmpIssueFailed;
   // The profile is written before the certificate is confirmed: a profile
   // that cannot be written turns the certificate down, and the CA keeps the
@@ -85,7 +84,8 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   short delivery = kKmpProfileWriteFailed;
   bool wrote = false;
   cmp::Enrollment enrollment;
-  enrollment.location = settings.ca_directory;
+  if (!settings.ca.Connect(&enrollment.transport).ok()) return kKmpCaUnavailable;
+  enrollment.options = from_environment.cmp;
   enrollment.reference_number = std::to_string(ref_num);
   enrollment.code = &auth_code;
   enrollment.new_key = profile.key.get();

@@ -137,6 +137,22 @@ TEST_F(CmsToolkitTest, RefusalsSayWhatIsWrongAndKeepThePair) {
   EXPECT_EQ(after.failed_step, "") << after.reason;
 }
 
+// A server that does not answer is unavailable like a folder without a CA,
+// and the status text says nothing that only holds for folders.
+TEST_F(CmsToolkitTest, UnreachableServerIsUnavailable) {
+  EnrollInput in = GoodInput();
+  in.ini_path = WriteClientIni(ca_.scratch, "http://127.0.0.1:1/pkix/", "");
+  const Outcome outcome = Enroll(in);
+  EXPECT_EQ(outcome.failed_step, "issue");
+  EXPECT_EQ(outcome.status, kCmsCaUnavailable);
+  EXPECT_NE(outcome.reason.find("the CA at http://127.0.0.1:1/pkix/ did not answer"),
+            std::string::npos)
+      << outcome.reason;
+  const std::string text = CMSLogToString(kCmsCaUnavailable);
+  EXPECT_EQ(text.find("ca.pem"), std::string::npos) << text;
+  EXPECT_NE(text.find("server"), std::string::npos) << text;
+}
+
 TEST_F(CmsToolkitTest, UsedPairIsRefused) {
   ASSERT_EQ(Enroll(GoodInput()).failed_step, "");
   const Outcome again = Enroll(GoodInput());
