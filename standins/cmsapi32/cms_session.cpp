@@ -12,6 +12,7 @@
 #include "pki/files.h"
 #include "pki/openssl_util.h"
 #include "standins/cmsapi32/cms_status.h"
+#include "standins/cmsapi32/published_name.h"
 #include "standins/common/settings.h"
 
 namespace veskar::cmsapi {
@@ -78,7 +79,7 @@ bool Publish(const std::string& folder, X509* certificate, std::string* publishe
     *why = "the certificate should be published but the client INI file names no directory folder";
     return false;
   }
-  const std::string path = folder + "/" + ca::PublishedFileName(certificate);
+  const std::string path = folder + "/" + PublishedFileName(certificate);
   const pki::Bytes der = pki::CertificateToDer(certificate);
   std::string error;
   if (der.empty() || !pki::WriteFileAtomically(path, der.data(), der.size(), 0644,

@@ -38,18 +38,19 @@ CaLocation CaLocation::Parse(const std::string& text) {
   CaLocation location;
   location.text_ = text;
   const size_t suffix = sizeof(kManagerPortSuffix) - 1;
-  if (text.size() >= suffix && text.compare(text.size() - suffix, suffix, kManagerPortSuffix) == 0) {
+  if (text.size() >= suffix &&
+      text.compare(text.size() - suffix, suffix, kManagerPortSuffix) == 0) {
     location.text_.erase(text.size() - suffix);
   }
-  location.server_ = StartsWith(location.text_, "http://") || StartsWith(location.text_, "https://");
+  location.server_ =
+      StartsWith(location.text_, "http://") || StartsWith(location.text_, "https://");
   return location;
 }
 
 bool CaLocation::Check(std::string* reason) const {
   if (server_) return true;
   if (!pki::IsFolder(text_)) {
-    *reason =
-        "there is no CA folder " + text_ + " (make one with 'veskar ca init " + text_ + "')";
+    *reason = "there is no CA folder " + text_ + " (make one with 'veskar ca init " + text_ + "')";
     return false;
   }
   std::unique_ptr<ca::LocalCa> opened;

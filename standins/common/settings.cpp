@@ -7,9 +7,10 @@ namespace veskar::standins {
 StandinSettings StandinSettings::FromEnvironment() {
   StandinSettings settings;
   cmp::ClientOptions& cmp = settings.cmp;
-  cmp.message_timeout = static_cast<int>(
-      pki::SecondsFromEnvironment(pki::kEnvCmpMessageTimeout, cmp.message_timeout, pki::kMostSeconds)
-          .count());
+  cmp.message_timeout =
+      static_cast<int>(pki::SecondsFromEnvironment(pki::kEnvCmpMessageTimeout, cmp.message_timeout,
+                                                   pki::kMostSeconds)
+                           .count());
   cmp.total_timeout = static_cast<int>(
       pki::SecondsFromEnvironment(pki::kEnvCmpTotalTimeout, cmp.total_timeout, pki::kMostSeconds)
           .count());

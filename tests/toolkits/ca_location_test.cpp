@@ -1,12 +1,13 @@
 // Where a CA is, as a client INI file or the command names it, and what a
 // CA says about a pair before it enrolls.
 
+#include "standins/common/ca_location.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "pki/outcome.h"
-#include "standins/common/ca_location.h"
 #include "test_pki.h"
 
 namespace veskar::standins {
@@ -30,11 +31,10 @@ TEST(CaLocationTest, TellsServersFromFoldersAndSaysWhyAFolderIsNoCa) {
 
   const std::string missing = test_ca.scratch.File("missing");
   EXPECT_FALSE(CheckCaLocation(missing, &reason));
-  EXPECT_EQ(reason,
-            "there is no CA folder " + missing + " (make one with 'veskar ca init " + missing + "')");
+  EXPECT_EQ(reason, "there is no CA folder " + missing + " (make one with 'veskar ca init " +
+                        missing + "')");
   EXPECT_FALSE(CheckCaLocation(test_ca.scratch.path(), &reason));
-  EXPECT_NE(reason.find("no certificate authority in " + test_ca.scratch.path()),
-            std::string::npos)
+  EXPECT_NE(reason.find("no certificate authority in " + test_ca.scratch.path()), std::string::npos)
       << reason;
 }
 
@@ -60,18 +60,24 @@ TEST(CaLocationTest, PairRefusalFollowsTheCasOrder) {
 // A client reads every refusal a CA sends as one outcome it can act on;
 // the details only the CA tells apart come back as their general outcome.
 TEST(OutcomeTest, ClientsReadRefusalsAsTheGeneralOutcome) {
-  const Outcome general[] = {Outcome::kUnknownReference, Outcome::kCodeMismatch,
-                             Outcome::kAlreadyUsed,      Outcome::kKeyRejected,
-                             Outcome::kBadProof,         Outcome::kUnavailable,
+  const Outcome general[] = {Outcome::kUnknownReference,
+                             Outcome::kCodeMismatch,
+                             Outcome::kAlreadyUsed,
+                             Outcome::kKeyRejected,
+                             Outcome::kBadProof,
+                             Outcome::kUnavailable,
                              Outcome::kFailed};
   for (const Outcome outcome : general) {
     EXPECT_EQ(pki::OutcomeOfFailureBits(1 << pki::FailureBitOf(outcome)), outcome)
         << pki::OutcomeText(outcome);
   }
   const std::pair<Outcome, Outcome> details[] = {
-      {Outcome::kBadInput, Outcome::kKeyRejected}, {Outcome::kNotACa, Outcome::kUnavailable},
-      {Outcome::kCaExpired, Outcome::kUnavailable}, {Outcome::kStorage, Outcome::kFailed},
-      {Outcome::kDelivery, Outcome::kFailed},       {Outcome::kRejectedLocally, Outcome::kRejectedLocally},
+      {Outcome::kBadInput, Outcome::kKeyRejected},
+      {Outcome::kNotACa, Outcome::kUnavailable},
+      {Outcome::kCaExpired, Outcome::kUnavailable},
+      {Outcome::kStorage, Outcome::kFailed},
+      {Outcome::kDelivery, Outcome::kFailed},
+      {Outcome::kRejectedLocally, Outcome::kRejectedLocally},
   };
   for (const auto& [sent, read] : details) {
     EXPECT_EQ(pki::AsClientSees(sent), read) << pki::OutcomeText(sent);

@@ -171,7 +171,7 @@ TEST_F(CmsToolkitTest, PublishWritesCertificateToDirectoryFolder) {
   const Outcome outcome = Enroll(in);
   ASSERT_EQ(outcome.failed_step, "") << outcome.reason;
   pki::X509Ptr certificate = ParseCertificate(outcome.certificate);
-  const std::string published = publish_dir_ + "/" + ca::PublishedFileName(certificate.get());
+  const std::string published = publish_dir_ + "/" + PublishedFileName(certificate.get());
   EXPECT_EQ(ReadFile(published), outcome.certificate);
   EXPECT_EQ(FileCount(publish_dir_), 1);
 }
@@ -193,7 +193,7 @@ TEST_F(CmsToolkitTest, CasSharingADirectoryFolderDoNotCollide) {
     ASSERT_EQ(outcome.failed_step, "") << outcome.reason;
     pki::X509Ptr certificate = ParseCertificate(outcome.certificate);
     ASSERT_TRUE(certificate);
-    const std::string name = ca::PublishedFileName(certificate.get());
+    const std::string name = PublishedFileName(certificate.get());
     EXPECT_TRUE(std::regex_match(name, file_name)) << name;
     EXPECT_EQ(ReadFile(publish_dir_ + "/" + name), outcome.certificate);
     names.insert(name);
