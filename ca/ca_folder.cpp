@@ -149,8 +149,8 @@ void CaFolder::RemoveInterruptedWritesLocked() const {
 
 CaStatus CaFolder::KeepIssued(const std::string& serial, const std::string& pem) const {
   std::string error;
-  if (!pki::WriteFileAtomically(Path(kIssued) + "/" + serial + ".pem", pem.data(), pem.size(),
-                                0600, pki::Overwrite::kNever, &error)) {
+  if (!pki::WriteFileAtomically(Path(kIssued) + "/" + serial + ".pem", pem.data(), pem.size(), 0600,
+                                pki::Overwrite::kNever, &error)) {
     return Fail(Outcome::kStorage, error);
   }
   return CaStatus::Ok();

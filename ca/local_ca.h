@@ -23,7 +23,7 @@ namespace veskar::ca {
 //   lock          flock()ed while the register changes
 // The folder is owner-only (CaFolder keeps it); the Issuer makes the
 // certificates. LocalCa moves a pair from pending to used: concurrent
-// enrollments with one pair issue exactly one certificate.
+// enrollments with one pair get exactly one certificate.
 class LocalCa {
  public:
   static constexpr int kDefaultCaDays = 3650;

@@ -11,7 +11,7 @@ namespace veskar::ca {
 
 // Where the CA keeps its register of users. Changes are serialised across
 // threads and processes, so that a pair is spent at most once; readers see
-// the register before or after a change, never a part of one.
+// the register before or after a change, never half of one.
 class RegisterStore {
  public:
   virtual ~RegisterStore() = default;
@@ -23,8 +23,8 @@ class RegisterStore {
   // held until `change` returns. `change` stores the users it was given,
   // as they then are, with `save` (as often as it needs).
   using Save = std::function<CaStatus()>;
-  virtual CaStatus Change(
-      const std::function<CaStatus(std::vector<RegisteredUser>& users, const Save& save)>& change) = 0;
+  virtual CaStatus Change(const std::function<CaStatus(std::vector<RegisteredUser>& users,
+                                                       const Save& save)>& change) = 0;
 };
 
 }  // namespace veskar::ca

@@ -8,7 +8,7 @@ add_library(veskar_standin_settings INTERFACE)
 target_include_directories(veskar_standin_settings INTERFACE
   "${PROJECT_SOURCE_DIR}" "${PROJECT_SOURCE_DIR}/include")
 target_compile_features(veskar_standin_settings INTERFACE cxx_std_17)
-# Libraries only: an executable that links a stand-in part keeps its own
+# Libraries only: an executable that links a stand-in library keeps its own
 # visibility.
 target_compile_options(veskar_standin_settings INTERFACE
   "$<$<NOT:$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>>:-fvisibility=hidden;-fvisibility-inlines-hidden>")

@@ -27,7 +27,7 @@ constexpr Row kRows[] = {
      "the public key is not acceptable"},
     {Outcome::kBadProof, OSSL_CMP_PKIFAILUREINFO_badPOP, "the request's signature does not verify"},
     {Outcome::kUnavailable, OSSL_CMP_PKIFAILUREINFO_systemUnavail, "the CA is not available"},
-    {Outcome::kFailed, OSSL_CMP_PKIFAILUREINFO_systemFailure, "the CA could not issue"},
+    {Outcome::kFailed, OSSL_CMP_PKIFAILUREINFO_systemFailure, "the CA failed to certify"},
     {Outcome::kBadInput, OSSL_CMP_PKIFAILUREINFO_badCertTemplate,
      "a name, validity or key is malformed"},
     {Outcome::kNotACa, OSSL_CMP_PKIFAILUREINFO_systemUnavail, "the location holds no usable CA"},

@@ -1,5 +1,7 @@
 // The descriptor owner and the write loop the stand-ins' file code rests on.
 
+#include "pki/files.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,8 +9,6 @@
 #include <cerrno>
 #include <string>
 #include <utility>
-
-#include "pki/files.h"
 
 namespace veskar::pki {
 namespace {
