@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
+#include "ca/cmp_service.h"
 #include "pki/outcome.h"
+#include "standins/common/settings.h"
 #include "test_pki.h"
 
 namespace veskar::standins {
@@ -83,6 +86,25 @@ TEST(OutcomeTest, ClientsReadRefusalsAsTheGeneralOutcome) {
     EXPECT_EQ(pki::AsClientSees(sent), read) << pki::OutcomeText(sent);
   }
   EXPECT_EQ(pki::OutcomeOfFailureBits(0), Outcome::kFailed);
+}
+
+// Each variable lands where it belongs; one out of range falls back alone.
+TEST(SettingsTest, ReadEachVariableIntoItsOwnSetting) {
+  const char* names[] = {"VESKAR_CMP_MSG_TIMEOUT",    "VESKAR_CMP_TOTAL_TIMEOUT",
+                         "VESKAR_CMP_TLS_CA_FILE",    "VESKAR_KMP_KEY_FILE",
+                         "VESKAR_CA_CONFIRM_TIMEOUT", "VESKAR_CA_IO_TIMEOUT"};
+  const char* values[] = {"7", "4000", "/trust.pem", "/user.key", "9", "11"};
+  for (size_t i = 0; i < 6; ++i) setenv(names[i], values[i], 1);
+  const StandinSettings client = StandinSettings::FromEnvironment();
+  const ca::ServedCaSettings served = ca::ServedCaSettings::FromEnvironment();
+  for (const char* name : names) unsetenv(name);
+  EXPECT_EQ(client.cmp.message_timeout, 7);
+  EXPECT_EQ(client.cmp.total_timeout, 120) << "above 3600: the default";
+  EXPECT_EQ(client.cmp.tls_ca_file, "/trust.pem");
+  EXPECT_EQ(client.kmp_key_file, "/user.key");
+  EXPECT_EQ(served.confirm_timeout.count(), 9);
+  EXPECT_EQ(served.io_timeout.count(), 11);
+  EXPECT_EQ(StandinSettings::FromEnvironment().cmp.message_timeout, 30);
 }
 
 }  // namespace
