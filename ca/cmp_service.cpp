@@ -2,14 +2,13 @@
 
 #include <openssl/err.h>
 
-#include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 
 #include "ca/der_fields.h"
 #include "pki/cmp_util.h"
 #include "pki/distinguished_name.h"
+#include "pki/environment.h"
+#include "pki/outcome.h"
 
 namespace veskar::ca {
 
@@ -66,25 +65,6 @@ const char* BodyName(int type) {
 
 bool StartsTransaction(int type) {
   return type == pki::kBodyIr || type == pki::kBodyCr || type == pki::kBodyP10cr;
-}
-
-int FailureBitOf(ca::CaError error) {
-  switch (error) {
-    case ca::CaError::kUnknownReference:
-      return OSSL_CMP_PKIFAILUREINFO_signerNotTrusted;
-    case ca::CaError::kCodeMismatch:
-      return OSSL_CMP_PKIFAILUREINFO_badMessageCheck;
-    case ca::CaError::kAlreadyUsed:
-      return OSSL_CMP_PKIFAILUREINFO_duplicateCertReq;
-    case ca::CaError::kKeyRejected:
-    case ca::CaError::kBadInput:
-      return OSSL_CMP_PKIFAILUREINFO_badCertTemplate;
-    case ca::CaError::kCaExpired:
-    case ca::CaError::kNotACa:
-      return OSSL_CMP_PKIFAILUREINFO_systemUnavail;
-    default:
-      return OSSL_CMP_PKIFAILUREINFO_systemFailure;
-  }
 }
 
 OSSL_CMP_PKISI* Rejection(int bit, const std::string& text) {
@@ -168,7 +148,7 @@ std::shared_ptr<CmpService::Transaction> CmpService::Begin(const std::string& id
                   "reference number '" + pki::Printable(*key_id) + "' is not registered");
   }
   const ca::CaStatus found = ca_->FindUser(reference, &user);
-  if (!found.ok()) return refuse(FailureBitOf(found.error), found.message);
+  if (!found.ok()) return refuse(pki::FailureBitOf(found.error), found.message);
   transaction->reference_number = reference;
   transaction->code = user.authorisation_code;
 
@@ -287,7 +267,8 @@ OSSL_CMP_PKISI* CmpService::OnCertRequest(OSSL_CMP_SRV_CTX* server, const OSSL_C
   if (!status.ok() || !chain_out || !ca_out || issued == nullptr) {
     X509_free(issued);
     service->Release(transaction);
-    return reject(FailureBitOf(status.error), status.ok() ? "out of memory" : status.message);
+    return reject(pki::FailureBitOf(status.ok() ? pki::Outcome::kFailed : status.error),
+                  status.ok() ? "out of memory" : status.message);
   }
   transaction->certified = true;
   *certificate = issued;
@@ -416,18 +397,14 @@ pki::Bytes CmpService::Handle(const unsigned char* der, size_t size, Outcome* ou
   return out;
 }
 
-std::chrono::seconds SecondsFromEnvironment(const char* name, int fallback, int most) {
-  const char* text = std::getenv(name);
-  if (text == nullptr || text[0] == '\0') return std::chrono::seconds(fallback);
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (*end != '\0' || errno != 0 || value < 1 || value > most) {
-    std::fprintf(stderr, "%s=%s is not a number of seconds from 1 to %d; using %d\n", name, text,
-                 most, fallback);
-    return std::chrono::seconds(fallback);
-  }
-  return std::chrono::seconds(value);
+ServedCaSettings ServedCaSettings::FromEnvironment() {
+  ServedCaSettings settings;
+  settings.confirm_timeout = pki::SecondsFromEnvironment(
+      pki::kEnvCaConfirmTimeout, static_cast<int>(settings.confirm_timeout.count()),
+      pki::kMostSeconds);
+  settings.io_timeout = pki::SecondsFromEnvironment(
+      pki::kEnvCaIoTimeout, static_cast<int>(settings.io_timeout.count()), pki::kMostSeconds);
+  return settings;
 }
 
 }  // namespace veskar::ca

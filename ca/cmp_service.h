@@ -83,10 +83,16 @@ class CmpService {
   std::map<int, Transaction*> holders_;  // by reference number
 };
 
-// Reads a duration in whole seconds from the environment variable `name`:
-// `fallback` when unset, and `fallback` with a warning on stderr when it is
-// not a number from 1 to `most`.
-std::chrono::seconds SecondsFromEnvironment(const char* name, int fallback, int most);
+// What a served CA takes from the environment, in whole seconds (see
+// pki/environment.h for the names):
+//   VESKAR_CA_CONFIRM_TIMEOUT  ServiceOptions::confirm_timeout, default 60
+//   VESKAR_CA_IO_TIMEOUT       reading a request or writing an answer, default 10
+struct ServedCaSettings {
+  std::chrono::seconds confirm_timeout{60};
+  std::chrono::seconds io_timeout{10};
+
+  static ServedCaSettings FromEnvironment();
+};
 
 }  // namespace veskar::ca
 

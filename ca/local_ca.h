@@ -6,40 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "ca/ca_folder.h"
+#include "ca/ca_status.h"
+#include "ca/issuer.h"
 #include "ca/user_register.h"
 #include "pki/openssl_util.h"
 
 namespace veskar::ca {
-
-// What went wrong in a CA operation; the toolkits turn each into their own
-// status, and the message into the reason they report.
-enum class CaError {
-  kNone,
-  kBadInput,          // a malformed name, validity or key
-  kNotACa,            // the folder holds no usable CA
-  kStorage,           // a file could not be read or written
-  kCrypto,            // OpenSSL failed
-  kUnknownReference,  // no such reference number
-  kCodeMismatch,      // the authorisation code is not the registered one
-  kAlreadyUsed,       // the pair was used before
-  kCaExpired,         // the CA certificate is no longer valid
-  kKeyRejected,       // the public key to certify is not acceptable
-  kDelivery,          // the caller's delivery step failed
-};
-
-struct CaStatus {
-  CaError error = CaError::kNone;
-  std::string message;  // what was wrong, for a person: "reference number 17 already used"
-
-  bool ok() const { return error == CaError::kNone; }
-  static CaStatus Ok() { return {}; }
-};
-
-struct IssuedCertificate {
-  pki::X509Ptr certificate;
-  pki::Bytes der;
-  bool validity_shortened = false;  // ends with the CA certificate instead of kUserDays
-};
 
 // A certificate authority kept in a folder:
 //   ca.key        the CA's private key, PKCS #8 PEM, owner-only
@@ -48,18 +21,14 @@ struct IssuedCertificate {
 //                 user_register.h)
 //   issued/       every issued certificate as <SERIAL>.pem
 //   lock          flock()ed while the register changes
-// Serial numbers are random 63-bit numbers, so that certificates of
-// different CAs do not share one by chance.
-// The folder is owner-only. Writers take the lock and replace files by
-// writing a new file and renaming it, so readers never see a partial file
-// and concurrent enrollments with one pair issue exactly one certificate;
-// each change is on disk before the call returns. Temporary files left by a
-// writer that died are removed by the next writer, under the lock.
+// The folder is owner-only (CaFolder keeps it); the Issuer makes the
+// certificates. LocalCa moves a pair from pending to used: concurrent
+// enrollments with one pair get exactly one certificate.
 class LocalCa {
  public:
   static constexpr int kDefaultCaDays = 3650;
   static constexpr int kMaxCaDays = 36500;
-  static constexpr int kUserDays = 365;
+  static constexpr int kUserDays = Issuer::kUserDays;
   static constexpr char kDefaultSubject[] = "CN=Veskar Local CA";
 
   // Makes a new CA in `directory`, which must be absent or empty: a fresh
@@ -101,47 +70,36 @@ class LocalCa {
   // certificate confirmed first), so that a pair never issues twice.
   CaStatus Record(int reference_number, const IssuedCertificate& made, const Delivery& deliver);
 
+  // Whether the pair (reference number, authorisation code) may enroll, in
+  // the order Certify checks it: registered, then the code (so that only
+  // its holder learns whether the pair was used), then unused. Refusals are
+  // kUnknownReference, kCodeMismatch and kAlreadyUsed.
+  CaStatus CheckPair(int reference_number, const std::string& authorisation_code) const;
+
   // The registered user with `reference_number` (kUnknownReference when
   // there is none).
   CaStatus FindUser(int reference_number, RegisteredUser* user) const;
 
-  X509* certificate() const { return certificate_.get(); }
-  const pki::Bytes& certificate_der() const { return certificate_der_; }
-  const std::string& directory() const { return directory_; }
+  X509* certificate() const { return issuer_.certificate(); }
+  const pki::Bytes& certificate_der() const { return issuer_.certificate_der(); }
+  const std::string& directory() const { return folder_.directory(); }
 
  private:
-  LocalCa() = default;
+  explicit LocalCa(const std::string& directory) : folder_(directory) {}
 
-  std::string Path(const char* name) const { return directory_ + "/" + name; }
-  CaStatus ReadRegister(std::vector<RegisteredUser>* users) const;
-  CaStatus WriteRegister(const std::vector<RegisteredUser>& users) const;
-  // Runs `body` on the register, read under the CA's lock, held throughout.
-  CaStatus WithRegister(const std::function<CaStatus(std::vector<RegisteredUser>&)>& body) const;
-  // Issue's two steps on the register read under the caller's lock.
-  CaStatus CertifyLocked(std::vector<RegisteredUser>& users, int reference_number,
-                         const std::string& authorisation_code, EVP_PKEY* public_key,
-                         IssuedCertificate* made) const;
-  CaStatus RecordLocked(std::vector<RegisteredUser>& users, int reference_number,
-                        const IssuedCertificate& made, const Delivery& deliver) const;
-  // Takes away what writes interrupted by a crash left in the folder.
-  // REQUIRES: the lock is held.
-  void RemoveInterruptedWritesLocked() const;
-  CaStatus MakeCertificate(const std::string& subject, const BIGNUM* serial, EVP_PKEY* public_key,
-                           IssuedCertificate* issued) const;
+  // Issue's two steps on the register as read under the writers' lock.
+  CaStatus CertifyIn(std::vector<RegisteredUser>& users, int reference_number,
+                     const std::string& authorisation_code, EVP_PKEY* public_key,
+                     IssuedCertificate* made) const;
+  CaStatus RecordIn(std::vector<RegisteredUser>& users, const RegisterStore::Save& save,
+                    int reference_number, const IssuedCertificate& made,
+                    const Delivery& deliver) const;
 
-  std::string directory_;
-  pki::X509Ptr certificate_;
-  pki::Bytes certificate_der_;
-  pki::EvpPkeyPtr key_;
+  CaFolder folder_;
+  // The register, kept in the folder for now; its users only see this.
+  RegisterStore& register_ = folder_;
+  Issuer issuer_;
 };
-
-// The file name a published certificate takes in a directory folder,
-// "<ISSUER>-<SERIAL>.der": ISSUER is the first 8 bytes of the certificate's
-// authority key identifier (the issuing CA's key) in upper-case hexadecimal,
-// or the issuer name's 8-digit hash when it has none; SERIAL as SerialText.
-// The issuer part keeps apart certificates of different CAs that share one
-// folder, should their random serials ever meet.
-std::string PublishedFileName(X509* certificate);
 
 }  // namespace veskar::ca
 

@@ -8,13 +8,16 @@ add_library(veskar_standin_settings INTERFACE)
 target_include_directories(veskar_standin_settings INTERFACE
   "${PROJECT_SOURCE_DIR}" "${PROJECT_SOURCE_DIR}/include")
 target_compile_features(veskar_standin_settings INTERFACE cxx_std_17)
+# Libraries only: an executable that links a stand-in library keeps its own
+# visibility.
+target_compile_options(veskar_standin_settings INTERFACE
+  "$<$<NOT:$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>>:-fvisibility=hidden;-fvisibility-inlines-hidden>")
+set_property(TARGET veskar_standin_settings PROPERTY INTERFACE_POSITION_INDEPENDENT_CODE ON)
 
 # veskar_add_standin_library(TARGET SOURCES...): one static part of the
 # stand-ins, with the shared settings.
 function(veskar_add_standin_library target)
   add_library(${target} STATIC ${ARGN})
   target_link_libraries(${target} PUBLIC veskar_standin_settings)
-  set_target_properties(${target} PROPERTIES
-    POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   veskar_target_settings(${target})
 endfunction()

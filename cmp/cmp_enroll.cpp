@@ -3,24 +3,15 @@
 #include <openssl/err.h>
 #include <openssl/http.h>
 #include <openssl/ssl.h>
-#include <pthread.h>
-#include <signal.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <utility>
 
-#include "ca/cmp_service.h"
-#include "ca/local_ca.h"
 #include "pki/cmp_util.h"
+#include "pki/signals.h"
 
 namespace veskar::cmp {
 namespace {
-
-constexpr int kMostSeconds = 3600;
 
 using SslCtxPtr = std::unique_ptr<SSL_CTX, pki::OpensslDeleter<SSL_CTX, SSL_CTX_free>>;
 
@@ -52,16 +43,15 @@ BIO* TlsOverHttp(BIO* bio, void* arg, int connect, int /*detail*/) {
   return BIO_push(ssl_bio, bio);
 }
 
-// The in-process transport for a CA folder: the same server code as
-// 'veskar ca serve', called directly.
+// The in-process transport: the Transport's answer function.
 OSSL_CMP_MSG* TransferInProcess(OSSL_CMP_CTX* context, const OSSL_CMP_MSG* request) {
-  auto* service = static_cast<ca::CmpService*>(OSSL_CMP_CTX_get_transfer_cb_arg(context));
+  const auto* transport = static_cast<const Transport*>(OSSL_CMP_CTX_get_transfer_cb_arg(context));
   unsigned char* der = nullptr;
   const int length = i2d_OSSL_CMP_MSG(request, &der);
   if (length <= 0) return nullptr;
-  ca::CmpService::Outcome outcome;
-  const pki::Bytes answer = service->Handle(der, static_cast<size_t>(length), &outcome);
+  const pki::Bytes asked(der, der + length);
   OPENSSL_free(der);
+  const pki::Bytes answer = transport->answer(asked);
   const unsigned char* p = answer.data();
   return answer.empty() ? nullptr : d2i_OSSL_CMP_MSG(nullptr, &p, static_cast<long>(answer.size()));
 }
@@ -109,7 +99,7 @@ int ConfirmCertificate(OSSL_CMP_CTX* context, X509* certificate, int fail_info, 
 }
 
 // The server's status, failure bits and texts as one line.
-std::string RefusalText(OSSL_CMP_CTX* context) {
+std::string RefusalText(OSSL_CMP_CTX* context, pki::Outcome outcome) {
   std::string text;
   const OSSL_CMP_PKIFREETEXT* strings = OSSL_CMP_CTX_get0_statusString(context);
   for (int i = 0; i < sk_ASN1_UTF8STRING_num(strings); ++i) {
@@ -120,7 +110,10 @@ std::string RefusalText(OSSL_CMP_CTX* context) {
   }
   char buffer[OSSL_CMP_PKISI_BUFLEN];
   const char* status = OSSL_CMP_CTX_snprint_PKIStatus(context, buffer, sizeof(buffer));
-  if (text.empty()) return status != nullptr ? status : "the CA refused the request";
+  if (text.empty()) {
+    return std::string(pki::OutcomeText(outcome)) +
+           (status != nullptr ? std::string(" (") + status + ")" : "");
+  }
   return text;
 }
 
@@ -152,146 +145,69 @@ std::string TransportError(bool* unreachable) {
   return text;
 }
 
-EnrollResult Failure(EnrollError error, std::string reason) {
+EnrollResult Failure(pki::Outcome outcome, std::string reason) {
   EnrollResult result;
-  result.error = error;
+  result.outcome = outcome;
   result.reason = std::move(reason);
   return result;
 }
 
-// Keeps SIGPIPE from the calling thread while it exists. A server that
-// closes a connection the client still writes to must fail the enrollment,
-// not end the host's process (the socket writes do not ask to be spared).
-// A SIGPIPE raised meanwhile is taken back before the mask is restored.
-class SigpipeGuard {
- public:
-  SigpipeGuard() {
-    sigemptyset(&pipe_);
-    sigaddset(&pipe_, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
-    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
-  }
-  ~SigpipeGuard() {
-    sigset_t pending;
-    sigpending(&pending);
-    if (!was_pending_ && sigismember(&pending, SIGPIPE) == 1) {
-      const timespec now{0, 0};
-      while (sigtimedwait(&pipe_, nullptr, &now) == -1 && errno == EINTR) {
-      }
-    }
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  SigpipeGuard(const SigpipeGuard&) = delete;
-  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-
- private:
-  sigset_t pipe_;
-  sigset_t previous_;
-  bool was_pending_ = false;
-};
-
-struct Transport {
-  Tls tls;
-  std::shared_ptr<ca::CmpService> service;
-};
-
-// The in-process server of a CA folder, one for all enrollments of this
-// process that run at the same time, so that they see each other's
-// transactions (a pair being enrolled is held, as by 'veskar ca serve').
-std::shared_ptr<ca::CmpService> ServiceFor(const std::string& folder, ca::CaStatus* status) {
-  static std::mutex mutex;
-  static std::map<std::string, std::weak_ptr<ca::CmpService>> services;
-  char* resolved = realpath(folder.c_str(), nullptr);
-  const std::string key = resolved != nullptr ? resolved : folder;
-  free(resolved);
-  std::lock_guard<std::mutex> guard(mutex);
-  std::shared_ptr<ca::CmpService> service = services[key].lock();
-  if (service) return service;
-  std::unique_ptr<ca::LocalCa> ca;
-  *status = ca::LocalCa::Open(folder, &ca);
-  if (!status->ok()) return nullptr;
-  service = std::make_shared<ca::CmpService>(std::move(ca), ca::ServiceOptions());
-  services[key] = service;
-  return service;
-}
-
-// Points `context` at the location: host, port and path of a URL, or an
-// in-process server for a CA folder.
-EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Transport* transport) {
+// Points `context` at the CA: host, port and path of a URL (with TLS set up
+// in *tls for https://), or the in-process answer function.
+EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Tls* tls_setup) {
   EnrollResult result;
-  if (IsServerUrl(enrollment.location)) {
+  const Transport& transport = enrollment.transport;
+  if (!transport.url.empty()) {
     int use_tls = 0;
     char* host = nullptr;
     char* port_text = nullptr;
     char* path = nullptr;
     int port = 0;
-    if (OSSL_HTTP_parse_url(enrollment.location.c_str(), &use_tls, nullptr, &host, &port_text,
-                            &port, &path, nullptr, nullptr) != 1) {
+    if (OSSL_HTTP_parse_url(transport.url.c_str(), &use_tls, nullptr, &host, &port_text, &port,
+                            &path, nullptr, nullptr) != 1) {
       ERR_clear_error();
-      return Failure(EnrollError::kBadLocation,
-                     "'" + enrollment.location + "' is not a usable URL");
+      return Failure(pki::Outcome::kNotACa, "'" + transport.url + "' is not a usable URL");
     }
     const bool ok = OSSL_CMP_CTX_set1_server(context, host) == 1 &&
                     OSSL_CMP_CTX_set_serverPort(context, port) == 1 &&
                     OSSL_CMP_CTX_set1_serverPath(context, path) == 1;
-    transport->tls.host = host;
+    tls_setup->host = host;
     OPENSSL_free(host);
     OPENSSL_free(port_text);
     OPENSSL_free(path);
-    if (!ok) return Failure(EnrollError::kInternal, "cannot set the server's address");
+    if (!ok) return Failure(pki::Outcome::kFailed, "cannot set the server's address");
     if (use_tls) {
-      transport->tls.context.reset(SSL_CTX_new(TLS_client_method()));
-      SSL_CTX* tls = transport->tls.context.get();
+      tls_setup->context.reset(SSL_CTX_new(TLS_client_method()));
+      SSL_CTX* tls = tls_setup->context.get();
       const std::string& ca_file = enrollment.options.tls_ca_file;
       if (tls == nullptr ||
           (ca_file.empty() ? SSL_CTX_set_default_verify_paths(tls)
                            : SSL_CTX_load_verify_locations(tls, ca_file.c_str(), nullptr)) != 1) {
         ERR_clear_error();
-        return Failure(EnrollError::kBadLocation,
+        return Failure(pki::Outcome::kNotACa,
                        "cannot load the TLS trust store" + (ca_file.empty() ? "" : " " + ca_file));
       }
       SSL_CTX_set_verify(tls, SSL_VERIFY_PEER, nullptr);
       SSL_CTX_set_min_proto_version(tls, TLS1_2_VERSION);
       OSSL_CMP_CTX_set_http_cb(context, TlsOverHttp);
-      OSSL_CMP_CTX_set_http_cb_arg(context, &transport->tls);
+      OSSL_CMP_CTX_set_http_cb_arg(context, tls_setup);
     }
     return result;
   }
-  ca::CaStatus opened;
-  transport->service = ServiceFor(enrollment.location, &opened);
-  if (!transport->service) return Failure(EnrollError::kBadLocation, opened.message);
+  if (!transport.answer) return Failure(pki::Outcome::kFailed, "no way to reach the CA");
   OSSL_CMP_CTX_set_transfer_cb(context, TransferInProcess);
-  OSSL_CMP_CTX_set_transfer_cb_arg(context, transport->service.get());
+  OSSL_CMP_CTX_set_transfer_cb_arg(context, const_cast<Transport*>(&transport));
   return result;
 }
 
-int SecondsSetting(const char* name, int fallback) {
-  return static_cast<int>(ca::SecondsFromEnvironment(name, fallback, kMostSeconds).count());
-}
-
 }  // namespace
-
-ClientOptions ClientOptions::FromEnvironment() {
-  ClientOptions options;
-  options.message_timeout = SecondsSetting("VESKAR_CMP_MSG_TIMEOUT", options.message_timeout);
-  options.total_timeout = SecondsSetting("VESKAR_CMP_TOTAL_TIMEOUT", options.total_timeout);
-  const char* ca_file = std::getenv("VESKAR_CMP_TLS_CA_FILE");
-  if (ca_file != nullptr) options.tls_ca_file = ca_file;
-  return options;
-}
-
-bool IsServerUrl(const std::string& location) {
-  return location.rfind("http://", 0) == 0 || location.rfind("https://", 0) == 0;
-}
 
 EnrollResult Enroll(const Enrollment& enrollment) {
   ERR_clear_error();
   pki::TakeLastLogError();
   if (enrollment.code == nullptr ||
       (enrollment.pkcs10 == nullptr) == (enrollment.new_key == nullptr)) {
-    return Failure(EnrollError::kInternal, "an enrollment needs a code and one request");
+    return Failure(pki::Outcome::kFailed, "an enrollment needs a code and one request");
   }
   pki::CtxPtr owned(OSSL_CMP_CTX_new(nullptr, nullptr));
   OSSL_CMP_CTX* context = owned.get();
@@ -311,18 +227,18 @@ EnrollResult Enroll(const Enrollment& enrollment) {
       OSSL_CMP_CTX_set_option(context, OSSL_CMP_OPT_UNPROTECTED_ERRORS, 1) != 1 ||
       OSSL_CMP_CTX_set_certConf_cb(context, ConfirmCertificate) != 1 ||
       OSSL_CMP_CTX_set_certConf_cb_arg(context, &confirmation) != 1) {
-    return Failure(EnrollError::kInternal,
+    return Failure(pki::Outcome::kFailed,
                    "cannot set up the CMP client: " + pki::TakeOpensslError());
   }
-  Transport transport;
-  EnrollResult result = Connect(context, enrollment, &transport);
+  Tls tls;
+  EnrollResult result = Connect(context, enrollment, &tls);
   if (!result.ok()) return result;
 
   X509* issued = nullptr;
-  const SigpipeGuard no_sigpipe;
+  const pki::SigpipeBlock no_sigpipe;
   if (enrollment.pkcs10 != nullptr) {
     if (OSSL_CMP_CTX_set1_p10CSR(context, enrollment.pkcs10) != 1) {
-      return Failure(EnrollError::kInternal, "cannot take the PKCS #10 request");
+      return Failure(pki::Outcome::kFailed, "cannot take the PKCS #10 request");
     }
     issued = OSSL_CMP_exec_P10CR_ses(context);
   } else {
@@ -337,7 +253,7 @@ EnrollResult Enroll(const Enrollment& enrollment) {
         OSSL_CMP_CTX_set1_subjectName(context, subject.get()) != 1 ||
         EVP_PKEY_up_ref(enrollment.new_key) != 1 ||
         OSSL_CMP_CTX_set0_newPkey(context, 1, enrollment.new_key) != 1) {
-      return Failure(EnrollError::kInternal, "cannot take the new key");
+      return Failure(pki::Outcome::kFailed, "cannot take the new key");
     }
     issued = OSSL_CMP_exec_IR_ses(context);
   }
@@ -351,51 +267,20 @@ EnrollResult Enroll(const Enrollment& enrollment) {
   const std::string error = TransportError(&unreachable);
   const std::string logged = pki::TakeLastLogError();
   if (!confirmation.rejection.empty()) {
-    return Failure(EnrollError::kRejectedLocally, confirmation.rejection);
+    return Failure(pki::Outcome::kRejectedLocally, confirmation.rejection);
   }
   const int status = OSSL_CMP_CTX_get_status(context);
   if (status == OSSL_CMP_PKISTATUS_rejection || status == OSSL_CMP_PKISTATUS_waiting) {
-    result.error = EnrollError::kRefused;
-    result.reason = RefusalText(context);
-    result.failure_bits = OSSL_CMP_CTX_get_failInfoCode(context);
-    if (result.failure_bits < 0) result.failure_bits = 0;
-    return result;
+    const int bits = OSSL_CMP_CTX_get_failInfoCode(context);
+    const pki::Outcome outcome = pki::OutcomeOfFailureBits(bits < 0 ? 0 : bits);
+    return Failure(outcome, RefusalText(context, outcome));
   }
   const std::string detail = !error.empty() ? error : !logged.empty() ? logged : "no detail";
   if (unreachable) {
-    return Failure(EnrollError::kUnreachable,
-                   "the CA at " + enrollment.location + " did not answer: " + detail);
+    return Failure(pki::Outcome::kUnavailable,
+                   "the CA at " + enrollment.transport.name + " did not answer: " + detail);
   }
-  return Failure(EnrollError::kBadResponse, "the CA's answer is not acceptable: " + detail);
-}
-
-FailureCause CauseOf(const EnrollResult& result) {
-  switch (result.error) {
-    case EnrollError::kNone:
-      return FailureCause::kNone;
-    case EnrollError::kBadLocation:
-    case EnrollError::kUnreachable:
-      return FailureCause::kUnavailable;
-    case EnrollError::kRejectedLocally:
-      return FailureCause::kRejectedLocally;
-    case EnrollError::kBadResponse:
-    case EnrollError::kInternal:
-      return FailureCause::kFailed;
-    case EnrollError::kRefused:
-      break;
-  }
-  static const std::pair<int, FailureCause> kBits[] = {
-      {OSSL_CMP_PKIFAILUREINFO_signerNotTrusted, FailureCause::kUnknownReference},
-      {OSSL_CMP_PKIFAILUREINFO_badMessageCheck, FailureCause::kCodeMismatch},
-      {OSSL_CMP_PKIFAILUREINFO_duplicateCertReq, FailureCause::kAlreadyUsed},
-      {OSSL_CMP_PKIFAILUREINFO_badCertTemplate, FailureCause::kKeyRejected},
-      {OSSL_CMP_PKIFAILUREINFO_badPOP, FailureCause::kBadProof},
-      {OSSL_CMP_PKIFAILUREINFO_systemUnavail, FailureCause::kUnavailable},
-  };
-  for (const auto& [bit, cause] : kBits) {
-    if (result.Failed(bit)) return cause;
-  }
-  return FailureCause::kFailed;
+  return Failure(pki::Outcome::kBadResponse, "the CA's answer is not acceptable: " + detail);
 }
 
 }  // namespace veskar::cmp

@@ -14,6 +14,33 @@ namespace veskar::pki {
 // strerror text of an errno value.
 std::string ErrnoText(int error);
 
+// Owns a file descriptor and closes it when destroyed, ignoring errors; call
+// Close() where a failed close means lost data (after writing).
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd();
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Gives up ownership without closing.
+  int release();
+  // Closes the descriptor now. Returns 0 or the errno value of close().
+  int Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Writes all `size` bytes, retrying interrupted and short writes. On failure
+// *error holds the reason and errno is left as the failed write set it.
+bool WriteAll(int fd, const void* data, size_t size, std::string* error);
+
 // The folder part of `path` ("." when it has none).
 std::string DirectoryOf(const std::string& path);
 
@@ -45,6 +72,13 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
 int RemoveInterruptedWrites(const std::string& folder,
                             const std::function<bool(const std::string& name)>& is_ours);
 
+// Removes the file `path`; false when it cannot (ENOENT included).
+bool RemoveFile(const std::string& path);
+
+// What a name leads to, without following a symbolic link at its end.
+enum class PathKind { kNothing, kEmptyFile, kOther, kUnknown };
+PathKind KindOfPath(const std::string& path);
+
 // Creates the folder `path` with `mode`. True when it was created or already
 // is a folder.
 bool MakeDirectory(const std::string& path, mode_t mode, std::string* error);
@@ -63,8 +97,15 @@ class FileLock {
   // other holders.
   bool Acquire(const std::string& path, std::string* error);
 
+  // Locks the file `path` itself, for a file that writers replace by
+  // renaming a new one over it: after locking, checks that the name still
+  // leads to the locked file, and starts over when it does not. Creates the
+  // file owner-only when absent, never follows a symbolic link, and refuses
+  // anything but a regular file of this user.
+  bool AcquireInPlace(const std::string& path, std::string* error);
+
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 }  // namespace veskar::pki

@@ -1,18 +1,19 @@
 #include "standins/cmsapi32/cms_session.h"
 
 #include <openssl/cmp.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
 
-#include "ca/local_ca.h"
+#include "ca/user_register.h"
 #include "cmp/cmp_enroll.h"
 #include "pki/files.h"
 #include "pki/openssl_util.h"
 #include "standins/cmsapi32/cms_status.h"
+#include "standins/cmsapi32/published_name.h"
+#include "standins/common/settings.h"
 
 namespace veskar::cmsapi {
 namespace {
@@ -70,32 +71,6 @@ std::string_view TextOf(const CMSAttribValue* value) {
              : std::string_view(reinterpret_cast<const char*>(value->value), value->length);
 }
 
-// The status of a failed enrollment: what the CA's failure bits say, or
-// what went wrong on the way.
-int StatusOf(cmp::FailureCause cause) {
-  switch (cause) {
-    case cmp::FailureCause::kNone:
-      return kCmsOk;
-    case cmp::FailureCause::kUnknownReference:
-      return kCmsUnknownReferenceNumber;
-    case cmp::FailureCause::kCodeMismatch:
-      return kCmsAuthorisationFailed;
-    case cmp::FailureCause::kAlreadyUsed:
-      return kCmsAlreadyUsed;
-    case cmp::FailureCause::kKeyRejected:
-      return kCmsKeyRejected;
-    case cmp::FailureCause::kBadProof:
-      return kCmsPkcs10Signature;
-    case cmp::FailureCause::kUnavailable:
-      return kCmsCaUnavailable;
-    case cmp::FailureCause::kRejectedLocally:
-      return kCmsPublishFailed;
-    case cmp::FailureCause::kFailed:
-      return kCmsIssueFailed;
-  }
-  return kCmsIssueFailed;
-}
-
 // Writes the certificate into the directory folder under its
 // PublishedFileName, never over an existing file.
 bool Publish(const std::string& folder, X509* certificate, std::string* published,
@@ -104,7 +79,7 @@ bool Publish(const std::string& folder, X509* certificate, std::string* publishe
     *why = "the certificate should be published but the client INI file names no directory folder";
     return false;
   }
-  const std::string path = folder + "/" + ca::PublishedFileName(certificate);
+  const std::string path = folder + "/" + PublishedFileName(certificate);
   const pki::Bytes der = pki::CertificateToDer(certificate);
   std::string error;
   if (der.empty() || !pki::WriteFileAtomically(path, der.data(), der.size(), 0644,
@@ -254,7 +229,9 @@ int IssueCertificate(Session* session, const CertTemplate& cert_template, Reques
   // Published before the certificate is confirmed: a certificate that
   // cannot be published is turned down, and the CA keeps the pair unused.
   cmp::Enrollment enrollment;
-  enrollment.location = session->settings.ca_directory;
+  const ca::CaStatus connected = session->settings.ca.Connect(&enrollment.transport);
+  if (!connected.ok()) return session->Refuse(StatusFor(connected.error), connected.message);
+  enrollment.options = standins::StandinSettings::FromEnvironment().cmp;
   enrollment.reference_number = std::to_string(reference_number);
   enrollment.code = &request->authorisation_code->str();
   enrollment.pkcs10 = parsed.get();
@@ -268,8 +245,8 @@ int IssueCertificate(Session* session, const CertTemplate& cert_template, Reques
   const cmp::EnrollResult result = cmp::Enroll(enrollment);
   if (!result.ok()) {
     // Published, but the confirmation failed: the CA does not stand by it.
-    if (!published.empty()) unlink(published.c_str());
-    return session->Refuse(StatusOf(cmp::CauseOf(result)), result.reason);
+    if (!published.empty()) pki::RemoveFile(published);
+    return session->Refuse(StatusFor(result.outcome), result.reason);
   }
   pki::X509Ptr issued =
       pki::CertificateFromBytes(result.certificate.data(), result.certificate.size());

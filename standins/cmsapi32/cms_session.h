@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 
-#include "ca/local_ca.h"
 #include "standins/common/client_ini.h"
 #include "standins/common/handle_registry.h"
 
@@ -26,7 +25,6 @@ constexpr uint32_t kVerificationKeyPair = 2;
 // folder to publish into, and the reason for the last failure.
 struct Session {
   standins::ClientSettings settings;
-  std::unique_ptr<ca::LocalCa> ca;
   int reason_code = 0;
   std::string reason;
 

@@ -1,4 +1,5 @@
-// The CMS client toolkit's entry points, backed by a local CA. Each entry
+// The CMS client toolkit's entry points, enrolling over CMP at the CA the
+// client INI file names (a server's URL or a local CA's folder). Each entry
 // refuses null, stale or foreign handles and arguments with a status instead
 // of touching them, and lets no exception cross the C boundary.
 
@@ -8,7 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "cmp/cmp_enroll.h"
 #include "standins/cmsapi32/cms_session.h"
 #include "standins/cmsapi32/cms_status.h"
 #include "standins/cmsapi32/protected_store.h"
@@ -116,10 +116,7 @@ int VESKAR_TOOLKIT_CALL CMSLogin(const char* version, CryptoLibrary crypto,
       return cms::kCmsIniUnreadable;
     }
     // A CA folder is checked now; a server is first asked when enrolling.
-    if (!veskar::cmp::IsServerUrl(session->settings.ca_directory) &&
-        !veskar::ca::LocalCa::Open(session->settings.ca_directory, &session->ca).ok()) {
-      return cms::kCmsCaUnavailable;
-    }
+    if (!session->settings.ca.Check(&error)) return cms::kCmsCaUnavailable;
     *login = cms::Sessions().Add(std::move(session));
     return cms::kCmsOk;
   });

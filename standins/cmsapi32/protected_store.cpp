@@ -1,11 +1,7 @@
 #include "standins/cmsapi32/protected_store.h"
 
-#include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -228,41 +224,6 @@ bool Unseal(const pki::Bytes& key, const Item& item, pki::Bytes* plaintext) {
   return true;
 }
 
-// An exclusive lock on the store file itself, held while it is rewritten.
-// The file is replaced by rename, so after locking, the lock holder checks
-// that the name still leads to the file it locked and otherwise starts over.
-class StoreLock {
- public:
-  ~StoreLock() {
-    if (fd_ >= 0) close(fd_);
-  }
-
-  int Acquire(const std::string& path) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-      if (fd_ < 0) return kCmsProtectedFileError;
-      while (flock(fd_, LOCK_EX) != 0) {
-        if (errno != EINTR) return kCmsProtectedFileError;
-      }
-      struct stat locked {};
-      struct stat named {};
-      if (fstat(fd_, &locked) != 0 || !S_ISREG(locked.st_mode)) return kCmsProtectedFileError;
-      // Someone else's file in a shared folder is not ours to rewrite.
-      if (locked.st_uid != geteuid()) return kCmsProtectedFileError;
-      if (stat(path.c_str(), &named) == 0 && named.st_dev == locked.st_dev &&
-          named.st_ino == locked.st_ino) {
-        return kCmsOk;
-      }
-      close(fd_);
-      fd_ = -1;
-    }
-    return kCmsProtectedFileError;
-  }
-
- private:
-  int fd_ = -1;
-};
-
 int ReadStore(const std::string& path, std::vector<Item>* items) {
   pki::Bytes content;
   std::string error;
@@ -278,11 +239,12 @@ int ReadStore(const std::string& path, std::vector<Item>* items) {
 int PutProtectedItem(const std::string& path, const std::string& label,
                      const std::string& protection, const unsigned char* data, size_t size) {
   if (size > kMaxItemSize) return kCmsProtectedTooLarge;
-  StoreLock lock;
-  int status = lock.Acquire(path);
-  if (status != kCmsOk) return status;
+  // The lock is on the store itself, so that it covers exactly one file.
+  pki::FileLock lock;
+  std::string error;
+  if (!lock.AcquireInPlace(path, &error)) return kCmsProtectedFileError;
   std::vector<Item> items;
-  status = ReadStore(path, &items);
+  int status = ReadStore(path, &items);
   if (status != kCmsOk) return status;
   std::vector<Item> kept;
   for (Item& item : items) {
@@ -303,7 +265,6 @@ int PutProtectedItem(const std::string& path, const std::string& label,
   pki::Cleanse(&key);
   kept.push_back(std::move(item));
   const std::string text = FormatStore(kept);
-  std::string error;
   if (text.size() > kMaxFileSize) return kCmsProtectedTooLarge;
   if (!pki::WriteFileAtomically(path, text.data(), text.size(), 0600, pki::Overwrite::kReplace,
                                 &error)) {

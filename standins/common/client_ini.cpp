@@ -37,13 +37,13 @@ bool ReadClientIni(const char* path, ClientSettings* settings, std::string* erro
     const std::string key = line.substr(0, equals);
     const std::string value = line.substr(equals + 1);
     if (key == "Manager") {
-      settings->ca_directory = WithoutSuffix(value, "+709");
+      settings->ca = CaLocation::Parse(value);
       has_manager = true;
     } else if (key == "Server") {
       settings->publish_directory = WithoutSuffix(value, "+389");
     }
   }
-  if (!has_manager || settings->ca_directory.empty()) {
+  if (!has_manager || settings->ca.empty()) {
     *error = std::string("the client INI file ") + path + " names no certificate authority";
     return false;
   }

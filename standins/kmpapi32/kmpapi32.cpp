@@ -1,22 +1,20 @@
-// The IPSec key-management toolkit's entry points, backed by a local CA:
-// user creation issues a certificate for a fresh key and keeps both in a
-// password-protected profile; a login opens that profile.
+// The IPSec key-management toolkit's entry points, enrolling over CMP at the
+// CA the client INI file names (a server's URL or a local CA's folder): user
+// creation has a fresh key certified and keeps both in a password-protected
+// profile; a login opens that profile.
 
 #include <openssl/pem.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <veskar/toolkit/kmpapi32.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 
-#include "ca/local_ca.h"
 #include "cmp/cmp_enroll.h"
 #include "pki/files.h"
 #include "standins/common/client_ini.h"
 #include "standins/common/entry_guard.h"
 #include "standins/common/handle_registry.h"
+#include "standins/common/settings.h"
 #include "standins/kmpapi32/kmp_status.h"
 #include "standins/kmpapi32/user_profile.h"
 
@@ -38,34 +36,11 @@ standins::HandleRegistry<Session>& Sessions() {
   return registry;
 }
 
-short StatusOf(cmp::FailureCause cause, short delivery_status) {
-  switch (cause) {
-    case cmp::FailureCause::kNone:
-      return kKmpOk;
-    case cmp::FailureCause::kUnknownReference:
-      return kKmpUnknownReferenceNumber;
-    case cmp::FailureCause::kCodeMismatch:
-      return kKmpAuthorisationFailed;
-    case cmp::FailureCause::kAlreadyUsed:
-      return kKmpAlreadyUsed;
-    case cmp::FailureCause::kUnavailable:
-      return kKmpCaUnavailable;
-    case cmp::FailureCause::kRejectedLocally:
-      return delivery_status;
-    case cmp::FailureCause::kKeyRejected:
-    case cmp::FailureCause::kBadProof:
-    case cmp::FailureCause::kFailed:
-      return kKmpIssueFailed;
-  }
-  return kKmpIssueFailed;
-}
-
 // The key pair a new user gets: a fresh EC P-256 key, or the PEM private
-// key in the file VESKAR_KMP_KEY_FILE names (a key made elsewhere).
-pki::EvpPkeyPtr NewUserKey() {
-  const char* path = std::getenv("VESKAR_KMP_KEY_FILE");
-  if (path == nullptr || path[0] == '\0') return pki::NewEcKey();
-  pki::BioPtr file(BIO_new_file(path, "r"));
+// key in the file `key_file` (a key made elsewhere) when one is named.
+pki::EvpPkeyPtr NewUserKey(const std::string& key_file) {
+  if (key_file.empty()) return pki::NewEcKey();
+  pki::BioPtr file(BIO_new_file(key_file.c_str(), "r"));
   pki::EvpPkeyPtr key(file ? PEM_read_bio_PrivateKey(file.get(), nullptr, nullptr, nullptr)
                            : nullptr);
   if (!key) pki::TakeOpensslError();
@@ -75,13 +50,18 @@ pki::EvpPkeyPtr NewUserKey() {
 // May a new profile take the name `path`? Only when nothing is there, or an
 // empty regular file (a placeholder made for it). Sets *replace for the latter.
 short CheckProfilePath(const std::string& path, bool* replace) {
-  struct stat info {};
-  if (lstat(path.c_str(), &info) != 0) {
-    *replace = false;
-    return errno == ENOENT ? kKmpOk : kKmpProfileWriteFailed;
+  const pki::PathKind kind = pki::KindOfPath(path);
+  *replace = kind == pki::PathKind::kEmptyFile;
+  switch (kind) {
+    case pki::PathKind::kNothing:
+    case pki::PathKind::kEmptyFile:
+      return kKmpOk;
+    case pki::PathKind::kOther:
+      return kKmpProfileExists;
+    case pki::PathKind::kUnknown:
+      break;
   }
-  *replace = true;
-  return S_ISREG(info.st_mode) && info.st_size == 0 ? kKmpOk : kKmpProfileExists;
+  return kKmpProfileWriteFailed;
 }
 
 short CreateUser(int ref_num, const std::string& auth_code, const std::string& password,
@@ -94,8 +74,9 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   std::string error;
   if (!standins::ReadClientIni(ini_path, &settings, &error)) return kKmpIniUnreadable;
 
+  const standins::StandinSettings from_environment = standins::StandinSettings::FromEnvironment();
   UserProfile profile;
-  profile.key = NewUserKey();
+  profile.key = NewUserKey(from_environment.kmp_key_file);
   if (!profile.key) return kKmpIssueFailed;
   // The profile is written before the certificate is confirmed: a profile
   // that cannot be written turns the certificate down, and the CA keeps the
@@ -103,7 +84,8 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   short delivery = kKmpProfileWriteFailed;
   bool wrote = false;
   cmp::Enrollment enrollment;
-  enrollment.location = settings.ca_directory;
+  if (!settings.ca.Connect(&enrollment.transport).ok()) return kKmpCaUnavailable;
+  enrollment.options = from_environment.cmp;
   enrollment.reference_number = std::to_string(ref_num);
   enrollment.code = &auth_code;
   enrollment.new_key = profile.key.get();
@@ -130,8 +112,8 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   const cmp::EnrollResult result = cmp::Enroll(enrollment);
   // Written, but the confirmation failed (the CA stopped, or spent the pair
   // on another transaction): the profile holds no certificate of the CA's.
-  if (!result.ok() && wrote) unlink(profile_path.c_str());
-  return StatusOf(cmp::CauseOf(result), delivery);
+  if (!result.ok() && wrote) pki::RemoveFile(profile_path);
+  return result.outcome == pki::Outcome::kRejectedLocally ? delivery : StatusFor(result.outcome);
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ TEST_F(CmsEnrollmentTest, IssuedCertificateIsForTheRegisteredNameAndTheRequestKe
   EXPECT_EQ(outcome.ca_certificate, ca_.ca->certificate_der());
 
   // Published under its issuer's key identifier and its serial number.
-  EXPECT_EQ(ReadFile(directory_ + "/" + ca::PublishedFileName(certificate.get())),
+  EXPECT_EQ(ReadFile(directory_ + "/" + cmsapi::PublishedFileName(certificate.get())),
             outcome.certificate);
 
   // The INI file is gone; the one file left is the protected copy of both

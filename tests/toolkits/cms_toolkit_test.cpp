@@ -137,6 +137,22 @@ TEST_F(CmsToolkitTest, RefusalsSayWhatIsWrongAndKeepThePair) {
   EXPECT_EQ(after.failed_step, "") << after.reason;
 }
 
+// A server that does not answer is unavailable like a folder without a CA,
+// and the status text says nothing that only holds for folders.
+TEST_F(CmsToolkitTest, UnreachableServerIsUnavailable) {
+  EnrollInput in = GoodInput();
+  in.ini_path = WriteClientIni(ca_.scratch, "http://127.0.0.1:1/pkix/", "");
+  const Outcome outcome = Enroll(in);
+  EXPECT_EQ(outcome.failed_step, "issue");
+  EXPECT_EQ(outcome.status, kCmsCaUnavailable);
+  EXPECT_NE(outcome.reason.find("the CA at http://127.0.0.1:1/pkix/ did not answer"),
+            std::string::npos)
+      << outcome.reason;
+  const std::string text = CMSLogToString(kCmsCaUnavailable);
+  EXPECT_EQ(text.find("ca.pem"), std::string::npos) << text;
+  EXPECT_NE(text.find("server"), std::string::npos) << text;
+}
+
 TEST_F(CmsToolkitTest, UsedPairIsRefused) {
   ASSERT_EQ(Enroll(GoodInput()).failed_step, "");
   const Outcome again = Enroll(GoodInput());
@@ -155,7 +171,7 @@ TEST_F(CmsToolkitTest, PublishWritesCertificateToDirectoryFolder) {
   const Outcome outcome = Enroll(in);
   ASSERT_EQ(outcome.failed_step, "") << outcome.reason;
   pki::X509Ptr certificate = ParseCertificate(outcome.certificate);
-  const std::string published = publish_dir_ + "/" + ca::PublishedFileName(certificate.get());
+  const std::string published = publish_dir_ + "/" + PublishedFileName(certificate.get());
   EXPECT_EQ(ReadFile(published), outcome.certificate);
   EXPECT_EQ(FileCount(publish_dir_), 1);
 }
@@ -177,7 +193,7 @@ TEST_F(CmsToolkitTest, CasSharingADirectoryFolderDoNotCollide) {
     ASSERT_EQ(outcome.failed_step, "") << outcome.reason;
     pki::X509Ptr certificate = ParseCertificate(outcome.certificate);
     ASSERT_TRUE(certificate);
-    const std::string name = ca::PublishedFileName(certificate.get());
+    const std::string name = PublishedFileName(certificate.get());
     EXPECT_TRUE(std::regex_match(name, file_name)) << name;
     EXPECT_EQ(ReadFile(publish_dir_ + "/" + name), outcome.certificate);
     names.insert(name);

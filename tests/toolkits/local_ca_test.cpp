@@ -16,6 +16,7 @@
 namespace veskar::ca {
 namespace {
 
+using pki::Outcome;
 using toolkit_test::FileMode;
 using toolkit_test::ScratchDir;
 using toolkit_test::TestCa;
@@ -32,19 +33,19 @@ TEST(LocalCaTest, NewCaIsOwnerOnlyAndSelfSigned) {
   EXPECT_EQ(pki::NameText(X509_get_subject_name(certificate)), "CN=Veskar Local CA");
 
   const CaStatus again = LocalCa::Create(test_ca.directory, "CN=Again", 10);
-  EXPECT_EQ(again.error, CaError::kStorage);
+  EXPECT_EQ(again.error, Outcome::kStorage);
   EXPECT_NE(again.message.find("not empty"), std::string::npos) << again.message;
 }
 
 TEST(LocalCaTest, RefusesBadSettingsAndLeavesNothingBehind) {
   ScratchDir scratch;
-  EXPECT_EQ(LocalCa::Create(scratch.File("a"), "CN=x", 0).error, CaError::kBadInput);
+  EXPECT_EQ(LocalCa::Create(scratch.File("a"), "CN=x", 0).error, Outcome::kBadInput);
   EXPECT_EQ(LocalCa::Create(scratch.File("a"), "CN=x", LocalCa::kMaxCaDays + 1).error,
-            CaError::kBadInput);
-  EXPECT_EQ(LocalCa::Create(scratch.File("a"), "not a name", 10).error, CaError::kBadInput);
+            Outcome::kBadInput);
+  EXPECT_EQ(LocalCa::Create(scratch.File("a"), "not a name", 10).error, Outcome::kBadInput);
   EXPECT_EQ(toolkit_test::FileCount(scratch.path()), 0);
   std::unique_ptr<LocalCa> ca;
-  EXPECT_EQ(LocalCa::Open(scratch.path(), &ca).error, CaError::kNotACa);
+  EXPECT_EQ(LocalCa::Open(scratch.path(), &ca).error, Outcome::kNotACa);
   EXPECT_FALSE(ca);
 }
 
@@ -55,7 +56,7 @@ TEST(LocalCaTest, OpenRefusesKeyOfAnotherCa) {
                              std::filesystem::copy_options::overwrite_existing);
   std::unique_ptr<LocalCa> ca;
   const CaStatus status = LocalCa::Open(first.directory, &ca);
-  EXPECT_EQ(status.error, CaError::kNotACa);
+  EXPECT_EQ(status.error, Outcome::kNotACa);
   EXPECT_NE(status.message.find("is not the key"), std::string::npos) << status.message;
 }
 
@@ -102,7 +103,7 @@ TEST(LocalCaTest, DamagedRegisterIsReportedNotGuessed) {
     WriteFile(test_ca.directory + "/register.txt", text);
     std::vector<RegisteredUser> users;
     const CaStatus status = test_ca.ca->ListUsers(&users);
-    EXPECT_EQ(status.error, CaError::kStorage);
+    EXPECT_EQ(status.error, Outcome::kStorage);
     EXPECT_NE(status.message.find("register"), std::string::npos) << status.message;
   }
 }
@@ -167,7 +168,7 @@ TEST(LocalCaTest, PairIsSpentBeforeDeliveryAndRestoredWhenDeliveryFails) {
           std::string serial;
           EXPECT_TRUE(state_of_pair(&serial)) << "delivered while the pair is still pending";
           EXPECT_EQ(serial, pki::SerialText(made.certificate.get()));
-          return delivered ? CaStatus::Ok() : CaStatus{CaError::kDelivery, "no room"};
+          return delivered ? CaStatus::Ok() : CaStatus{Outcome::kDelivery, "no room"};
         },
         &issued);
     std::string serial;
@@ -183,7 +184,7 @@ TEST(LocalCaTest, PairIsSpentBeforeDeliveryAndRestoredWhenDeliveryFails) {
         return CaStatus::Ok();
       },
       &issued);
-  EXPECT_EQ(again.error, CaError::kAlreadyUsed);
+  EXPECT_EQ(again.error, Outcome::kAlreadyUsed);
   EXPECT_EQ(deliveries, 2);
 }
 
@@ -215,7 +216,7 @@ TEST(LocalCaTest, CertifiesOnlyKeysOfAcceptedKindAndSize) {
       EXPECT_TRUE(status.ok()) << status.message;
       continue;
     }
-    EXPECT_EQ(status.error, CaError::kKeyRejected);
+    EXPECT_EQ(status.error, Outcome::kKeyRejected);
     EXPECT_NE(status.message.find(c.refusal), std::string::npos) << status.message;
   }
 }
@@ -260,7 +261,7 @@ TEST(LocalCaTest, RegistersOnlyNamesThatReadBackAsThemselves) {
     const CaStatus status = test_ca.ca->AddUser(c.typed, &added);
     EXPECT_EQ(status.ok(), c.registered) << status.message;
     if (!c.registered) {
-      EXPECT_EQ(status.error, CaError::kBadInput);
+      EXPECT_EQ(status.error, Outcome::kBadInput);
       EXPECT_NE(status.message.find("does not read back"), std::string::npos) << status.message;
       continue;
     }

@@ -5,6 +5,7 @@
 
 #include "ca/local_ca.h"
 #include "pki/openssl_util.h"
+#include "standins/cmsapi32/published_name.h"
 
 namespace veskar::toolkit_test {
 
@@ -60,5 +61,11 @@ int FileMode(const std::string& path);
 int FileCount(const std::string& directory);
 
 }  // namespace veskar::toolkit_test
+
+// For the command's tests, which name the published file by the CA's
+// namespace, where it was kept before.
+namespace veskar::ca {
+using cmsapi::PublishedFileName;
+}  // namespace veskar::ca
 
 #endif  // VESKAR_TESTS_TOOLKITS_TEST_PKI_H_

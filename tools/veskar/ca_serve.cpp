@@ -22,6 +22,7 @@
 #include "ca/http_server.h"
 #include "ca/local_ca.h"
 #include "command.h"
+#include "pki/environment.h"
 
 namespace veskar_cli {
 
@@ -115,9 +116,9 @@ int RunServe(const Args& args) {
   if (!opened.ok()) return Failure("ca serve", opened.message);
   veskar::ca::ServiceOptions options;
   options.confirm_timeout =
-      veskar::ca::SecondsFromEnvironment("VESKAR_CA_CONFIRM_TIMEOUT", 60, kMostSeconds);
+      veskar::pki::SecondsFromEnvironment("VESKAR_CA_CONFIRM_TIMEOUT", 60, kMostSeconds);
   const auto io_timeout =
-      veskar::ca::SecondsFromEnvironment("VESKAR_CA_IO_TIMEOUT", 10, kMostSeconds);
+      veskar::pki::SecondsFromEnvironment("VESKAR_CA_IO_TIMEOUT", 10, kMostSeconds);
   CmpService service(std::move(ca), options);
 
   // The signals are taken by one thread, which stops the server; every
