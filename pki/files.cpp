@@ -10,32 +10,20 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace veskar::pki {
 namespace {
-
-bool WriteAll(int fd, const unsigned char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
 
 // Flushes the entries of `folder` (a rename or a new link in it) to disk.
 // Returns 0 or the errno value; file systems that cannot sync a folder
 // (EINVAL) count as done.
 int SyncFolder(const std::string& folder) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  int failure = fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-  if (close(fd) != 0 && failure == 0) failure = errno;
-  return failure;
+  UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) return errno;
+  const int failure = fsync(fd.get()) == 0 || errno == EINVAL ? 0 : errno;
+  const int closed = fd.Close();
+  return failure != 0 ? failure : closed;
 }
 
 bool IsTemporarySuffix(const std::string& suffix) {
@@ -50,6 +38,48 @@ bool IsTemporarySuffix(const std::string& suffix) {
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
+UniqueFd::~UniqueFd() {
+  if (fd_ >= 0) close(fd_);
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+int UniqueFd::release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+int UniqueFd::Close() {
+  if (fd_ < 0) return 0;
+  // The descriptor is gone even when close() fails; never retry it.
+  const int failure = close(release()) == 0 ? 0 : errno;
+  return failure;
+}
+
+bool WriteAll(int fd, const void* data, size_t size, std::string* error) {
+  const auto* next = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    const ssize_t written = write(fd, next, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      // A write of nothing for a non-empty buffer would repeat for ever.
+      if (written == 0) errno = EIO;
+      *error = ErrnoText(errno);
+      return false;
+    }
+    next += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -63,45 +93,40 @@ bool ReadWholeFile(const std::string& path, size_t max_size, Bytes* out, std::st
   int& failure = error_number ? *error_number : dummy;
   failure = 0;
   out->clear();
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) {
     failure = errno;
     *error = "cannot open " + path + ": " + ErrnoText(failure);
     return false;
   }
   struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     failure = EINVAL;
     *error = path + " is not a regular file";
-    close(fd);
     return false;
   }
   if (static_cast<uint64_t>(info.st_size) > max_size) {
     failure = EFBIG;
     *error = path + " is larger than " + std::to_string(max_size) + " bytes";
-    close(fd);
     return false;
   }
   out->reserve(static_cast<size_t>(info.st_size));
   unsigned char chunk[4096];
   for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof(chunk));
+    const ssize_t got = read(fd.get(), chunk, sizeof(chunk));
     if (got < 0) {
       if (errno == EINTR) continue;
       *error = "cannot read " + path + ": " + ErrnoText(errno);
-      close(fd);
       return false;
     }
     if (got == 0) break;
     if (out->size() + static_cast<size_t>(got) > max_size) {
       failure = EFBIG;
       *error = path + " is larger than " + std::to_string(max_size) + " bytes";
-      close(fd);
       return false;
     }
     out->insert(out->end(), chunk, chunk + got);
   }
-  close(fd);
   return true;
 }
 
@@ -111,18 +136,20 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
   int& failure = error_number ? *error_number : dummy;
   failure = 0;
   std::string temp = path + ".XXXXXX";
-  const int fd = mkostemp(&temp[0], O_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd fd(mkostemp(&temp[0], O_CLOEXEC));
+  if (!fd.valid()) {
     failure = errno;
     *error = "cannot create a file in " + DirectoryOf(path) + ": " + ErrnoText(failure);
     return false;
   }
-  bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, static_cast<const unsigned char*>(data), size) &&
-            fsync(fd) == 0;
+  std::string reason;
+  bool ok = fchmod(fd.get(), mode) == 0 && WriteAll(fd.get(), data, size, &reason) &&
+            fsync(fd.get()) == 0;
   if (!ok) failure = errno;
-  if (close(fd) != 0 && ok) {
+  const int closed = fd.Close();
+  if (ok && closed != 0) {
     ok = false;
-    failure = errno;
+    failure = closed;
   }
   if (!ok) {
     *error = "cannot write " + path + ": " + ErrnoText(failure);
@@ -187,23 +214,21 @@ bool MakeDirectory(const std::string& path, mode_t mode, std::string* error) {
   return false;
 }
 
-FileLock::~FileLock() {
-  if (fd_ >= 0) close(fd_);  // closing the last descriptor releases the lock
-}
+// Closing the last descriptor (fd_'s destructor) releases the lock.
+FileLock::~FileLock() = default;
 
 bool FileLock::Acquire(const std::string& path, std::string* error) {
-  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd_ < 0) {
+  UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd.valid()) {
     *error = "cannot open the lock file " + path + ": " + ErrnoText(errno);
     return false;
   }
-  while (flock(fd_, LOCK_EX) != 0) {
+  while (flock(fd.get(), LOCK_EX) != 0) {
     if (errno == EINTR) continue;
     *error = "cannot lock " + path + ": " + ErrnoText(errno);
-    close(fd_);
-    fd_ = -1;
     return false;
   }
+  fd_ = std::move(fd);
   return true;
 }
 

@@ -14,6 +14,33 @@ namespace veskar::pki {
 // strerror text of an errno value.
 std::string ErrnoText(int error);
 
+// Owns a file descriptor and closes it when destroyed, ignoring errors; call
+// Close() where a failed close means lost data (after writing).
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd();
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Gives up ownership without closing.
+  int release();
+  // Closes the descriptor now. Returns 0 or the errno value of close().
+  int Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Writes all `size` bytes, retrying interrupted and short writes. On failure
+// *error holds the reason and errno is left as the failed write set it.
+bool WriteAll(int fd, const void* data, size_t size, std::string* error);
+
 // The folder part of `path` ("." when it has none).
 std::string DirectoryOf(const std::string& path);
 
@@ -64,7 +91,7 @@ class FileLock {
   bool Acquire(const std::string& path, std::string* error);
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 }  // namespace veskar::pki
