@@ -10,20 +10,10 @@
 
 #include "ca/local_ca.h"
 #include "command.h"
+#include "options.h"
 #include "pki/distinguished_name.h"
 
 namespace veskar_cli {
-
-const char kCaUsage[] =
-    "usage: veskar ca init DIR [--name DN] [--days N]\n"
-    "       veskar ca add-user DIR DN\n"
-    "       veskar ca list DIR\n"
-    "       veskar ca serve DIR [--listen ADDRESS:PORT]\n\n"
-    "Administers a local certificate authority kept in the folder DIR, the one\n"
-    "the stand-in toolkits issue from. 'veskar ca COMMAND --help' says more.\n";
-
-extern const char kServeUsage[];
-int RunServe(const Args& args);
 
 namespace {
 
@@ -31,26 +21,49 @@ using veskar::ca::CaStatus;
 using veskar::ca::LocalCa;
 using veskar::ca::RegisteredUser;
 
-const char kInitUsage[] =
-    "usage: veskar ca init DIR [--name DN] [--days N]\n\n"
+int RunInit(const Options& options);
+int RunAddUser(const Options& options);
+int RunList(const Options& options);
+
+const Verb kInitVerb = {
+    "ca init",
+    RunInit,
+    "usage: veskar ca init DIR [--name DN] [--days N]\n",
     "Creates a certificate authority in DIR, which must be new or empty: a fresh\n"
     "EC P-256 key (DIR/ca.key, owner-only) and a self-signed CA certificate\n"
-    "(DIR/ca.pem) for DN, valid N days. DN defaults to \"CN=Veskar Local CA\" and\n"
-    "is written most specific part first, e.g. \"CN=Example CA, O=Example, C=GB\".\n"
-    "N defaults to 3650.\n";
+    "(DIR/ca.pem) for DN, valid N days.\n",
+    {{"--name", "DN",
+      "the CA's name, most specific part first, e.g.\n"
+      "\"CN=Example CA, O=Example, C=GB\" (default \"CN=Veskar Local CA\")"},
+     {"--days", "N", "how many days the CA certificate is valid (default 3650)"}},
+    nullptr,
+    1,
+    "takes one folder"};
 
-const char kAddUserUsage[] =
-    "usage: veskar ca add-user DIR DN\n\n"
+const Verb kAddUserVerb = {
+    "ca add-user",
+    RunAddUser,
+    "usage: veskar ca add-user DIR DN\n",
     "Authorises one enrollment for the user DN (e.g. \"CN=Alice Example, O=Example\")\n"
     "and prints the reference number and authorisation code to hand to the user.\n"
     "The pair works once: the certificate is issued for DN, whatever name the\n"
-    "user's request carries.\n";
+    "user's request carries.\n",
+    {},
+    nullptr,
+    2,
+    "takes a folder and a name"};
 
-const char kListUsage[] =
-    "usage: veskar ca list DIR\n\n"
+const Verb kListVerb = {
+    "ca list",
+    RunList,
+    "usage: veskar ca list DIR\n",
     "Prints the CA certificate's subject and validity, then every authorised user:\n"
     "reference number, authorisation code (while unused), state, the serial number\n"
-    "of the certificate issued, and the name.\n";
+    "of the certificate issued, and the name.\n",
+    {},
+    nullptr,
+    1,
+    "takes one folder"};
 
 bool ParseDays(const std::string& text, int* days) {
   char* end = nullptr;
@@ -63,31 +76,16 @@ bool ParseDays(const std::string& text, int* days) {
   return true;
 }
 
-int RunInit(const Args& args) {
-  std::string directory;
-  std::string name = LocalCa::kDefaultSubject;
+int RunInit(const Options& options) {
+  if (options.operands().empty()) return UsageError("ca init", "names no folder");
+  const std::string& directory = options.operands()[0];
+  const std::string name =
+      options.Has("--name") ? options.Value("--name") : LocalCa::kDefaultSubject;
   int days = LocalCa::kDefaultCaDays;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if ((arg == "--name" || arg == "--days") && i + 1 >= args.size()) {
-      return UsageError("ca init", arg + " needs a value");
-    }
-    if (arg == "--name") {
-      name = args[++i];
-    } else if (arg == "--days") {
-      if (!ParseDays(args[++i], &days)) {
-        return UsageError("ca init", "--days takes a number of days from 1 to " +
-                                         std::to_string(LocalCa::kMaxCaDays));
-      }
-    } else if (!arg.empty() && arg[0] == '-') {
-      return UsageError("ca init", "unknown option '" + arg + "'");
-    } else if (directory.empty()) {
-      directory = arg;
-    } else {
-      return UsageError("ca init", "takes one folder");
-    }
+  if (options.Has("--days") && !ParseDays(options.Value("--days"), &days)) {
+    return UsageError("ca init", "--days takes a number of days from 1 to " +
+                                     std::to_string(LocalCa::kMaxCaDays));
   }
-  if (directory.empty()) return UsageError("ca init", "names no folder");
   const CaStatus created = LocalCa::Create(directory, name, days);
   if (!created.ok()) return Failure("ca init", created.message);
   std::unique_ptr<LocalCa> ca;
@@ -109,7 +107,8 @@ int OpenCa(const char* subcommand, const std::string& directory, std::unique_ptr
   return opened.ok() ? kExitOk : Failure(subcommand, opened.message);
 }
 
-int RunAddUser(const Args& args) {
+int RunAddUser(const Options& options) {
+  const Args& args = options.operands();
   if (args.size() != 2) return UsageError("ca add-user", "takes a folder and a name");
   std::unique_ptr<LocalCa> ca;
   if (const int status = OpenCa("ca add-user", args[0], &ca); status != kExitOk) return status;
@@ -122,7 +121,8 @@ int RunAddUser(const Args& args) {
   return kExitOk;
 }
 
-int RunList(const Args& args) {
+int RunList(const Options& options) {
+  const Args& args = options.operands();
   if (args.size() != 1) return UsageError("ca list", "takes one folder");
   std::unique_ptr<LocalCa> ca;
   if (const int status = OpenCa("ca list", args[0], &ca); status != kExitOk) return status;
@@ -147,15 +147,16 @@ int RunList(const Args& args) {
 
 }  // namespace
 
-int RunCa(const Args& args) {
-  return RunSubcommands("ca",
-                        {
-                            {"init", kInitUsage, RunInit},
-                            {"add-user", kAddUserUsage, RunAddUser},
-                            {"list", kListUsage, RunList},
-                            {"serve", kServeUsage, RunServe},
-                        },
-                        args);
-}
+const Command kCaCommand = {
+    "ca",
+    "administer a local certificate authority",
+    nullptr,
+    "usage: veskar ca init DIR [--name DN] [--days N]\n"
+    "       veskar ca add-user DIR DN\n"
+    "       veskar ca list DIR\n"
+    "       veskar ca serve DIR [--listen ADDRESS:PORT]\n\n"
+    "Administers a local certificate authority kept in the folder DIR, the one\n"
+    "the stand-in toolkits issue from. 'veskar ca COMMAND --help' says more.\n",
+    {&kInitVerb, &kAddUserVerb, &kListVerb, &kCaServeVerb}};
 
 }  // namespace veskar_cli

@@ -2,9 +2,6 @@
 // HTTP, so that the toolkits (or any CMP client) enroll at it over the
 // network.
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -22,28 +19,40 @@
 #include "ca/http_server.h"
 #include "ca/local_ca.h"
 #include "command.h"
+#include "options.h"
+#include "os.h"
 
 namespace veskar_cli {
 
-extern const char kServeUsage[];
-const char kServeUsage[] =
-    "usage: veskar ca serve DIR [--listen ADDRESS:PORT]\n\n"
+namespace {
+
+int RunServe(const Options& options);
+
+}  // namespace
+
+const Verb kCaServeVerb = {
+    "ca serve",
+    RunServe,
+    "usage: veskar ca serve DIR [--listen ADDRESS:PORT]\n",
     "Serves the certificate authority in DIR over the Certificate Management\n"
     "Protocol on HTTP (POST, content type application/pkixcmp, any path):\n"
     "ir, cr and p10cr protected with a password-based MAC whose sender key\n"
     "identifier is the user's reference number and whose secret is the\n"
     "authorisation code, as 'veskar ca add-user' printed them, and certConf.\n"
     "A pair is spent when its certificate is confirmed; a certificate not\n"
-    "confirmed in time leaves the pair usable again.\n\n"
-    "ADDRESS:PORT defaults to 127.0.0.1:8080; port 0 picks a free port. The\n"
-    "URL to enroll at is printed on standard output, one line a finished\n"
+    "confirmed in time leaves the pair usable again.\n",
+    {{"--listen", "ADDRESS:PORT",
+      "where to listen (default 127.0.0.1:8080); port 0 picks a free\nport"}},
+    "The URL to enroll at is printed on standard output, one line a finished\n"
     "transaction on standard error. SIGINT or SIGTERM stops the server once the\n"
     "requests in progress are answered.\n\n"
     "Environment:\n"
     "  VESKAR_CA_CONFIRM_TIMEOUT  seconds a certificate waits for confirmation\n"
     "                             (default 60)\n"
     "  VESKAR_CA_IO_TIMEOUT       seconds to read a request or write an answer\n"
-    "                             (default 10)\n";
+    "                             (default 10)\n",
+    1,
+    "takes one folder"};
 
 namespace {
 
@@ -54,12 +63,11 @@ constexpr int kMostSeconds = 3600;
 std::mutex log_mutex;
 
 void LogLine(const std::string& client, const std::string& text) {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char stamp[32];
-  std::strftime(stamp, sizeof(stamp), "%Y-%m-%dT%H:%M:%SZ", &utc);
+  // gmtime's result is shared by all threads: it is used under the lock.
   std::lock_guard<std::mutex> guard(log_mutex);
+  const std::time_t now = std::time(nullptr);
+  char stamp[32];
+  std::strftime(stamp, sizeof(stamp), "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
   size_t start = 0;
   while (start <= text.size()) {
     const size_t end = text.find('\n', start);
@@ -87,24 +95,17 @@ bool SplitListen(const std::string& text, std::string* host, int* port) {
   return true;
 }
 
-}  // namespace
+// The server's time limits, from the environment.
+void ReadTimeouts(veskar::ca::ServiceOptions* service, veskar::ca::CmpHttpServer::Options* http) {
+  service->confirm_timeout =
+      veskar::ca::SecondsFromEnvironment("VESKAR_CA_CONFIRM_TIMEOUT", 60, kMostSeconds);
+  http->io_timeout = veskar::ca::SecondsFromEnvironment("VESKAR_CA_IO_TIMEOUT", 10, kMostSeconds);
+}
 
-int RunServe(const Args& args) {
-  std::string directory;
-  std::string listen = "127.0.0.1:8080";
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--listen") {
-      if (i + 1 >= args.size()) return UsageError("ca serve", "--listen needs ADDRESS:PORT");
-      listen = args[++i];
-    } else if (!args[i].empty() && args[i][0] == '-') {
-      return UsageError("ca serve", "unknown option '" + args[i] + "'");
-    } else if (directory.empty()) {
-      directory = args[i];
-    } else {
-      return UsageError("ca serve", "takes one folder");
-    }
-  }
-  if (directory.empty()) return UsageError("ca serve", "names no folder");
+int RunServe(const Options& options) {
+  if (options.operands().empty()) return UsageError("ca serve", "names no folder");
+  const std::string& directory = options.operands()[0];
+  const std::string listen = options.Has("--listen") ? options.Value("--listen") : "127.0.0.1:8080";
   std::string host;
   int port = 0;
   if (!SplitListen(listen, &host, &port)) {
@@ -113,25 +114,16 @@ int RunServe(const Args& args) {
   std::unique_ptr<veskar::ca::LocalCa> ca;
   const veskar::ca::CaStatus opened = veskar::ca::LocalCa::Open(directory, &ca);
   if (!opened.ok()) return Failure("ca serve", opened.message);
-  veskar::ca::ServiceOptions options;
-  options.confirm_timeout =
-      veskar::ca::SecondsFromEnvironment("VESKAR_CA_CONFIRM_TIMEOUT", 60, kMostSeconds);
-  const auto io_timeout =
-      veskar::ca::SecondsFromEnvironment("VESKAR_CA_IO_TIMEOUT", 10, kMostSeconds);
-  CmpService service(std::move(ca), options);
+  veskar::ca::ServiceOptions service_options;
+  veskar::ca::CmpHttpServer::Options http_options;
+  ReadTimeouts(&service_options, &http_options);
+  http_options.log = LogLine;
+  CmpService service(std::move(ca), service_options);
 
   // The signals are taken by one thread, which stops the server; every
   // other thread (the server's too) starts with them blocked.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  BlockStopSignals();
 
-  veskar::ca::CmpHttpServer::Options http_options;
-  http_options.io_timeout = io_timeout;
-  http_options.log = LogLine;
   veskar::ca::CmpHttpServer server(&service, http_options);
   const int bound = server.Bind(host, port);
   if (bound <= 0) {
@@ -142,9 +134,8 @@ int RunServe(const Args& args) {
   std::fflush(stdout);
 
   std::atomic<bool> finished{false};
-  std::thread stopper([&server, &stop_signals, &finished] {
-    int received = 0;
-    sigwait(&stop_signals, &received);
+  std::thread stopper([&server, &finished] {
+    WaitForStopSignal();
     // Repeated, in case the signal came before the server started listening.
     while (!finished) {
       server.Stop();
@@ -154,10 +145,11 @@ int RunServe(const Args& args) {
   const bool listened = server.Run();
   finished = true;
   // Wakes the stopper when the server ended by itself.
-  pthread_kill(stopper.native_handle(), SIGTERM);
+  RaiseStopSignal();
   stopper.join();
   LogLine("-", "stopped");
   return listened ? kExitOk : Failure("ca serve", "the server stopped with an error");
 }
 
+}  // namespace
 }  // namespace veskar_cli

@@ -1,7 +1,7 @@
 #ifndef VESKAR_TOOLS_VESKAR_COMMAND_H_
 #define VESKAR_TOOLS_VESKAR_COMMAND_H_
 
-#include <cstdio>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -15,12 +15,38 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // the operation ran and failed
 constexpr int kExitUsage = 2;    // bad usage
 
+// An option of a verb, with the line its usage shows for it.
+struct Option {
+  const char* name;   // "--ca"
+  const char* value;  // what its value is called in the usage ("DIR"); null for a flag
+  const char* help;   // what it means; '\n' starts another line
+};
+
+class Options;
+
+// One thing the command does ("services", "ca init"), with its options. Its
+// usage is the synopsis, `about`, the options' lines and `notes`.
+struct Verb {
+  const char* name;  // the words after "veskar"
+  int (*run)(const Options& options);
+  const char* synopsis;  // "usage: veskar ...\n" lines
+  const char* about;
+  std::vector<Option> options;
+  const char* notes = nullptr;
+  // Plain words (operands) it takes at most, and the usage error for more;
+  // without one, "unexpected argument 'WORD'".
+  std::size_t max_operands = 0;
+  const char* too_many = nullptr;
+};
+
+// A command: one verb ("services"), or a family of verbs ("ca init",
+// "ca list") with an overview of its own.
 struct Command {
   const char* name;
   const char* summary;
-  const char* usage;  // full --help text
-  int (*run)(const Args& args);
-  bool subcommands;  // "ca init": the subcommand answers a later --help
+  const Verb* verb;
+  const char* usage;  // of a family
+  std::vector<const Verb*> verbs;
 };
 
 // Prints "veskar <command>: <message>" and the hint to use --help; returns
@@ -30,36 +56,14 @@ int UsageError(const char* command, const std::string& message);
 // Prints "veskar <command>: <message>"; returns kExitFailure.
 int Failure(const char* command, const std::string& message);
 
-// True when args holds "--help" anywhere or is exactly {"-h"}.
-bool WantsHelp(const Args& args);
-
-// A command with subcommands ("ca init", "enroll cms") dispatches with
-// RunSubcommands: `command` is "ca", `args` what follows it. Prints the
-// subcommand's usage for --help, and a usage error naming the subcommands
-// for none or an unknown one.
-struct Subcommand {
-  const char* name;
-  const char* usage;
-  int (*run)(const Args& args);
-};
-int RunSubcommands(const char* command, const std::vector<Subcommand>& subcommands,
-                   const Args& args);
-
-int RunServices(const Args& args);
-int RunMessages(const Args& args);
-int RunVersion(const Args& args);
-int RunCa(const Args& args);
-int RunBase64(const Args& args);
-int RunEnroll(const Args& args);
-int RunProtected(const Args& args);
-
-extern const char kServicesUsage[];
-extern const char kMessagesUsage[];
-extern const char kVersionUsage[];
-extern const char kCaUsage[];
-extern const char kBase64Usage[];
-extern const char kEnrollUsage[];
-extern const char kProtectedUsage[];
+extern const Verb kServicesVerb;
+extern const Verb kMessagesVerb;
+extern const Verb kVersionVerb;
+extern const Verb kBase64Verb;
+extern const Verb kCaServeVerb;
+extern const Command kCaCommand;
+extern const Command kEnrollCommand;
+extern const Command kProtectedCommand;
 
 }  // namespace veskar_cli
 

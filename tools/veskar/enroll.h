@@ -9,14 +9,28 @@
 
 #include "command.h"
 #include "options.h"
+#include "os.h"
 #include "x509_output.h"
 
 namespace veskar_cli {
 
-int RunEnrollCms(const Args& args);
-int RunEnrollIpsec(const Args& args);
-extern const char kEnrollCmsUsage[];
-extern const char kEnrollIpsecUsage[];
+// The options both enrollments take, declared once.
+inline constexpr Option kCaOption = {"--ca", "DIR|URL",
+                                     "the CA location: for the stand-in toolkit, a CMP server's\n"
+                                     "URL (e.g. http://127.0.0.1:8080/pkix/) or the CA's folder"};
+inline constexpr Option kDirectoryOption = {"--directory", "DIR", "the directory location"};
+inline constexpr Option kReferenceOption = {"--reference", "N", "the reference number"};
+inline constexpr Option kCodeOption = {"--code", "CODE",
+                                       "the authorisation code (others see it in the process\n"
+                                       "list: prefer --code-file)"};
+inline constexpr Option kCodeFileOption = {
+    "--code-file", "FILE",
+    "the authorisation code, from the first line of FILE (keeps\n"
+    "it out of the process list)"};
+inline constexpr Option kCertOption = {"--cert", "FILE",
+                                       "where the user's certificate goes ('-': standard output)"};
+inline constexpr Option kCaCertOption = {"--ca-cert", "FILE", "where the CA's certificate goes"};
+inline constexpr Option kFormatOption = {"--format", "pem|der", "the form of both (default pem)"};
 
 // Where the certificates of an enrollment go: --cert, --ca-cert, --format.
 struct CertificateOutputs {
@@ -25,71 +39,15 @@ struct CertificateOutputs {
   CertFormat format = CertFormat::kPem;
 };
 
-// The options every enrollment takes besides its own.
-constexpr OptionSpec kCaOption{"--ca", true};
-constexpr OptionSpec kDirectoryOption{"--directory", true};
-constexpr OptionSpec kReferenceOption{"--reference", true};
-// The reference number from a file ("-": standard input); it protects the
-// protected-data copy, so it is kept out of the process list too.
-constexpr OptionSpec kReferenceFileOption{"--reference-file", true};
-constexpr OptionSpec kCodeOption{"--code", true};
-// The authorisation code from a file, kept out of the process list.
-constexpr OptionSpec kCodeFileOption{"--code-file", true};
-constexpr OptionSpec kCertOption{"--cert", true};
-constexpr OptionSpec kCaCertOption{"--ca-cert", true};
-constexpr OptionSpec kFormatOption{"--format", true};
-constexpr OptionSpec kProtectedCopyOption{"--protected-copy", true};
-
-// Reads --cert, --ca-cert and --format into *outputs. False on bad usage,
-// with *error.
-bool ReadOutputOptions(const Options& options, CertificateOutputs* outputs, std::string* error);
-
-// Which of --code and --code-file was given: "" for neither, "both" for
-// both (a usage error), else the option's name.
-std::string CodeOptionGiven(const Options& options);
-
-// The authorisation code: the value of --code (with a warning on standard
-// error that others can see it), or the first line of the --code-file
-// file. Fails with *error when the file cannot be read.
-bool ReadCode(const char* command, const Options& options, std::string* code, std::string* error);
-
-// The reference number: the value of --reference, or the first line of the
-// --reference-file file or of standard input. Fails with *error when both
-// or neither are given, the file cannot be read, or it is not a number from
-// 1 to 2147483647 (*usage tells the two kinds of failure apart).
-bool ReadReference(const Options& options, std::string* reference, bool* usage, std::string* error);
-
-// The CA or directory location to hand the toolkit: a folder that exists is
-// made absolute (the toolkit may resolve it from elsewhere); anything else,
-// such as a server name for a real toolkit, is passed on as given.
-std::string ToolkitLocation(const std::string& value);
-
-// After a successful CMS enrollment made with `temp` as the temporary
-// folder: moves this run's protected-data copy to `chosen` (when not empty)
-// or into the temporary folder the run started with, and returns where it
-// went ("" when the library left none). When `chosen` cannot be written,
-// the copy still goes to the temporary folder and *error says why.
-class PrivateTempFolder;
-std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& chosen,
-                              std::string* error);
-
-// Why the stand-ins' CA in `ca_folder` refuses the pair (reference,
-// code): not registered, a code that does not match, or already used; ""
-// when the register does not say.
-std::string RefusalReason(const std::string& ca_folder, const std::string& reference,
-                          const std::string& code);
-
-// For a failure to write the library's temporary files: which folder, and
-// why it cannot be written when that can be found.
-std::string TempFilesHint(const PrivateTempFolder& temp);
-
-// The checks an enrollment makes before it calls the library, each with a
-// clear failure instead of the bare message number a toolkit would give:
-// the toolkit of `service_bit` loaded, the CA folder (when given) and the
-// directory folder (when given) exist, and the output files can be written.
-// Returns kExitOk, or kExitFailure after saying what is wrong.
-int CheckBeforeEnrolling(const char* command, int service_bit, const std::string& ca_folder,
-                         const std::string& directory_folder, const CertificateOutputs& outputs);
+// What every enrollment reads from its options, as the toolkit takes it.
+struct EnrollmentInput {
+  std::string ca;         // the CA location
+  std::string directory;  // the directory location
+  bool has_pair = false;  // a reference number and an authorisation code were given
+  std::string reference;
+  std::string code;
+  CertificateOutputs outputs;
+};
 
 // Owns the buffers an agent hands out (new[], released with delete[]).
 using AgentBuffer = std::unique_ptr<unsigned char[]>;
@@ -98,10 +56,14 @@ using AgentBuffer = std::unique_ptr<unsigned char[]>;
 struct Enrollment {
   int message = 0;        // 0 for success
   std::string exception;  // what the library threw, when it threw
+  std::string text;       // on failure, the message's text
+  std::string extended;   // and the toolkit's own reason
   AgentBuffer certificate;
   unsigned int length = 0;
   AgentBuffer ca_certificate;  // taken from the record
   unsigned int ca_length = 0;
+
+  bool failed() const { return message != 0 || !exception.empty(); }
 };
 
 // Has `agent` enroll the user of `record` (a CMS or IPSec user record) and
@@ -117,22 +79,71 @@ Enrollment Enroll(CQnPkiMsgAgent& agent, Record& record) {
   }
   result.certificate.reset(certificate);
   result.ca_certificate.reset(record.GetRawCACertificate(result.ca_length));
+  if (result.message != 0) {
+    result.text = static_cast<const char*>(agent.GetErrorString());
+    result.extended = static_cast<const char*>(agent.GetExtendedErrorString());
+  }
   return result;
 }
 
-// After a failed enrollment: "failed with message N: TEXT", then the
-// agent's extended error and `hint` on lines of their own when not empty;
-// or what the library threw. Returns kExitFailure.
-int ReportFailure(const char* command, const Enrollment& enrollment, CQnPkiMsgAgent& agent,
-                  const std::string& hint);
+// One kind of enrollment (CMS, IPSec): what it adds to the steps all
+// enrollments share, which RunEnrollment takes in order.
+class EnrollmentKind {
+ public:
+  struct Traits {
+    const char* command;  // "enroll cms"
+    int service;          // its bit in the service mask
+    const char* toolkit;  // "CMS", for people
+    int ini_failed;       // the message for an INI file it could not write
+    bool pair_optional;   // without reference and code it logs in
+  };
+  explicit EnrollmentKind(const Traits& traits) : traits_(traits) {}
+  virtual ~EnrollmentKind() = default;
+  const Traits& traits() const { return traits_; }
 
-// After a successful enrollment: writes the certificates, then prints
-// `headline`, what the certificate says, where it went and `more_lines`
-// (each "  <what>: <value>\n"). Returns kExitOk, or kExitFailure when a
-// certificate is missing or cannot be written; the failure then says that
-// the pair is spent and lists what was delivered, with `more_lines`.
-int ReportSuccess(const char* command, const std::string& headline, const Enrollment& enrollment,
-                  const CertificateOutputs& outputs, const std::string& more_lines);
+  // After the shared usage checks, its own: "" or what is wrong.
+  virtual std::string UsageProblem(const Options& options, const EnrollmentInput& input) = 0;
+  // After the shared checks: its own, and what it reads, before anything
+  // is spent. kExitOk, or the status after saying what is wrong.
+  virtual int Prepare(const Options& options, const EnrollmentInput& input) = 0;
+  // After the pair was read: secrets of its own. False with *error.
+  virtual bool ReadSecrets(std::string* /*error*/) { return true; }
+  // With the ending signals held and a private temporary folder: calls the
+  // library. False with *error when it could not get that far.
+  virtual bool Run(const EnrollmentInput& input, Enrollment* result, std::string* error) = 0;
+  // After a failure: the likely cause of `message` ("" when unknown), and
+  // undoing what Run made.
+  virtual std::string Hint(int message, const EnrollmentInput& input) = 0;
+  virtual void Undo() {}
+  // After a success: the report's first line, and its own lines ("  <what>:
+  // <value>\n"); *error when something of its own went astray.
+  virtual std::string Headline() const = 0;
+  virtual std::string Delivered(const PrivateTempFolder& temp, std::string* error) = 0;
+
+ private:
+  Traits traits_;
+};
+
+// Runs an enrollment of `kind` with `options`: the usage checks, the checks
+// made before the library is called (each with a clear failure instead of
+// the bare message number a toolkit would give), reading the pair, the
+// call with the ending signals held, and the report. Returns the exit
+// status.
+int RunEnrollment(const Options& options, EnrollmentKind& kind);
+
+// The CA location `ca`, when it names a folder, must hold a CA of the
+// stand-ins; a server's URL is for the toolkit to reach. kExitOk, or
+// kExitFailure after saying what is wrong.
+int CheckCaLocation(const char* command, const std::string& ca);
+
+// Why the stand-ins' CA in `ca_folder` refuses the pair (reference,
+// code): not registered, a code that does not match, or already used; ""
+// when the register does not say.
+std::string RefusalReason(const std::string& ca_folder, const std::string& reference,
+                          const std::string& code);
+
+extern const Verb kEnrollCmsVerb;
+extern const Verb kEnrollIpsecVerb;
 
 }  // namespace veskar_cli
 

@@ -1,48 +1,216 @@
 // veskar enroll cms: a CMS enrollment through the library, from a PKCS #10
 // request in a file or a key and request made on the spot.
 
-#include <unistd.h>
 #include <veskar/cms_agent.h>
+#include <veskar/message_ids.h>
 #include <veskar/records.h>
+#include <veskar/services.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
 
 #include "enroll.h"
 #include "file_io.h"
 #include "output_file.h"
-#include "run_guard.h"
 
 namespace veskar_cli {
+namespace {
 
-const char kEnrollCmsUsage[] =
+constexpr char kCommand[] = "enroll cms";
+constexpr char kDefaultCommonName[] = "Veskar User";
+constexpr size_t kLargestProtectedCopy = 64 * 1024 * 1024;
+
+int RunEnrollCms(const Options& options);
+
+// The protected-data copy is ENT<hex>.DER; the same name may already be
+// taken in the folder it moves to.
+bool MoveWithoutReplacing(const std::string& from, const std::string& folder,
+                          const std::string& name, std::string* moved_to, int* failure) {
+  const std::string stem = name.substr(0, name.size() - 4);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const std::string candidate =
+        folder + "/" + (attempt == 0 ? name : stem + "-" + std::to_string(attempt) + ".DER");
+    if (HardLink(from, candidate, failure)) {
+      *moved_to = candidate;
+      return true;
+    }
+    if (*failure == EEXIST) continue;
+    // A file system without hard links gets a copy, which never replaces
+    // a file either.
+    Bytes content;
+    std::string error;
+    if (!veskar::pki::ReadWholeFile(from, kLargestProtectedCopy, &content, &error, failure)) {
+      return false;
+    }
+    if (veskar::pki::WriteFileAtomically(candidate, content.data(), content.size(), 0600,
+                                         veskar::pki::Overwrite::kNever, &error, failure)) {
+      *moved_to = candidate;
+      return true;
+    }
+    if (*failure != EEXIST) return false;
+  }
+  return false;
+}
+
+// After a successful enrollment: moves this run's protected-data copy to
+// `chosen` (when not empty) or into the temporary folder the run started
+// with, and returns where it went ("" when the library left none). When
+// `chosen` cannot be written, the copy still goes to the temporary folder
+// and *error says why.
+std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& chosen,
+                              std::string* error) {
+  const std::vector<std::string> copies = temp.Files("ENT", ".DER");
+  if (copies.empty()) return "";
+  const std::string made = temp.path() + "/" + copies.front();
+  if (!chosen.empty()) {
+    Bytes content;
+    if (veskar::pki::ReadWholeFile(made, kLargestProtectedCopy, &content, error) &&
+        WriteOutput(chosen, content.data(), content.size(), OutputKind::kSecret, error)) {
+      return chosen;
+    }
+    *error = "the protected copy could not go to " + chosen + " (" + *error + ")";
+  }
+  std::string moved_to;
+  int failure = 0;
+  if (MoveWithoutReplacing(made, temp.parent(), copies.front(), &moved_to, &failure)) {
+    return moved_to;
+  }
+  if (error->empty()) {
+    *error = "the protected copy could not be kept in " + temp.parent() + ": " +
+             veskar::pki::ErrnoText(failure);
+  }
+  return "";
+}
+
+class CmsEnrollment : public EnrollmentKind {
+ public:
+  CmsEnrollment()
+      : EnrollmentKind({kCommand, veskar::kServiceCms, "CMS", veskar::kMsgCmsIniFailed, false}) {}
+
+  std::string UsageProblem(const Options& options, const EnrollmentInput& input) override {
+    if (const char* missing = options.FirstMissing({"--ca", "--cert"})) {
+      return std::string("needs ") + missing;
+    }
+    key_ = options.Value("--new-key");
+    new_key_ = options.Has("--new-key");
+    if (new_key_ == options.Has("--request")) {
+      return new_key_ ? "takes --request or --new-key, not both"
+                      : "needs --request FILE or --new-key FILE";
+    }
+    if (options.Has("--common-name") && !new_key_) return "--common-name goes with --new-key";
+    publish_ = options.Has("--publish");
+    if (publish_ && !options.Has("--directory")) return "--publish needs --directory";
+    const std::string cert = NormalPath(input.outputs.certificate);
+    const std::string ca_cert = NormalPath(input.outputs.ca_certificate);
+    if (new_key_ && (NormalPath(key_) == cert || NormalPath(key_) == ca_cert)) {
+      return "--new-key and a certificate name the same file";
+    }
+    copy_ = options.Value("--protected-copy");
+    if (copy_.empty()) return "";
+    if (copy_ == "-" || GoesToStandardOutput(copy_)) {
+      return "--protected-copy takes a file, not standard output";
+    }
+    const std::string copy = NormalPath(copy_);
+    if ((new_key_ && copy == NormalPath(key_)) || copy == cert || copy == ca_cert) {
+      return "--protected-copy names the same file as another output";
+    }
+    return "";
+  }
+
+  int Prepare(const Options& options, const EnrollmentInput& /*input*/) override {
+    std::string error;
+    if ((new_key_ && !CheckOutput(key_, OutputKind::kNewKey, &error)) ||
+        (!copy_.empty() && !CheckOutput(copy_, OutputKind::kSecret, &error)) ||
+        (!new_key_ && !ReadRequest(options.Value("--request"), &request_, &error))) {
+      return Failure(kCommand, error);
+    }
+    common_name_ =
+        options.Has("--common-name") ? options.Value("--common-name") : kDefaultCommonName;
+    return kExitOk;
+  }
+
+  bool Run(const EnrollmentInput& input, Enrollment* result, std::string* error) override {
+    if (new_key_ && !NewKeyAndRequest(key_, common_name_, &request_, error)) return false;
+    CQnPMCrtUsrEntCms record("veskar", input.ca.c_str(), input.directory.c_str(),
+                             input.code.c_str(), input.reference.c_str(), publish_ ? 1 : 0,
+                             request_.data(), static_cast<unsigned int>(request_.size()));
+    CQnEntCmsPMA agent;
+    *result = Enroll(agent, record);
+    directory_ = input.directory;
+    return true;
+  }
+
+  std::string Hint(int message, const EnrollmentInput& /*input*/) override {
+    return message == veskar::kMsgCmsLoginFailed
+               ? "the toolkit could not log in to the CA at the CA location"
+               : "";
+  }
+
+  void Undo() override {
+    if (new_key_) std::remove(key_.c_str());
+  }
+
+  std::string Headline() const override { return "enrolled through the CMS toolkit"; }
+
+  std::string Delivered(const PrivateTempFolder& temp, std::string* error) override {
+    std::string more;
+    if (new_key_) more += "  key: " + key_ + "\n";
+    if (publish_) more += "  published in: " + directory_ + "\n";
+    const std::string copy = KeepProtectedCopy(temp, copy_, error);
+    if (!copy.empty()) more += "  protected copy: " + copy + "\n";
+    return more;
+  }
+
+ private:
+  bool new_key_ = false;
+  bool publish_ = false;
+  std::string key_;
+  std::string copy_;
+  std::string common_name_;
+  std::string directory_;
+  Bytes request_;
+};
+
+int RunEnrollCms(const Options& options) {
+  CmsEnrollment kind;
+  return RunEnrollment(options, kind);
+}
+
+}  // namespace
+
+const Verb kEnrollCmsVerb = {
+    kCommand,
+    RunEnrollCms,
     "usage: veskar enroll cms --ca DIR [--directory DIR]\n"
     "                         (--reference N | --reference-file F)\n"
     "                         (--code CODE | --code-file FILE)\n"
     "                         (--request FILE | --new-key FILE [--common-name NAME])\n"
     "                         [--publish] --cert FILE [--ca-cert FILE] [--format pem|der]\n"
-    "                         [--protected-copy FILE]\n\n"
+    "                         [--protected-copy FILE]\n",
     "Enrolls through the CMS toolkit with the reference number and authorisation\n"
-    "code the CA's administrator handed out ('veskar ca add-user').\n\n"
-    "  --ca DIR|URL        the CA location: for the stand-in toolkit, a CMP server's\n"
-    "                      URL (e.g. http://127.0.0.1:8080/pkix/) or the CA's folder\n"
-    "  --directory DIR     the directory location: where --publish puts the certificate\n"
-    "  --reference N       the reference number\n"
-    "  --reference-file F  the reference number, from the first line of F ('-':\n"
-    "                      standard input); as it protects the protected-data copy,\n"
-    "                      this keeps it out of the process list\n"
-    "  --code CODE         the authorisation code (others see it in the process\n"
-    "                      list: prefer --code-file)\n"
-    "  --code-file FILE    the authorisation code, from the first line of FILE (keeps\n"
-    "                      it out of the process list)\n"
-    "  --request FILE      a PKCS #10 request (PEM or DER) for a key you have\n"
-    "  --new-key FILE      make a new EC P-256 key, written to FILE as owner-only PEM\n"
-    "                      (an existing FILE is never replaced), and a request for it\n"
-    "  --common-name NAME  the name in that request (default \"Veskar User\"); the CA\n"
-    "                      certifies the name it registered, whatever a request says\n"
-    "  --publish           have the CA publish the certificate in the directory\n"
-    "  --cert FILE         where the user's certificate goes ('-': standard output)\n"
-    "  --ca-cert FILE      where the CA's certificate goes\n"
-    "  --format pem|der    the form of both (default pem)\n"
-    "  --protected-copy FILE\n"
-    "                      where the protected-data copy goes (an owner-only file)\n\n"
+    "code the CA's administrator handed out ('veskar ca add-user').\n",
+    {kCaOption,
+     kDirectoryOption,
+     kReferenceOption,
+     {"--reference-file", "F",
+      "the reference number, from the first line of F ('-':\n"
+      "standard input); as it protects the protected-data copy,\n"
+      "this keeps it out of the process list"},
+     kCodeOption,
+     kCodeFileOption,
+     {"--request", "FILE", "a PKCS #10 request (PEM or DER) for a key you have"},
+     {"--new-key", "FILE",
+      "make a new EC P-256 key, written to FILE as owner-only PEM\n"
+      "(an existing FILE is never replaced), and a request for it"},
+     {"--common-name", "NAME",
+      "the name in that request (default \"Veskar User\"); the CA\n"
+      "certifies the name it registered, whatever a request says"},
+     {"--publish", nullptr, "have the CA publish the certificate in the directory"},
+     kCertOption,
+     kCaCertOption,
+     kFormatOption,
+     {"--protected-copy", "FILE", "where the protected-data copy goes (an owner-only file)"}},
     "On success prints the certificate's subject, issuer, serial number and validity\n"
     "(on standard error when a certificate goes to standard output). The library\n"
     "also keeps both certificates in a protected-data file, protected by the\n"
@@ -51,137 +219,6 @@ const char kEnrollCmsUsage[] =
     "printed ('veskar protected get' reads it). On failure prints the message\n"
     "number, its text and the toolkit's reason, removes a key it made, and exits 1.\n"
     "Bad usage exits 2. An interrupt (Ctrl-C, SIGTERM) during the enrollment takes\n"
-    "effect once its files are all written, or all removed.\n";
-
-namespace {
-
-constexpr char kCommand[] = "enroll cms";
-constexpr int kCmsService = 4;
-constexpr char kDefaultCommonName[] = "Veskar User";
-
-std::string Hint(int message, const PrivateTempFolder& temp) {
-  switch (message) {
-    case 51000:
-      return "the CMS toolkit lacks entry points ('veskar services' says which)";
-    case 52003:
-      return "the toolkit could not log in to the CA at the CA location";
-    case 52010:
-      return TempFilesHint(temp);
-    default:
-      return "";
-  }
-}
-
-}  // namespace
-
-int RunEnrollCms(const Args& args) {
-  Options options;
-  std::string error;
-  if (!options.Parse(args,
-                     {kCaOption,
-                      kDirectoryOption,
-                      kReferenceOption,
-                      kReferenceFileOption,
-                      kCodeOption,
-                      kCodeFileOption,
-                      {"--request", true},
-                      {"--new-key", true},
-                      {"--common-name", true},
-                      {"--publish", false},
-                      kCertOption,
-                      kCaCertOption,
-                      kFormatOption,
-                      kProtectedCopyOption},
-                     &error)) {
-    return UsageError(kCommand, error);
-  }
-  if (const char* missing = options.FirstMissing({"--ca", "--cert"})) {
-    return UsageError(kCommand, std::string("needs ") + missing);
-  }
-  const std::string code_option = CodeOptionGiven(options);
-  if (code_option.empty()) return UsageError(kCommand, "needs --code or --code-file");
-  if (code_option == "both") return UsageError(kCommand, "takes --code or --code-file, not both");
-  const std::string key_path = options.Value("--new-key");
-  const bool new_key = options.Has("--new-key");
-  if (new_key == options.Has("--request")) {
-    return UsageError(kCommand, new_key ? "takes --request or --new-key, not both"
-                                        : "needs --request FILE or --new-key FILE");
-  }
-  if (options.Has("--common-name") && !new_key) {
-    return UsageError(kCommand, "--common-name goes with --new-key");
-  }
-  if (options.Has("--publish") && !options.Has("--directory")) {
-    return UsageError(kCommand, "--publish needs --directory");
-  }
-  std::string reference;
-  bool usage = false;
-  if (!ReadReference(options, &reference, &usage, &error)) {
-    return usage ? UsageError(kCommand, error) : Failure(kCommand, error);
-  }
-  CertificateOutputs outputs;
-  if (!ReadOutputOptions(options, &outputs, &error)) return UsageError(kCommand, error);
-  if (new_key && (NormalPath(key_path) == NormalPath(outputs.certificate) ||
-                  NormalPath(key_path) == NormalPath(outputs.ca_certificate))) {
-    return UsageError(kCommand, "--new-key and a certificate name the same file");
-  }
-  const std::string copy_path = options.Value(kProtectedCopyOption.name);
-  if (!copy_path.empty()) {
-    const std::string copy = NormalPath(copy_path);
-    if (copy_path == "-" || GoesToStandardOutput(copy_path)) {
-      return UsageError(kCommand, "--protected-copy takes a file, not standard output");
-    }
-    if ((new_key && copy == NormalPath(key_path)) || copy == NormalPath(outputs.certificate) ||
-        copy == NormalPath(outputs.ca_certificate)) {
-      return UsageError(kCommand, "--protected-copy names the same file as another output");
-    }
-  }
-
-  const std::string ca = ToolkitLocation(options.Value("--ca"));
-  const std::string directory = ToolkitLocation(options.Value("--directory"));
-  if (const int status = CheckBeforeEnrolling(kCommand, kCmsService, ca, directory, outputs);
-      status != kExitOk) {
-    return status;
-  }
-  if ((new_key && !CheckOutput(key_path, OutputKind::kNewKey, &error)) ||
-      (!copy_path.empty() && !CheckOutput(copy_path, OutputKind::kSecret, &error))) {
-    return Failure(kCommand, error);
-  }
-  Bytes request;
-  if (!new_key && !ReadRequest(options.Value("--request"), &request, &error)) {
-    return Failure(kCommand, error);
-  }
-  std::string code;
-  if (!ReadCode(kCommand, options, &code, &error)) return Failure(kCommand, error);
-
-  // From here on an interrupt waits until the key, the certificate and the
-  // protected copy are all written, or all gone.
-  const HeldSignals held;
-  PrivateTempFolder temp;
-  if (!temp.Make(&error)) return Failure(kCommand, error);
-  if (new_key) {
-    const std::string name =
-        options.Has("--common-name") ? options.Value("--common-name") : kDefaultCommonName;
-    if (!NewKeyAndRequest(key_path, name, &request, &error)) return Failure(kCommand, error);
-  }
-  CQnPMCrtUsrEntCms record("veskar", ca.c_str(), directory.c_str(), code.c_str(), reference.c_str(),
-                           options.Has("--publish") ? 1 : 0, request.data(),
-                           static_cast<unsigned int>(request.size()));
-  CQnEntCmsPMA agent;
-  const Enrollment enrollment = Enroll(agent, record);
-  if (enrollment.message != 0 || !enrollment.exception.empty()) {
-    if (new_key) unlink(key_path.c_str());
-    return ReportFailure(kCommand, enrollment, agent, Hint(enrollment.message, temp));
-  }
-
-  std::string more;
-  if (new_key) more += "  key: " + key_path + "\n";
-  if (options.Has("--publish")) more += "  published in: " + directory + "\n";
-  const std::string copy = KeepProtectedCopy(temp, copy_path, &error);
-  if (!copy.empty()) more += "  protected copy: " + copy + "\n";
-  const int status =
-      ReportSuccess(kCommand, "enrolled through the CMS toolkit", enrollment, outputs, more);
-  if (!error.empty()) return Failure(kCommand, error);
-  return status;
-}
+    "effect once its files are all written, or all removed.\n"};
 
 }  // namespace veskar_cli

@@ -1,91 +1,75 @@
 // veskar enroll: what the CMS and IPSec enrollments share, from the checks
 // made before the library is called to the report afterwards.
 
-#include <unistd.h>
+#include <veskar/message_ids.h>
 #include <veskar/services.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <memory>
-#include <vector>
 
 #include "enroll.h"
 #include "file_io.h"
 #include "output_file.h"
-#include "run_guard.h"
 #include "secret_input.h"
-#include "toolkit_search.h"
+#include "toolkits.h"
 #include "x509_output.h"
-#ifdef VESKAR_HAVE_LOCAL_CA
-#include "ca/local_ca.h"
-#endif
 
 namespace veskar_cli {
-
-const char kEnrollUsage[] =
-    "usage: veskar enroll cms --ca DIR --reference N --code CODE ...\n"
-    "       veskar enroll ipsec --ca DIR --profile FILE ...\n\n"
-    "Enrolls a user for a certificate through the library, as a host does: 'cms'\n"
-    "through the CMS toolkit with a PKCS #10 request, 'ipsec' through the IPSec\n"
-    "toolkit into a password-protected profile. 'veskar enroll cms --help' and\n"
-    "'veskar enroll ipsec --help' say more.\n";
 
 namespace {
 
 // Where the toolkit reads a location, a line break would end it early.
 bool IsOneLine(const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; }
 
-// Checked before the library is called, so that a refusal costs no code pair.
-int CheckOutputs(const char* command, const CertificateOutputs& outputs) {
-  std::string error;
-  for (const std::string* path : {&outputs.certificate, &outputs.ca_certificate}) {
-    if (!path->empty() && !CheckOutput(*path, OutputKind::kCertificate, &error)) {
-      return Failure(command, error);
-    }
+// The usage of the reference number and the code: "" when right.
+std::string PairProblem(const Options& options, bool optional, bool* has_pair) {
+  const bool code = options.Has(kCodeOption.name) || options.Has(kCodeFileOption.name);
+  const bool reference_file = options.Has("--reference-file");
+  const bool reference = reference_file || options.Has(kReferenceOption.name);
+  if (options.Has(kCodeOption.name) && options.Has(kCodeFileOption.name)) {
+    return "takes --code or --code-file, not both";
   }
-  return kExitOk;
+  if (optional && reference != code) return "--reference and --code (or --code-file) go together";
+  if (!code) return optional ? "" : "needs --code or --code-file";
+  if (reference_file == options.Has(kReferenceOption.name)) {
+    return reference_file ? "takes --reference or --reference-file, not both"
+                          : "needs --reference or --reference-file";
+  }
+  if (!reference_file && !IsReferenceNumber(options.Value(kReferenceOption.name))) {
+    return "--reference takes a number from 1 to 2147483647";
+  }
+  *has_pair = true;
+  return "";
 }
 
-constexpr size_t kLargestProtectedCopy = 64 * 1024 * 1024;
-
-// The protected-data copy is ENT<hex>.DER; the same name may already be
-// taken in the folder it moves to.
-bool MoveWithoutReplacing(const std::string& from, const std::string& folder,
-                          const std::string& name, std::string* moved_to) {
-  const std::string stem = name.substr(0, name.size() - 4);
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    const std::string candidate =
-        folder + "/" + (attempt == 0 ? name : stem + "-" + std::to_string(attempt) + ".DER");
-    if (link(from.c_str(), candidate.c_str()) == 0) {
-      *moved_to = candidate;
-      return true;
-    }
-    if (errno == EEXIST) continue;
-    // A file system without hard links gets a copy, which never replaces
-    // a file either.
-    Bytes content;
-    std::string error;
-    int failure = 0;
-    if (!veskar::pki::ReadWholeFile(from, kLargestProtectedCopy, &content, &error)) {
+// The reference number (given, or the first line of the --reference-file
+// file or of standard input) and the authorisation code (the value of
+// --code, with a warning that others can see it, or the first line of the
+// --code-file file). False with *error.
+bool ReadPair(const char* command, const Options& options, EnrollmentInput* input,
+              std::string* error) {
+  if (options.Has("--reference-file")) {
+    const std::string file = options.Value("--reference-file");
+    if (!ReadSecret(SecretSource{file == "-" ? "" : file, file == "-"}, "reference number", false,
+                    &input->reference, error)) {
       return false;
     }
-    if (veskar::pki::WriteFileAtomically(candidate, content.data(), content.size(), 0600,
-                                         veskar::pki::Overwrite::kNever, &error, &failure)) {
-      *moved_to = candidate;
-      return true;
+    if (!IsReferenceNumber(input->reference)) {
+      *error = "--reference-file must hold a number from 1 to 2147483647";
+      return false;
     }
-    errno = failure;
-    if (failure != EEXIST) return false;
+  } else {
+    input->reference = options.Value(kReferenceOption.name);
   }
-  return false;
-}
-
-}  // namespace
-
-int RunEnroll(const Args& args) {
-  return RunSubcommands(
-      "enroll",
-      {{"cms", kEnrollCmsUsage, RunEnrollCms}, {"ipsec", kEnrollIpsecUsage, RunEnrollIpsec}}, args);
+  if (options.Has(kCodeFileOption.name)) {
+    return ReadSecret(SecretSource{options.Value(kCodeFileOption.name), false},
+                      "authorisation code", false, &input->code, error);
+  }
+  std::fprintf(stderr,
+               "veskar %s: warning: --code shows the authorisation code to anyone who lists "
+               "processes; --code-file FILE keeps it out of sight\n",
+               command);
+  input->code = options.Value(kCodeOption.name);
+  return true;
 }
 
 bool ReadOutputOptions(const Options& options, CertificateOutputs* outputs, std::string* error) {
@@ -104,161 +88,59 @@ bool ReadOutputOptions(const Options& options, CertificateOutputs* outputs, std:
   return true;
 }
 
-int CheckBeforeEnrolling(const char* command, int service_bit, const std::string& ca_folder,
-                         const std::string& directory_folder, const CertificateOutputs& outputs) {
-  const Toolkit& toolkit = service_bit == kToolkits[0].bit ? kToolkits[0] : kToolkits[1];
-  if (!(GetAvaliableServices() & service_bit)) {
-    return Failure(command, std::string(toolkit.service) + " is not available: " + toolkit.file +
-                                " was not loaded ('veskar services' says why)");
-  }
-  for (const std::string* folder : {&ca_folder, &directory_folder}) {
-    if (!IsOneLine(*folder)) return Failure(command, "a location cannot hold a line break");
-  }
-  // The stand-ins take folders; another toolkit takes its own kind of
-  // location, which is passed on as given.
-  if (!StandInLoaded(toolkit.file)) return CheckOutputs(command, outputs);
-  // A CMP server's URL is for the toolkit to reach; a folder must exist.
-  const bool server = ca_folder.rfind("http://", 0) == 0 || ca_folder.rfind("https://", 0) == 0;
-  if (!ca_folder.empty() && !server && !IsDirectory(ca_folder)) {
-#ifdef VESKAR_HAVE_LOCAL_CA
-    return Failure(command, "there is no CA folder " + ca_folder +
-                                " (make one with 'veskar ca init " + ca_folder + "')");
-#else
-    return Failure(command, "there is no CA folder " + ca_folder);
-#endif
-  }
-#ifdef VESKAR_HAVE_LOCAL_CA
-  // A folder that is no CA, or one this user cannot read, is named as such
-  // rather than left to a toolkit that may only say the request failed.
-  std::unique_ptr<veskar::ca::LocalCa> ca;
-  if (!ca_folder.empty() && !server) {
-    const veskar::ca::CaStatus opened = veskar::ca::LocalCa::Open(ca_folder, &ca);
-    if (!opened.ok()) return Failure(command, opened.message);
-  }
-#endif
-  if (!directory_folder.empty() && !IsDirectory(directory_folder)) {
-    return Failure(command, "there is no directory folder " + directory_folder);
-  }
-  return CheckOutputs(command, outputs);
-}
-
-std::string CodeOptionGiven(const Options& options) {
-  const bool inline_code = options.Has(kCodeOption.name);
-  const bool code_file = options.Has(kCodeFileOption.name);
-  if (inline_code && code_file) return "both";
-  return inline_code ? kCodeOption.name : code_file ? kCodeFileOption.name : "";
-}
-
-bool ReadCode(const char* command, const Options& options, std::string* code, std::string* error) {
-  if (!options.Has(kCodeFileOption.name)) {
-    std::fprintf(stderr,
-                 "veskar %s: warning: --code shows the authorisation code to anyone who lists "
-                 "processes; --code-file FILE keeps it out of sight\n",
-                 command);
-    *code = options.Value(kCodeOption.name);
-    return true;
-  }
-  return ReadSecret(SecretSource{options.Value(kCodeFileOption.name), false}, "authorisation code",
-                    false, code, error);
-}
-
-bool ReadReference(const Options& options, std::string* reference, bool* usage,
-                   std::string* error) {
-  *usage = true;
-  const bool from_file = options.Has(kReferenceFileOption.name);
-  if (from_file == options.Has(kReferenceOption.name)) {
-    *error = from_file ? "takes --reference or --reference-file, not both"
-                       : "needs --reference or --reference-file";
-    return false;
-  }
-  if (from_file) {
-    const std::string file = options.Value(kReferenceFileOption.name);
-    *usage = false;
-    if (!ReadSecret(SecretSource{file == "-" ? "" : file, file == "-"}, "reference number", false,
-                    reference, error)) {
-      return false;
-    }
-  } else {
-    *reference = options.Value(kReferenceOption.name);
-  }
-  if (!IsReferenceNumber(*reference)) {
-    *error = std::string(from_file ? "--reference-file must hold" : "--reference takes") +
-             " a number from 1 to 2147483647";
-    return false;
-  }
-  return true;
-}
-
+// A location that names a folder is made absolute (the toolkit may resolve
+// it from elsewhere); anything else, such as a server for a real toolkit,
+// is passed on as given.
 std::string ToolkitLocation(const std::string& value) {
   return IsDirectory(value) ? AbsolutePath(value) : value;
 }
 
-std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& chosen,
-                              std::string* error) {
-  const std::vector<std::string> copies = temp.Files("ENT", ".DER");
-  if (copies.empty()) return "";
-  const std::string made = temp.path() + "/" + copies.front();
-  if (!chosen.empty()) {
-    Bytes content;
-    if (veskar::pki::ReadWholeFile(made, kLargestProtectedCopy, &content, error) &&
-        WriteOutput(chosen, content.data(), content.size(), OutputKind::kSecret, error)) {
-      return chosen;
+// The toolkit loaded, the locations usable by the stand-ins, and the
+// outputs writable, so that a refusal costs no code pair.
+int CheckBeforeEnrolling(const char* command, int service, const EnrollmentInput& input) {
+  const Toolkit& toolkit = ToolkitOf(service);
+  if (!(GetAvaliableServices() & service)) {
+    return Failure(command, std::string(toolkit.service) + " is not available: " + toolkit.file +
+                                " was not loaded ('veskar services' says why)");
+  }
+  if (!IsOneLine(input.ca) || !IsOneLine(input.directory)) {
+    return Failure(command, "a location cannot hold a line break");
+  }
+  // The stand-ins take folders; another toolkit takes its own kind of
+  // location, which is passed on as given.
+  if (StandInLoaded(toolkit.file)) {
+    if (const int status = CheckCaLocation(command, input.ca); status != kExitOk) return status;
+    if (!input.directory.empty() && !IsDirectory(input.directory)) {
+      return Failure(command, "there is no directory folder " + input.directory);
     }
-    *error = "the protected copy could not go to " + chosen + " (" + *error + ")";
   }
-  std::string moved_to;
-  if (MoveWithoutReplacing(made, temp.parent(), copies.front(), &moved_to)) return moved_to;
-  const std::string reason = veskar::pki::ErrnoText(errno);
-  if (error->empty()) {
-    *error = "the protected copy could not be kept in " + temp.parent() + ": " + reason;
+  std::string error;
+  for (const std::string* path : {&input.outputs.certificate, &input.outputs.ca_certificate}) {
+    if (!path->empty() && !CheckOutput(*path, OutputKind::kCertificate, &error)) {
+      return Failure(command, error);
+    }
   }
-  return "";
+  return kExitOk;
 }
 
-std::string RefusalReason(const std::string& ca_folder, const std::string& reference,
-                          const std::string& code) {
-#ifdef VESKAR_HAVE_LOCAL_CA
-  namespace ca = veskar::ca;
-  std::unique_ptr<ca::LocalCa> local_ca;
-  std::vector<ca::RegisteredUser> users;
-  if (!ca::LocalCa::Open(ca_folder, &local_ca).ok() || !local_ca->ListUsers(&users).ok()) return "";
-  for (const ca::RegisteredUser& user : users) {
-    if (std::to_string(user.reference_number) != reference) continue;
-    // In the CA's own order: only the code's holder learns about its use.
-    if (!ca::AuthorisationCodesMatch(code, user.authorisation_code)) {
-      return "the authorisation code does not match reference number " + reference;
-    }
-    return user.used ? "reference number " + reference + " already used" : "";
-  }
-  return "reference number " + reference + " is not registered at the CA";
-#else
-  (void)ca_folder;
-  (void)reference;
-  (void)code;
-  return "";
-#endif
-}
-
+// For a failure to write the library's temporary files: which folder, and
+// why it cannot be written when that can be found.
 std::string TempFilesHint(const PrivateTempFolder& temp) {
-  std::string probe = temp.path() + "/probe-XXXXXX";
-  const int fd = mkstemp(&probe[0]);
-  if (fd >= 0) {
-    close(fd);
-    unlink(probe.c_str());
-    return "the library could not write its temporary files in " + temp.parent();
-  }
+  const int failure = TryMakingAFileIn(temp.path());
+  if (failure == 0) return "the library could not write its temporary files in " + temp.parent();
   return "the library cannot write its temporary files in " + temp.parent() + ": " +
-         veskar::pki::ErrnoText(errno);
+         veskar::pki::ErrnoText(failure);
 }
 
-int ReportFailure(const char* command, const Enrollment& enrollment, CQnPkiMsgAgent& agent,
-                  const std::string& hint) {
+// "failed with message N: TEXT", then the toolkit's reason and `hint` on
+// lines of their own when not empty; or what the library threw.
+int ReportFailure(const char* command, const Enrollment& enrollment, const std::string& hint) {
   if (!enrollment.exception.empty()) {
     return Failure(command, "the library failed: " + enrollment.exception);
   }
-  std::string text = "failed with message " + std::to_string(enrollment.message) + ": " +
-                     static_cast<const char*>(agent.GetErrorString());
-  std::string extended = static_cast<const char*>(agent.GetExtendedErrorString());
+  std::string text =
+      "failed with message " + std::to_string(enrollment.message) + ": " + enrollment.text;
+  std::string extended = enrollment.extended;
   while (!extended.empty() && (extended.back() == '\n' || extended.back() == '\r')) {
     extended.pop_back();
   }
@@ -267,6 +149,9 @@ int ReportFailure(const char* command, const Enrollment& enrollment, CQnPkiMsgAg
   return Failure(command, text);
 }
 
+// Writes the certificates, then prints `headline`, what the certificate
+// says, where it went and `more_lines`. A certificate missing or not
+// written fails, saying that the pair is spent and what was delivered.
 int ReportSuccess(const char* command, const std::string& headline, const Enrollment& enrollment,
                   const CertificateOutputs& outputs, const std::string& more_lines) {
   // The pair is spent and the certificate issued whatever fails from here,
@@ -306,5 +191,67 @@ int ReportSuccess(const char* command, const std::string& headline, const Enroll
                more_lines.c_str());
   return kExitOk;
 }
+
+}  // namespace
+
+int RunEnrollment(const Options& options, EnrollmentKind& kind) {
+  const EnrollmentKind::Traits& traits = kind.traits();
+  const char* command = traits.command;
+  EnrollmentInput input;
+  std::string error;
+  std::string problem = PairProblem(options, traits.pair_optional, &input.has_pair);
+  if (problem.empty() && ReadOutputOptions(options, &input.outputs, &problem)) {
+    problem = kind.UsageProblem(options, input);
+  }
+  if (!problem.empty()) return UsageError(command, problem);
+
+  input.ca = ToolkitLocation(options.Value(kCaOption.name));
+  input.directory = ToolkitLocation(options.Value(kDirectoryOption.name));
+  if (const int status = CheckBeforeEnrolling(command, traits.service, input); status != kExitOk) {
+    return status;
+  }
+  if (const int status = kind.Prepare(options, input); status != kExitOk) return status;
+  if ((input.has_pair && !ReadPair(command, options, &input, &error)) ||
+      !kind.ReadSecrets(&error)) {
+    return Failure(command, error);
+  }
+
+  // From here on an interrupt waits until everything is written, or the
+  // pair is still unused.
+  const HeldSignals held;
+  PrivateTempFolder temp;
+  if (!temp.Make(&error)) return Failure(command, error);
+  Enrollment enrollment;
+  if (!kind.Run(input, &enrollment, &error)) return Failure(command, error);
+  if (enrollment.failed()) {
+    kind.Undo();
+    std::string hint;
+    if (enrollment.message == veskar::kMsgServiceNotAvailable) {
+      hint = std::string("the ") + traits.toolkit +
+             " toolkit lacks entry points ('veskar services' says which)";
+    } else if (enrollment.message == traits.ini_failed) {
+      hint = TempFilesHint(temp);
+    } else {
+      hint = kind.Hint(enrollment.message, input);
+    }
+    return ReportFailure(command, enrollment, hint);
+  }
+  const std::string more = kind.Delivered(temp, &error);
+  const int status = ReportSuccess(command, kind.Headline(), enrollment, input.outputs, more);
+  if (!error.empty()) return Failure(command, error);
+  return status;
+}
+
+const Command kEnrollCommand = {
+    "enroll",
+    "enroll a user for a certificate (CMS or IPSec)",
+    nullptr,
+    "usage: veskar enroll cms --ca DIR --reference N --code CODE ...\n"
+    "       veskar enroll ipsec --ca DIR --profile FILE ...\n\n"
+    "Enrolls a user for a certificate through the library, as a host does: 'cms'\n"
+    "through the CMS toolkit with a PKCS #10 request, 'ipsec' through the IPSec\n"
+    "toolkit into a password-protected profile. 'veskar enroll cms --help' and\n"
+    "'veskar enroll ipsec --help' say more.\n",
+    {&kEnrollCmsVerb, &kEnrollIpsecVerb}};
 
 }  // namespace veskar_cli

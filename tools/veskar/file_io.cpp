@@ -1,41 +1,14 @@
 #include "file_io.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 
 namespace veskar_cli {
 
-bool IsDirectory(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool CanCreate(const std::string& path, std::string* error) {
-  const std::string folder = veskar::pki::DirectoryOf(path);
-  if (!IsDirectory(folder)) {
-    *error = "cannot write " + path + ": there is no folder " + folder;
-    return false;
-  }
-  if (access(folder.c_str(), W_OK) != 0) {
-    *error = "cannot write in " + folder + ": " + veskar::pki::ErrnoText(errno);
-    return false;
-  }
-  if (IsDirectory(path)) {
-    *error = "cannot write " + path + ": it is a folder";
-    return false;
-  }
-  return true;
-}
-
 std::string AbsolutePath(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
-  char current[PATH_MAX];
-  if (getcwd(current, sizeof(current)) == nullptr) return path;
-  return path == "." ? current : std::string(current) + "/" + path;
+  const std::string current = CurrentFolder();
+  if (current.empty()) return path;
+  return path == "." ? current : current + "/" + path;
 }
 
 bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error) {

@@ -3,18 +3,13 @@
 
 #include <string>
 
+#include "os.h"
 #include "pki/files.h"
 #include "pki/openssl_util.h"
 
 namespace veskar_cli {
 
 using veskar::pki::Bytes;
-
-bool IsDirectory(const std::string& path);
-
-// True when a file named `path` could be made: its folder exists and is
-// writable, and `path` is not a folder. Otherwise false with *error.
-bool CanCreate(const std::string& path, std::string* error);
 
 // Reads all of standard input (a pipe as well as a file). Fails with *error
 // when it cannot be read or holds more than `max_size` bytes.

@@ -1,10 +1,5 @@
 // Commands that describe the library: messages, version.
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
 #include <veskar/veskar.h>
 
 #include <cerrno>
@@ -16,21 +11,42 @@
 #include <string>
 
 #include "command.h"
+#include "options.h"
+#include "os.h"
 
 namespace veskar_cli {
 
-const char kMessagesUsage[] =
-    "usage: veskar messages [NUMBER]\n\n"
+namespace {
+
+int RunMessages(const Options& options);
+int RunVersion(const Options& options);
+
+}  // namespace
+
+const Verb kMessagesVerb = {
+    "messages",
+    RunMessages,
+    "usage: veskar messages [NUMBER]\n",
     "Prints every message of the message table as 'NUMBER<TAB>TEXT', or the\n"
     "text of one message. Line breaks inside a text are shown as \\n. Message\n"
     "42157 is not a failure but the template of the INI file the library writes\n"
-    "for the CMS toolkit; the list marks it so, after a second TAB.\n";
+    "for the CMS toolkit; the list marks it so, after a second TAB.\n",
+    {},
+    nullptr,
+    1,
+    "takes at most one message number"};
 
-const char kVersionUsage[] =
-    "usage: veskar version\n\n"
+const Verb kVersionVerb = {
+    "version",
+    RunVersion,
+    "usage: veskar version\n",
     "Prints the version record the command was built with, then the file of the\n"
     "library actually loaded and the version record kept in that file, which\n"
-    "differ when the loader found another copy of the library.\n";
+    "differ when the loader found another copy of the library.\n",
+    {},
+    nullptr,
+    0,
+    "takes no arguments"};
 
 namespace {
 
@@ -50,27 +66,6 @@ std::string Escaped(const char* text) {
     }
   }
   return out;
-}
-
-// The file the library was loaded from, "" when the system does not say.
-std::string LoadedLibraryFile() {
-  const void* inside = reinterpret_cast<const void*>(&GetAvaliableServices);
-#if defined(_WIN32)
-  HMODULE module = nullptr;
-  char name[MAX_PATH];
-  if (!GetModuleHandleExA(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          static_cast<LPCSTR>(inside), &module)) {
-    return "";
-  }
-  const DWORD length = GetModuleFileNameA(module, name, sizeof name);
-  return length > 0 && length < sizeof name ? std::string(name, length) : "";
-#else
-  Dl_info info{};
-  if (dladdr(inside, &info) == 0 || info.dli_fname == nullptr) return "";
-  char resolved[PATH_MAX];
-  return realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
-#endif
 }
 
 // The version record the library keeps as text after a marker, each line
@@ -93,10 +88,8 @@ std::string VersionRecordIn(const std::string& path) {
   return indented;
 }
 
-}  // namespace
-
-int RunMessages(const Args& args) {
-  if (args.size() > 1) return UsageError("messages", "takes at most one message number");
+int RunMessages(const Options& options) {
+  const Args& args = options.operands();
   CString text;
   if (args.size() == 1) {
     char* end = nullptr;
@@ -123,8 +116,7 @@ int RunMessages(const Args& args) {
   return kExitOk;
 }
 
-int RunVersion(const Args& args) {
-  if (!args.empty()) return UsageError("version", "takes no arguments");
+int RunVersion(const Options& /*options*/) {
   std::printf("%s %s\n", VESKAR_PRODUCT_NAME, VESKAR_PRODUCT_VERSION);
   std::printf("command built with file version: %s\n", VESKAR_FILE_VERSION);
   std::printf("description: %s\n", VESKAR_FILE_DESCRIPTION);
@@ -150,4 +142,5 @@ int RunVersion(const Args& args) {
   return kExitOk;
 }
 
+}  // namespace
 }  // namespace veskar_cli

@@ -2,37 +2,39 @@
 
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <string>
 
 #include "command.h"
-#include "toolkit_search.h"
+#include "options.h"
+#include "os.h"
+#include "toolkits.h"
 
 namespace veskar_cli {
 namespace {
 
 constexpr char kNoStandInsOption[] = "--no-standins";
 
-const Command kCommands[] = {
-    {"services", "show which certificate services are available", kServicesUsage, RunServices,
-     false},
-    {"messages", "print the message table, or one message", kMessagesUsage, RunMessages, false},
-    {"version", "print the library's version record", kVersionUsage, RunVersion, false},
-    {"base64", "encode bytes as Base64 text or decode it", kBase64Usage, RunBase64, false},
-#ifdef VESKAR_HAVE_LOCAL_CA
-    {"ca", "administer a local certificate authority", kCaUsage, RunCa, true},
-#endif
-#ifdef VESKAR_HAVE_OPENSSL
-    {"enroll", "enroll a user for a certificate (CMS or IPSec)", kEnrollUsage, RunEnroll, true},
-    {"protected", "store or fetch an item of a protected-data file", kProtectedUsage, RunProtected,
-     true},
+const Command kServices = {
+    "services", "show which certificate services are available", &kServicesVerb, nullptr, {}};
+const Command kMessages = {
+    "messages", "print the message table, or one message", &kMessagesVerb, nullptr, {}};
+const Command kVersion = {
+    "version", "print the library's version record", &kVersionVerb, nullptr, {}};
+const Command kBase64 = {
+    "base64", "encode bytes as Base64 text or decode it", &kBase64Verb, nullptr, {}};
+
+// Pointers, as the families are defined in other files.
+const Command* const kCommands[] = {
+    &kServices,  &kMessages,      &kVersion,          &kBase64,
+#ifdef VESKAR_HAVE_PKI_VERBS
+    &kCaCommand, &kEnrollCommand, &kProtectedCommand,
 #endif
 };
 
 void PrintOverview(std::FILE* out) {
   std::fprintf(out, "usage: veskar [%s] <command> [arguments]\n\ncommands:\n", kNoStandInsOption);
-  for (const Command& command : kCommands) {
-    std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+  for (const Command* command : kCommands) {
+    std::fprintf(out, "  %-10s %s\n", command->name, command->summary);
   }
   std::fprintf(out,
                "\n'veskar help <command>' or 'veskar <command> --help' describes one command;\n"
@@ -44,28 +46,7 @@ void PrintOverview(std::FILE* out) {
                kNoStandInsOption, kNoStandInsVariable);
 }
 
-std::string Joined(const std::vector<Subcommand>& subcommands) {
-  std::string names;
-  for (size_t i = 0; i < subcommands.size(); ++i) {
-    if (i > 0) names += i + 1 == subcommands.size() ? " or " : ", ";
-    names += subcommands[i].name;
-  }
-  return names;
-}
-
-}  // namespace
-
-int UsageError(const char* command, const std::string& message) {
-  std::fprintf(stderr, "veskar%s%s: %s (see 'veskar%s%s --help')\n", command ? " " : "",
-               command ? command : "", message.c_str(), command ? " " : "", command ? command : "");
-  return kExitUsage;
-}
-
-int Failure(const char* command, const std::string& message) {
-  std::fprintf(stderr, "veskar %s: %s\n", command, message.c_str());
-  return kExitFailure;
-}
-
+// True when args holds "--help" anywhere or is exactly {"-h"}.
 bool WantsHelp(const Args& args) {
   if (args.size() == 1 && args[0] == "-h") return true;
   for (const std::string& arg : args) {
@@ -74,19 +55,36 @@ bool WantsHelp(const Args& args) {
   return false;
 }
 
-int RunSubcommands(const char* command, const std::vector<Subcommand>& subcommands,
-                   const Args& args) {
-  if (args.empty()) return UsageError(command, "needs a command: " + Joined(subcommands));
-  for (const Subcommand& subcommand : subcommands) {
-    if (args[0] != subcommand.name) continue;
-    const Args rest(args.begin() + 1, args.end());
-    if (WantsHelp(rest)) {
-      std::fputs(subcommand.usage, stdout);
-      return kExitOk;
+int Help(const std::string& usage) {
+  std::fputs(usage.c_str(), stdout);
+  return kExitOk;
+}
+
+int RunVerb(const Verb& verb, const Args& args) {
+  if (WantsHelp(args)) return Help(Usage(verb));
+  Options options;
+  std::string error;
+  if (!options.Parse(args, verb, &error)) return UsageError(verb.name, error);
+  return verb.run(options);
+}
+
+// "ca init DIR": the family's verb named by the first word, or its overview.
+int RunFamily(const Command& command, const Args& args) {
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    if (!args.empty()) return Help(command.usage);
+    std::string names;
+    for (size_t i = 0; i < command.verbs.size(); ++i) {
+      if (i > 0) names += i + 1 == command.verbs.size() ? " or " : ", ";
+      names += std::strchr(command.verbs[i]->name, ' ') + 1;
     }
-    return subcommand.run(rest);
+    return UsageError(command.name, "needs a command: " + names);
   }
-  return UsageError(command, "unknown command '" + args[0] + "'");
+  for (const Verb* verb : command.verbs) {
+    if (args[0] == std::strchr(verb->name, ' ') + 1) {
+      return RunVerb(*verb, Args(args.begin() + 1, args.end()));
+    }
+  }
+  return UsageError(command.name, "unknown command '" + args[0] + "'");
 }
 
 int Main(const Args& words) {
@@ -105,18 +103,26 @@ int Main(const Args& words) {
     PrintOverview(stdout);
     return kExitOk;
   }
-  if (name == "--version") return RunVersion({});
-  for (const Command& command : kCommands) {
-    if (name != command.name) continue;
+  if (name == "--version") return RunVerb(kVersionVerb, {});
+  for (const Command* command : kCommands) {
+    if (name != command->name) continue;
     const Args args(words.begin() + 1, words.end());
-    const bool asked_here = !args.empty() && (args[0] == "--help" || args[0] == "-h");
-    if (asked_here || (!command.subcommands && WantsHelp(args))) {
-      std::fputs(command.usage, stdout);
-      return kExitOk;
-    }
-    return command.run(args);
+    return command->verb ? RunVerb(*command->verb, args) : RunFamily(*command, args);
   }
   return UsageError(nullptr, "unknown command '" + name + "'");
+}
+
+}  // namespace
+
+int UsageError(const char* command, const std::string& message) {
+  std::fprintf(stderr, "veskar%s%s: %s (see 'veskar%s%s --help')\n", command ? " " : "",
+               command ? command : "", message.c_str(), command ? " " : "", command ? command : "");
+  return kExitUsage;
+}
+
+int Failure(const char* command, const std::string& message) {
+  std::fprintf(stderr, "veskar %s: %s\n", command, message.c_str());
+  return kExitFailure;
 }
 
 }  // namespace veskar_cli

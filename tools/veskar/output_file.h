@@ -36,6 +36,10 @@ bool CheckOutput(const std::string& path, OutputKind kind, std::string* error);
 bool WriteOutput(const std::string& path, const void* data, size_t size, OutputKind kind,
                  std::string* error);
 
+// True when a file named `path` could be made: its folder exists and is
+// writable, and `path` is not a folder. Otherwise false with *error.
+bool CanCreate(const std::string& path, std::string* error);
+
 // True when `path` writes to the command's standard output.
 bool GoesToStandardOutput(const std::string& path);
 

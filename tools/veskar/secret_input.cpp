@@ -1,10 +1,6 @@
 #include "secret_input.h"
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <csignal>
 #include <cstdio>
 
 #include "file_io.h"
@@ -32,52 +28,19 @@ bool ReadLine(std::string* line) {
   return !std::ferror(stdin);
 }
 
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// The terminal's settings while a prompt has echo off, for the handler.
-termios terminal_before_prompt{};
-
-// A signal that ends the run at a prompt gives the terminal its echo back,
-// then ends the run as it would have.
-void RestoreTerminalAndEnd(int signal) {
-  tcsetattr(STDIN_FILENO, TCSANOW, &terminal_before_prompt);
-  std::signal(signal, SIG_DFL);
-  raise(signal);
-}
-
 // Asks on the terminal with echo turned off, restored before returning or
 // when a signal ends the run meanwhile.
 bool Prompt(const std::string& prompt, std::string* line) {
-  const bool quiet = tcgetattr(STDIN_FILENO, &terminal_before_prompt) == 0;
-  struct sigaction previous[sizeof kEndingSignals / sizeof kEndingSignals[0]];
-  if (quiet) {
-    struct sigaction restore {};
-    restore.sa_handler = RestoreTerminalAndEnd;
-    sigemptyset(&restore.sa_mask);
-    for (size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
-      sigaction(kEndingSignals[i], &restore, &previous[i]);
-    }
-    termios silent = terminal_before_prompt;
-    silent.c_lflag &= static_cast<tcflag_t>(~ECHO);
-    silent.c_lflag |= ECHONL;
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
-  }
+  const EchoOff quiet;
   std::fputs(prompt.c_str(), stderr);
   std::fflush(stderr);
-  const bool ok = ReadLine(line);
-  if (quiet) {
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &terminal_before_prompt);
-    for (size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
-      sigaction(kEndingSignals[i], &previous[i], nullptr);
-    }
-  }
-  return ok;
+  return ReadLine(line);
 }
 
 }  // namespace
 
 bool CanReadSecret(const SecretSource& source) {
-  return !source.file.empty() || source.from_stdin || isatty(STDIN_FILENO) == 1;
+  return !source.file.empty() || source.from_stdin || StandardInputIsTerminal();
 }
 
 bool ReadSecret(const SecretSource& source, const char* what, bool confirm, std::string* secret,

@@ -11,18 +11,31 @@
 #include <vector>
 
 #include "command.h"
-#include "toolkit_search.h"
+#include "options.h"
+#include "os.h"
+#include "toolkits.h"
 
 namespace veskar_cli {
+namespace {
 
-const char kServicesUsage[] =
-    "usage: veskar services\n\n"
+int RunServices(const Options& options);
+
+}  // namespace
+
+const Verb kServicesVerb = {
+    "services",
+    RunServices,
+    "usage: veskar services\n",
     "Prints the service mask and what each bit means: Netscape (1, always), IPSec\n"
     "key management (2, when libkmpapi32.so loads) and CMS enrollment (4, when\n"
     "libcmsapi32.so loads). For each toolkit it says whether the library found it\n"
     "on the loader's search path (LD_LIBRARY_PATH, then the system's), which file\n"
     "it loaded, and which entry points that file lacks: a toolkit that lacks any\n"
-    "still shows in the mask, but its agent refuses every request (51000).\n";
+    "still shows in the mask, but its agent refuses every request (51000).\n",
+    {},
+    nullptr,
+    0,
+    "takes no arguments"};
 
 namespace {
 
@@ -43,7 +56,7 @@ void Explain(const Toolkit& toolkit, int mask) {
   }
   std::string missing;
   for (const EntryName& entry : toolkit.entry_points) {
-    if (!ExportsEntry(module, entry))
+    if (!ExportsEntry(module, entry.plain, entry.decorated))
       missing += std::string(missing.empty() ? "" : ", ") + entry.plain;
   }
   const std::string path = LoadedFrom(module);
@@ -54,20 +67,18 @@ void Explain(const Toolkit& toolkit, int mask) {
   } else if (missing.empty()) {
     std::printf("  %d %s: available, loaded from %s\n", toolkit.bit, toolkit.service, path.c_str());
   } else {
-    std::printf("  %d %s: not usable: %s lacks %s; every request fails with 51000\n", toolkit.bit,
-                toolkit.service, path.c_str(), missing.c_str());
+    std::printf("  %d %s: not usable: %s lacks %s; every request fails with %d\n", toolkit.bit,
+                toolkit.service, path.c_str(), missing.c_str(), veskar::kMsgServiceNotAvailable);
   }
 }
 
-}  // namespace
-
-int RunServices(const Args& args) {
-  if (!args.empty()) return UsageError("services", "takes no arguments");
+int RunServices(const Options& /*options*/) {
   const int mask = GetAvaliableServices();
   std::printf("service mask: %d\n", mask);
-  std::printf("  1 Netscape certificate server: available\n");
+  std::printf("  %d Netscape certificate server: available\n", veskar::kServiceNetscape);
   for (const Toolkit& toolkit : kToolkits) Explain(toolkit, mask);
   return kExitOk;
 }
 
+}  // namespace
 }  // namespace veskar_cli

@@ -1,10 +1,11 @@
 // The toolkits the library loads, with the entry points each must export,
 // from the lists in the toolkits' ABI headers.
 
+#include "toolkits.h"
+
+#include <veskar/services.h>
 #include <veskar/toolkit/cmsapi32.h>
 #include <veskar/toolkit/kmpapi32.h>
-
-#include "toolkit_search.h"
 
 namespace veskar_cli {
 
@@ -16,14 +17,16 @@ namespace veskar_cli {
 #define VESKAR_TOOLKIT_FILE(name) VESKAR_TOOLKIT_FILE_PREFIX name VESKAR_TOOLKIT_FILE_SUFFIX
 
 const Toolkit kToolkits[kToolkitCount] = {
-    {2,
+    {veskar::kServiceIpsec,
      "IPSec key management",
      VESKAR_TOOLKIT_FILE("kmpapi32"),
      {VESKAR_KMPAPI32_ENTRY_POINTS(VESKAR_ENTRY_NAME)}},
-    {4,
+    {veskar::kServiceCms,
      "CMS enrollment",
      VESKAR_TOOLKIT_FILE("cmsapi32"),
      {VESKAR_CMSAPI32_ENTRY_POINTS(VESKAR_ENTRY_NAME)}},
 };
+
+const Toolkit& ToolkitOf(int bit) { return bit == kToolkits[0].bit ? kToolkits[0] : kToolkits[1]; }
 
 }  // namespace veskar_cli

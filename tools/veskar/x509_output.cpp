@@ -5,7 +5,8 @@
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
-#include <strings.h>
+
+#include <cctype>
 
 #include "output_file.h"
 #include "pki/distinguished_name.h"
@@ -34,9 +35,11 @@ bool RequestDer(X509_REQ* request, Bytes* der) {
 }  // namespace
 
 bool ParseCertFormat(const std::string& text, CertFormat* format) {
-  if (strcasecmp(text.c_str(), "pem") == 0) {
+  std::string lower = text;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower == "pem") {
     *format = CertFormat::kPem;
-  } else if (strcasecmp(text.c_str(), "der") == 0) {
+  } else if (lower == "der") {
     *format = CertFormat::kDer;
   } else {
     return false;

@@ -1,20 +1,40 @@
-// The command's view of the toolkits on Windows. There are no stand-ins
-// (they need OpenSSL, which the Windows build goes without): a toolkit is
-// whatever cmsapi32.dll or kmpapi32.dll the DLL search finds.
+// The command's calls into Windows. There are no stand-ins (they need
+// OpenSSL, which the Windows build goes without): a toolkit is whatever
+// cmsapi32.dll or kmpapi32.dll the DLL search finds.
 
+#include <fcntl.h>
+#include <io.h>
+#include <veskar/veskar.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
-#include "toolkit_search.h"
+#include "os.h"
 
 namespace veskar_cli {
+
+std::string LoadedLibraryFile() {
+  const void* inside = reinterpret_cast<const void*>(&GetAvaliableServices);
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          static_cast<LPCSTR>(inside), &module)) {
+    return "";
+  }
+  char name[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(module, name, sizeof name);
+  return length > 0 && length < sizeof name ? std::string(name, length) : "";
+}
+
+void UseBinaryStandardStreams() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
 
 void UseStandInToolkits(char** /*argv*/, bool /*disabled*/) {}
 
 std::string StandInFolder(const char* /*file*/) { return ""; }
-
-bool IsStandIn(const std::string& /*loaded_path*/, const char* /*file*/) { return false; }
 
 bool StandInLoaded(const char* /*file*/) { return false; }
 
@@ -34,11 +54,13 @@ void* FindLoadedToolkit(const char* file) {
 
 void ReleaseToolkit(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
 
-bool ExportsEntry(void* module, const EntryName& entry) {
+bool ExportsEntry(void* module, const char* plain, const char* decorated) {
 #if defined(_M_IX86) || defined(__i386__)
-  const char* name = entry.decorated;
+  const char* name = decorated;
+  (void)plain;
 #else
-  const char* name = entry.plain;
+  const char* name = plain;
+  (void)decorated;
 #endif
   return GetProcAddress(static_cast<HMODULE>(module), name) != nullptr;
 }
