@@ -151,10 +151,6 @@ const Command kCaCommand = {
     "ca",
     "administer a local certificate authority",
     nullptr,
-    "usage: veskar ca init DIR [--name DN] [--days N]\n"
-    "       veskar ca add-user DIR DN\n"
-    "       veskar ca list DIR\n"
-    "       veskar ca serve DIR [--listen ADDRESS:PORT]\n\n"
     "Administers a local certificate authority kept in the folder DIR, the one\n"
     "the stand-in toolkits issue from. 'veskar ca COMMAND --help' says more.\n",
     {&kInitVerb, &kAddUserVerb, &kListVerb, &kCaServeVerb}};

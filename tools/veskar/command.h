@@ -45,7 +45,7 @@ struct Command {
   const char* name;
   const char* summary;
   const Verb* verb;
-  const char* usage;  // of a family
+  const char* usage;  // what a family does, after its verbs' synopses
   std::vector<const Verb*> verbs;
 };
 

@@ -246,8 +246,6 @@ const Command kEnrollCommand = {
     "enroll",
     "enroll a user for a certificate (CMS or IPSec)",
     nullptr,
-    "usage: veskar enroll cms --ca DIR --reference N --code CODE ...\n"
-    "       veskar enroll ipsec --ca DIR --profile FILE ...\n\n"
     "Enrolls a user for a certificate through the library, as a host does: 'cms'\n"
     "through the CMS toolkit with a PKCS #10 request, 'ipsec' through the IPSec\n"
     "toolkit into a password-protected profile. 'veskar enroll cms --help' and\n"

@@ -55,6 +55,17 @@ bool WantsHelp(const Args& args) {
   return false;
 }
 
+// A family's usage: its verbs' synopses, then what it says of itself.
+std::string FamilyUsage(const Command& command) {
+  std::string text;
+  for (const Verb* verb : command.verbs) {
+    std::string synopsis = verb->synopsis;
+    if (!text.empty()) synopsis.replace(0, 6, "      ");
+    text += synopsis;
+  }
+  return text + "\n" + command.usage;
+}
+
 int Help(const std::string& usage) {
   std::fputs(usage.c_str(), stdout);
   return kExitOk;
@@ -71,7 +82,7 @@ int RunVerb(const Verb& verb, const Args& args) {
 // "ca init DIR": the family's verb named by the first word, or its overview.
 int RunFamily(const Command& command, const Args& args) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    if (!args.empty()) return Help(command.usage);
+    if (!args.empty()) return Help(FamilyUsage(command));
     std::string names;
     for (size_t i = 0; i < command.verbs.size(); ++i) {
       if (i > 0) names += i + 1 == command.verbs.size() ? " or " : ", ";

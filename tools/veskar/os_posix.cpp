@@ -221,8 +221,8 @@ bool StatusOf(const std::string& path, bool follow_links, FileStatus* status, in
   struct stat out {};
   status->type = TypeOf(info.st_mode);
   status->permissions = info.st_mode & 0777;
-  status->is_standard_output = fstat(STDOUT_FILENO, &out) == 0 && info.st_dev == out.st_dev &&
-                               info.st_ino == out.st_ino;
+  status->is_standard_output =
+      fstat(STDOUT_FILENO, &out) == 0 && info.st_dev == out.st_dev && info.st_ino == out.st_ino;
   return true;
 }
 

@@ -212,10 +212,6 @@ const Command kProtectedCommand = {
     "protected",
     "store or fetch an item of a protected-data file",
     nullptr,
-    "usage: veskar protected put --file FILE --label LABEL --in DATA\n"
-    "                            [--protection-file F | --protection-stdin]\n"
-    "       veskar protected get --file FILE --label LABEL [--out DATA]\n"
-    "                            [--protection-file F | --protection-stdin]\n\n"
     "Stores or fetches the item LABEL of the protected-data file FILE through the\n"
     "CMS toolkit. Each item is sealed with a key derived from its protection\n"
     "string. 'veskar protected put --help' and 'veskar protected get --help' say\n"
