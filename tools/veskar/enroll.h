@@ -10,6 +10,7 @@
 #include "command.h"
 #include "options.h"
 #include "os.h"
+#include "secret_input.h"
 #include "x509_output.h"
 
 namespace veskar_cli {
@@ -47,6 +48,8 @@ struct EnrollmentInput {
   std::string reference;
   std::string code;
   CertificateOutputs outputs;
+
+  ~EnrollmentInput() { Wipe(&code); }
 };
 
 // Owns the buffers an agent hands out (new[], released with delete[]).
