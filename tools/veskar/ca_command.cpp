@@ -33,8 +33,8 @@ const Verb kInitVerb = {
     "EC P-256 key (DIR/ca.key, owner-only) and a self-signed CA certificate\n"
     "(DIR/ca.pem) for DN, valid N days.\n",
     {{"--name", "DN",
-      "the CA's name, most specific part first, e.g.\n"
-      "\"CN=Example CA, O=Example, C=GB\" (default \"CN=Veskar Local CA\")"},
+      "the CA's name, most specific part first, e.g. \"CN=Example\n"
+      "CA, O=Example, C=GB\" (default \"CN=Veskar Local CA\")"},
      {"--days", "N", "how many days the CA certificate is valid (default 3650)"}},
     nullptr,
     1,

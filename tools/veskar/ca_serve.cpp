@@ -42,7 +42,7 @@ const Verb kCaServeVerb = {
     "A pair is spent when its certificate is confirmed; a certificate not\n"
     "confirmed in time leaves the pair usable again.\n",
     {{"--listen", "ADDRESS:PORT",
-      "where to listen (default 127.0.0.1:8080); port 0 picks a free\nport"}},
+      "where to listen (default 127.0.0.1:8080); port 0 picks\na free port"}},
     "The URL to enroll at is printed on standard output, one line a finished\n"
     "transaction on standard error. SIGINT or SIGTERM stops the server once the\n"
     "requests in progress are answered.\n\n"

@@ -17,17 +17,17 @@ namespace veskar_cli {
 
 // The options both enrollments take, declared once.
 inline constexpr Option kCaOption = {"--ca", "DIR|URL",
-                                     "the CA location: for the stand-in toolkit, a CMP server's\n"
-                                     "URL (e.g. http://127.0.0.1:8080/pkix/) or the CA's folder"};
+                                     "the CA location: for the stand-in toolkit, a CMP\n"
+                                     "server's URL (e.g. http://127.0.0.1:8080/pkix/) or the\n"
+                                     "CA's folder"};
 inline constexpr Option kDirectoryOption = {"--directory", "DIR", "the directory location"};
 inline constexpr Option kReferenceOption = {"--reference", "N", "the reference number"};
 inline constexpr Option kCodeOption = {"--code", "CODE",
                                        "the authorisation code (others see it in the process\n"
                                        "list: prefer --code-file)"};
-inline constexpr Option kCodeFileOption = {
-    "--code-file", "FILE",
-    "the authorisation code, from the first line of FILE (keeps\n"
-    "it out of the process list)"};
+inline constexpr Option kCodeFileOption = {"--code-file", "FILE",
+                                           "the authorisation code, from the first line of FILE\n"
+                                           "(keeps it out of the process list)"};
 inline constexpr Option kCertOption = {"--cert", "FILE",
                                        "where the user's certificate goes ('-': standard output)"};
 inline constexpr Option kCaCertOption = {"--ca-cert", "FILE", "where the CA's certificate goes"};

@@ -137,7 +137,8 @@ const Verb kEnrollIpsecVerb = {
      {"--password-file", "FILE", "read the password from the first line of FILE"},
      {"--password-stdin", nullptr,
       "read it from the first line of standard input\n"
-      "(otherwise it is asked for, without echo, on the terminal)"},
+      "(otherwise it is asked for, without echo, on the\n"
+      "terminal)"},
      kCertOption,
      kCaCertOption,
      kFormatOption},

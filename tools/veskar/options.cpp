@@ -78,10 +78,11 @@ const char* Options::FirstMissing(std::initializer_list<const char*> names) cons
 }
 
 std::string Usage(const Verb& verb) {
-  // The help text starts in one column, past the longest label that fits;
-  // a longer label has a line of its own.
+  // The help text starts in one column, past the longest label that fits
+  // (and no nearer than most verbs have it); a longer label has a line of
+  // its own.
   constexpr size_t kLongestBesideHelp = 20;
-  size_t width = 0;
+  size_t width = 18;
   for (const Option& option : verb.options) {
     const size_t length = Label(option).size();
     if (length <= kLongestBesideHelp) width = std::max(width, length);
