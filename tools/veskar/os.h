@@ -60,7 +60,16 @@ std::string WhyNotLoaded(const char* file);
 // ---- POSIX only: the verbs that need OpenSSL.
 
 // What a name in the file system is.
-enum class FileType { kRegular, kFolder, kLink, kCharacterDevice, kFifo, kSocket, kBlockDevice };
+enum class FileType {
+  kRegular,
+  kFolder,
+  kLink,
+  kCharacterDevice,
+  kFifo,
+  kSocket,
+  kBlockDevice,
+  kOther
+};
 
 struct FileStatus {
   FileType type = FileType::kRegular;

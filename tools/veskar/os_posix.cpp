@@ -100,13 +100,14 @@ void RestoreTerminalAndEnd(int number) {
 }
 
 FileType TypeOf(mode_t mode) {
+  if (S_ISREG(mode)) return FileType::kRegular;
   if (S_ISDIR(mode)) return FileType::kFolder;
   if (S_ISLNK(mode)) return FileType::kLink;
   if (S_ISCHR(mode)) return FileType::kCharacterDevice;
   if (S_ISFIFO(mode)) return FileType::kFifo;
   if (S_ISSOCK(mode)) return FileType::kSocket;
   if (S_ISBLK(mode)) return FileType::kBlockDevice;
-  return FileType::kRegular;
+  return FileType::kOther;
 }
 
 }  // namespace
