@@ -9,35 +9,12 @@
 #include <string>
 
 #include "command.h"
-#include "options.h"
 #include "os.h"
 
 namespace veskar_cli {
 namespace {
 
-int RunBase64(const Options& options);
-
-}  // namespace
-
-const Verb kBase64Verb = {
-    "base64",
-    RunBase64,
-    "usage: veskar base64 encode [FILE]\n"
-    "       veskar base64 decode [--tolerant] [FILE]\n",
-    "Encodes the bytes of FILE (or of standard input, also for '-') as Base64\n"
-    "text, or decodes Base64 text back into bytes, and writes the result to\n"
-    "standard output. The text is written exactly as the library makes it: 64\n"
-    "characters to a line, each line ended by LF then CR, and nothing added after\n"
-    "the end. Decoding skips white space, line breaks and the escapes \\n and \\r,\n"
-    "and refuses anything else that is not Base64 (a character outside A-Z a-z\n"
-    "0-9 + / =, '=' before the end, or a length that is not whole groups of four),\n"
-    "writing nothing and exiting 1.\n",
-    {{"--tolerant", nullptr, "decode as the library does, skipping what is not Base64"}},
-    nullptr,
-    2,
-    "takes at most one FILE"};
-
-namespace {
+int Fail(const std::string& message) { return Failure("base64", message); }
 
 // Reads all of `path`, or of standard input when `path` is null. On failure
 // errno says why.
@@ -56,15 +33,9 @@ bool ReadAll(const char* path, std::string* data) {
 
 int WriteAll(const void* data, std::size_t size) {
   if (std::fwrite(data, 1, size, stdout) != size || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "veskar base64: cannot write the output: %s\n", std::strerror(errno));
-    return kExitFailure;
+    return Fail(std::string("cannot write the output: ") + std::strerror(errno));
   }
   return kExitOk;
-}
-
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "veskar base64: %s\n", message.c_str());
-  return kExitFailure;
 }
 
 // The decoder's only complaint, a backslash between groups that starts no
@@ -169,4 +140,23 @@ int RunBase64(const Options& options) {
 }
 
 }  // namespace
+
+const Verb kBase64Verb = {
+    "base64",
+    RunBase64,
+    "usage: veskar base64 encode [FILE]\n"
+    "       veskar base64 decode [--tolerant] [FILE]\n",
+    "Encodes the bytes of FILE (or of standard input, also for '-') as Base64\n"
+    "text, or decodes Base64 text back into bytes, and writes the result to\n"
+    "standard output. The text is written exactly as the library makes it: 64\n"
+    "characters to a line, each line ended by LF then CR, and nothing added after\n"
+    "the end. Decoding skips white space, line breaks and the escapes \\n and \\r,\n"
+    "and refuses anything else that is not Base64 (a character outside A-Z a-z\n"
+    "0-9 + / =, '=' before the end, or a length that is not whole groups of four),\n"
+    "writing nothing and exiting 1.\n",
+    {{"--tolerant", nullptr, "decode as the library does, skipping what is not Base64"}},
+    nullptr,
+    2,
+    "takes at most one FILE"};
+
 }  // namespace veskar_cli

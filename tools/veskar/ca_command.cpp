@@ -1,5 +1,6 @@
 // veskar ca: an administrator's commands for the local certificate
-// authority behind the stand-in toolkits.
+// authority behind the stand-in toolkits, and what an enrollment makes of
+// such a CA.
 
 #include <cerrno>
 #include <cstdio>
@@ -9,8 +10,7 @@
 #include <vector>
 
 #include "ca/local_ca.h"
-#include "command.h"
-#include "options.h"
+#include "enroll.h"
 #include "pki/distinguished_name.h"
 
 namespace veskar_cli {
@@ -20,50 +20,6 @@ namespace {
 using veskar::ca::CaStatus;
 using veskar::ca::LocalCa;
 using veskar::ca::RegisteredUser;
-
-int RunInit(const Options& options);
-int RunAddUser(const Options& options);
-int RunList(const Options& options);
-
-const Verb kInitVerb = {
-    "ca init",
-    RunInit,
-    "usage: veskar ca init DIR [--name DN] [--days N]\n",
-    "Creates a certificate authority in DIR, which must be new or empty: a fresh\n"
-    "EC P-256 key (DIR/ca.key, owner-only) and a self-signed CA certificate\n"
-    "(DIR/ca.pem) for DN, valid N days.\n",
-    {{"--name", "DN",
-      "the CA's name, most specific part first, e.g. \"CN=Example\n"
-      "CA, O=Example, C=GB\" (default \"CN=Veskar Local CA\")"},
-     {"--days", "N", "how many days the CA certificate is valid (default 3650)"}},
-    nullptr,
-    1,
-    "takes one folder"};
-
-const Verb kAddUserVerb = {
-    "ca add-user",
-    RunAddUser,
-    "usage: veskar ca add-user DIR DN\n",
-    "Authorises one enrollment for the user DN (e.g. \"CN=Alice Example, O=Example\")\n"
-    "and prints the reference number and authorisation code to hand to the user.\n"
-    "The pair works once: the certificate is issued for DN, whatever name the\n"
-    "user's request carries.\n",
-    {},
-    nullptr,
-    2,
-    "takes a folder and a name"};
-
-const Verb kListVerb = {
-    "ca list",
-    RunList,
-    "usage: veskar ca list DIR\n",
-    "Prints the CA certificate's subject and validity, then every authorised user:\n"
-    "reference number, authorisation code (while unused), state, the serial number\n"
-    "of the certificate issued, and the name.\n",
-    {},
-    nullptr,
-    1,
-    "takes one folder"};
 
 bool ParseDays(const std::string& text, int* days) {
   char* end = nullptr;
@@ -145,7 +101,78 @@ int RunList(const Options& options) {
   return kExitOk;
 }
 
+const Verb kInitVerb = {
+    "ca init",
+    RunInit,
+    "usage: veskar ca init DIR [--name DN] [--days N]\n",
+    "Creates a certificate authority in DIR, which must be new or empty: a fresh\n"
+    "EC P-256 key (DIR/ca.key, owner-only) and a self-signed CA certificate\n"
+    "(DIR/ca.pem) for DN, valid N days.\n",
+    {{"--name", "DN",
+      "the CA's name, most specific part first, e.g. \"CN=Example\n"
+      "CA, O=Example, C=GB\" (default \"CN=Veskar Local CA\")"},
+     {"--days", "N", "how many days the CA certificate is valid (default 3650)"}},
+    nullptr,
+    1,
+    "takes one folder"};
+
+const Verb kAddUserVerb = {
+    "ca add-user",
+    RunAddUser,
+    "usage: veskar ca add-user DIR DN\n",
+    "Authorises one enrollment for the user DN (e.g. \"CN=Alice Example, O=Example\")\n"
+    "and prints the reference number and authorisation code to hand to the user.\n"
+    "The pair works once: the certificate is issued for DN, whatever name the\n"
+    "user's request carries.\n",
+    {},
+    nullptr,
+    2,
+    "takes a folder and a name"};
+
+const Verb kListVerb = {
+    "ca list",
+    RunList,
+    "usage: veskar ca list DIR\n",
+    "Prints the CA certificate's subject and validity, then every authorised user:\n"
+    "reference number, authorisation code (while unused), state, the serial number\n"
+    "of the certificate issued, and the name.\n",
+    {},
+    nullptr,
+    1,
+    "takes one folder"};
+
 }  // namespace
+
+int CheckCaLocation(const char* command, const std::string& ca) {
+  // A CMP server's URL is for the toolkit to reach; a folder must exist.
+  const bool server = ca.rfind("http://", 0) == 0 || ca.rfind("https://", 0) == 0;
+  if (ca.empty() || server) return kExitOk;
+  if (!IsDirectory(ca)) {
+    return Failure(command,
+                   "there is no CA folder " + ca + " (make one with 'veskar ca init " + ca + "')");
+  }
+  // A folder that is no CA, or one this user cannot read, is named as such
+  // rather than left to a toolkit that may only say the request failed.
+  std::unique_ptr<LocalCa> local_ca;
+  const CaStatus opened = LocalCa::Open(ca, &local_ca);
+  return opened.ok() ? kExitOk : Failure(command, opened.message);
+}
+
+std::string RefusalReason(const std::string& ca_folder, const std::string& reference,
+                          const std::string& code) {
+  std::unique_ptr<LocalCa> local_ca;
+  std::vector<RegisteredUser> users;
+  if (!LocalCa::Open(ca_folder, &local_ca).ok() || !local_ca->ListUsers(&users).ok()) return "";
+  for (const RegisteredUser& user : users) {
+    if (std::to_string(user.reference_number) != reference) continue;
+    // In the CA's own order: only the code's holder learns about its use.
+    if (!veskar::ca::AuthorisationCodesMatch(code, user.authorisation_code)) {
+      return "the authorisation code does not match reference number " + reference;
+    }
+    return user.used ? "reference number " + reference + " already used" : "";
+  }
+  return "reference number " + reference + " is not registered at the CA";
+}
 
 const Command kCaCommand = {
     "ca",

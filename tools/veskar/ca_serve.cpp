@@ -19,40 +19,9 @@
 #include "ca/http_server.h"
 #include "ca/local_ca.h"
 #include "command.h"
-#include "options.h"
 #include "os.h"
 
 namespace veskar_cli {
-
-namespace {
-
-int RunServe(const Options& options);
-
-}  // namespace
-
-const Verb kCaServeVerb = {
-    "ca serve",
-    RunServe,
-    "usage: veskar ca serve DIR [--listen ADDRESS:PORT]\n",
-    "Serves the certificate authority in DIR over the Certificate Management\n"
-    "Protocol on HTTP (POST, content type application/pkixcmp, any path):\n"
-    "ir, cr and p10cr protected with a password-based MAC whose sender key\n"
-    "identifier is the user's reference number and whose secret is the\n"
-    "authorisation code, as 'veskar ca add-user' printed them, and certConf.\n"
-    "A pair is spent when its certificate is confirmed; a certificate not\n"
-    "confirmed in time leaves the pair usable again.\n",
-    {{"--listen", "ADDRESS:PORT",
-      "where to listen (default 127.0.0.1:8080); port 0 picks\na free port"}},
-    "The URL to enroll at is printed on standard output, one line a finished\n"
-    "transaction on standard error. SIGINT or SIGTERM stops the server once the\n"
-    "requests in progress are answered.\n\n"
-    "Environment:\n"
-    "  VESKAR_CA_CONFIRM_TIMEOUT  seconds a certificate waits for confirmation\n"
-    "                             (default 60)\n"
-    "  VESKAR_CA_IO_TIMEOUT       seconds to read a request or write an answer\n"
-    "                             (default 10)\n",
-    1,
-    "takes one folder"};
 
 namespace {
 
@@ -152,4 +121,29 @@ int RunServe(const Options& options) {
 }
 
 }  // namespace
+
+const Verb kCaServeVerb = {
+    "ca serve",
+    RunServe,
+    "usage: veskar ca serve DIR [--listen ADDRESS:PORT]\n",
+    "Serves the certificate authority in DIR over the Certificate Management\n"
+    "Protocol on HTTP (POST, content type application/pkixcmp, any path):\n"
+    "ir, cr and p10cr protected with a password-based MAC whose sender key\n"
+    "identifier is the user's reference number and whose secret is the\n"
+    "authorisation code, as 'veskar ca add-user' printed them, and certConf.\n"
+    "A pair is spent when its certificate is confirmed; a certificate not\n"
+    "confirmed in time leaves the pair usable again.\n",
+    {{"--listen", "ADDRESS:PORT",
+      "where to listen (default 127.0.0.1:8080); port 0 picks\na free port"}},
+    "The URL to enroll at is printed on standard output, one line a finished\n"
+    "transaction on standard error. SIGINT or SIGTERM stops the server once the\n"
+    "requests in progress are answered.\n\n"
+    "Environment:\n"
+    "  VESKAR_CA_CONFIRM_TIMEOUT  seconds a certificate waits for confirmation\n"
+    "                             (default 60)\n"
+    "  VESKAR_CA_IO_TIMEOUT       seconds to read a request or write an answer\n"
+    "                             (default 10)\n",
+    1,
+    "takes one folder"};
+
 }  // namespace veskar_cli

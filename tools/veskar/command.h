@@ -2,6 +2,8 @@
 #define VESKAR_TOOLS_VESKAR_COMMAND_H_
 
 #include <cstddef>
+#include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,7 +12,6 @@ namespace veskar_cli {
 // Arguments after the command's own name.
 using Args = std::vector<std::string>;
 
-// Exit statuses of the command.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // the operation ran and failed
 constexpr int kExitUsage = 2;    // bad usage
@@ -49,12 +50,60 @@ struct Command {
   std::vector<const Verb*> verbs;
 };
 
+// What a verb was given: "--name VALUE" or "--name=VALUE", bare flags
+// "--name", each at most once, and plain words (operands) where the verb
+// takes them. A word that starts with '-' is an option, apart from "-"
+// itself.
+class Options {
+ public:
+  // Reads `args` against `verb`. False on bad usage, with *error saying
+  // what ("unknown option '--x'", "--ca needs a value", "--ca given twice",
+  // "--publish takes no value", "unexpected argument 'x'").
+  bool Parse(const Args& args, const Verb& verb, std::string* error);
+
+  bool Has(const std::string& name) const { return given_.count(name) != 0; }
+  // The value given, or "" when the option was not.
+  std::string Value(const std::string& name) const;
+  // The first of `names` not given, or null when all were.
+  const char* FirstMissing(std::initializer_list<const char*> names) const;
+  const Args& operands() const { return operands_; }
+
+ private:
+  std::map<std::string, std::string> given_;
+  Args operands_;
+};
+
 // Prints "veskar <command>: <message>" and the hint to use --help; returns
 // kExitUsage.
 int UsageError(const char* command, const std::string& message);
 
 // Prints "veskar <command>: <message>"; returns kExitFailure.
 int Failure(const char* command, const std::string& message);
+
+// An entry point's name, and the name 32-bit Windows exports it under.
+struct EntryName {
+  const char* plain;      // "CMSLogin"
+  const char* decorated;  // "_CMSLogin@24"
+};
+
+// A toolkit the library loads by name.
+struct Toolkit {
+  int bit;                              // its bit in the service mask
+  const char* service;                  // what it provides, for people
+  const char* file;                     // as the library asks the loader for it
+  std::vector<EntryName> entry_points;  // every entry point the library binds
+};
+
+// The toolkits, IPSec key management first, then CMS enrollment.
+extern const Toolkit kToolkits[2];
+
+// The toolkit of the service bit `bit` (veskar::kServiceIpsec or kServiceCms).
+const Toolkit& ToolkitOf(int bit);
+
+// Set in the environment to anything but "" or "0", it keeps the command
+// from using the stand-in toolkits built or installed with it, as
+// --no-standins does.
+constexpr char kNoStandInsVariable[] = "VESKAR_NO_STANDINS";
 
 extern const Verb kServicesVerb;
 extern const Verb kMessagesVerb;

@@ -8,10 +8,7 @@
 #include <string>
 
 #include "command.h"
-#include "options.h"
-#include "os.h"
-#include "secret_input.h"
-#include "x509_output.h"
+#include "file_io.h"
 
 namespace veskar_cli {
 
@@ -33,23 +30,16 @@ inline constexpr Option kCertOption = {"--cert", "FILE",
 inline constexpr Option kCaCertOption = {"--ca-cert", "FILE", "where the CA's certificate goes"};
 inline constexpr Option kFormatOption = {"--format", "pem|der", "the form of both (default pem)"};
 
-// Where the certificates of an enrollment go: --cert, --ca-cert, --format.
-struct CertificateOutputs {
-  std::string certificate;     // "" for none
-  std::string ca_certificate;  // "" for none
-  CertFormat format = CertFormat::kPem;
-};
-
 // What every enrollment reads from its options, as the toolkit takes it.
 struct EnrollmentInput {
   std::string ca;         // the CA location
   std::string directory;  // the directory location
   bool has_pair = false;  // a reference number and an authorisation code were given
   std::string reference;
-  std::string code;
-  CertificateOutputs outputs;
-
-  ~EnrollmentInput() { Wipe(&code); }
+  SecretText code;
+  std::string certificate;     // where --cert goes, "" for none
+  std::string ca_certificate;  // where --ca-cert goes, "" for none
+  bool der = false;            // --format der
 };
 
 // Owns the buffers an agent hands out (new[], released with delete[]).
@@ -89,6 +79,12 @@ Enrollment Enroll(CQnPkiMsgAgent& agent, Record& record) {
   return result;
 }
 
+// What libcrypto says went wrong, never "".
+inline std::string CryptoError() {
+  const std::string error = veskar::pki::TakeOpensslError();
+  return error.empty() ? "libcrypto failed" : error;
+}
+
 // One kind of enrollment (CMS, IPSec): what it adds to the steps all
 // enrollments share, which RunEnrollment takes in order.
 class EnrollmentKind {
@@ -108,7 +104,7 @@ class EnrollmentKind {
   virtual std::string UsageProblem(const Options& options, const EnrollmentInput& input) = 0;
   // After the shared checks: its own, and what it reads, before anything
   // is spent. kExitOk, or the status after saying what is wrong.
-  virtual int Prepare(const Options& options, const EnrollmentInput& input) = 0;
+  virtual int Prepare(const Options& options) = 0;
   // After the pair was read: secrets of its own. False with *error.
   virtual bool ReadSecrets(std::string* /*error*/) { return true; }
   // With the ending signals held and a private temporary folder: calls the

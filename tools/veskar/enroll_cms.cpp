@@ -1,6 +1,7 @@
 // veskar enroll cms: a CMS enrollment through the library, from a PKCS #10
 // request in a file or a key and request made on the spot.
 
+#include <openssl/pem.h>
 #include <veskar/cms_agent.h>
 #include <veskar/message_ids.h>
 #include <veskar/records.h>
@@ -11,8 +12,6 @@
 #include <vector>
 
 #include "enroll.h"
-#include "file_io.h"
-#include "output_file.h"
 
 namespace veskar_cli {
 namespace {
@@ -20,8 +19,63 @@ namespace {
 constexpr char kCommand[] = "enroll cms";
 constexpr char kDefaultCommonName[] = "Veskar User";
 constexpr size_t kLargestProtectedCopy = 64 * 1024 * 1024;
+constexpr size_t kMaxRequestFile = 64 * 1024;
 
-int RunEnrollCms(const Options& options);
+namespace pki = veskar::pki;
+
+bool RequestDer(X509_REQ* request, Bytes* der) {
+  unsigned char* encoded = nullptr;
+  const int length = i2d_X509_REQ(request, &encoded);
+  if (length <= 0) return false;
+  der->assign(encoded, encoded + length);
+  OPENSSL_free(encoded);
+  return true;
+}
+
+// Reads the PKCS #10 request in `path`, PEM or DER, into *der.
+bool ReadRequest(const std::string& path, Bytes* der, std::string* error) {
+  Bytes content;
+  if (!pki::ReadWholeFile(path, kMaxRequestFile, &content, error)) return false;
+  pki::X509ReqPtr request = pki::RequestFromBytes(content.data(), content.size());
+  pki::TakeOpensslError();
+  if (!request || !RequestDer(request.get(), der)) {
+    *error = path + " holds no PKCS #10 request (PEM or DER)";
+    return false;
+  }
+  return true;
+}
+
+// Makes a fresh EC P-256 key, writes it to `key_path` as unencrypted PKCS #8
+// PEM in a new owner-only file, and fills *der with a request for it, named
+// CN=`common_name` and signed by it. Fails with *error, leaving no key file.
+bool NewKeyAndRequest(const std::string& key_path, const std::string& common_name, Bytes* der,
+                      std::string* error) {
+  pki::EvpPkeyPtr key = pki::NewEcKey();
+  pki::X509ReqPtr request(X509_REQ_new());
+  X509_NAME* name = request ? X509_REQ_get_subject_name(request.get()) : nullptr;
+  const bool made =
+      key && name != nullptr && X509_REQ_set_version(request.get(), X509_REQ_VERSION_1) == 1 &&
+      X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                                 reinterpret_cast<const unsigned char*>(common_name.c_str()), -1,
+                                 -1, 0) == 1 &&
+      X509_REQ_set_pubkey(request.get(), key.get()) == 1 &&
+      X509_REQ_sign(request.get(), key.get(), EVP_sha256()) > 0 && RequestDer(request.get(), der);
+  if (!made) {
+    *error = "cannot make a key and request: " + CryptoError();
+    return false;
+  }
+  // The key's PEM text lives in secure memory, wiped when the BIO goes.
+  pki::BioPtr pem(BIO_new(BIO_s_secmem()));
+  if (!pem ||
+      PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+    *error = "cannot encode the new key: " + CryptoError();
+    return false;
+  }
+  char* text = nullptr;
+  const long text_length = BIO_get_mem_data(pem.get(), &text);
+  return WriteOutput(key_path, text, static_cast<size_t>(text_length > 0 ? text_length : 0),
+                     OutputKind::kNewKey, error);
+}
 
 // The protected-data copy is ENT<hex>.DER; the same name may already be
 // taken in the folder it moves to.
@@ -40,11 +94,11 @@ bool MoveWithoutReplacing(const std::string& from, const std::string& folder,
     // a file either.
     Bytes content;
     std::string error;
-    if (!veskar::pki::ReadWholeFile(from, kLargestProtectedCopy, &content, &error, failure)) {
+    if (!pki::ReadWholeFile(from, kLargestProtectedCopy, &content, &error, failure)) {
       return false;
     }
-    if (veskar::pki::WriteFileAtomically(candidate, content.data(), content.size(), 0600,
-                                         veskar::pki::Overwrite::kNever, &error, failure)) {
+    if (pki::WriteFileAtomically(candidate, content.data(), content.size(), 0600,
+                                 pki::Overwrite::kNever, &error, failure)) {
       *moved_to = candidate;
       return true;
     }
@@ -65,7 +119,7 @@ std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& 
   const std::string made = temp.path() + "/" + copies.front();
   if (!chosen.empty()) {
     Bytes content;
-    if (veskar::pki::ReadWholeFile(made, kLargestProtectedCopy, &content, error) &&
+    if (pki::ReadWholeFile(made, kLargestProtectedCopy, &content, error) &&
         WriteOutput(chosen, content.data(), content.size(), OutputKind::kSecret, error)) {
       return chosen;
     }
@@ -77,8 +131,8 @@ std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& 
     return moved_to;
   }
   if (error->empty()) {
-    *error = "the protected copy could not be kept in " + temp.parent() + ": " +
-             veskar::pki::ErrnoText(failure);
+    *error =
+        "the protected copy could not be kept in " + temp.parent() + ": " + pki::ErrnoText(failure);
   }
   return "";
 }
@@ -101,8 +155,8 @@ class CmsEnrollment : public EnrollmentKind {
     if (options.Has("--common-name") && !new_key_) return "--common-name goes with --new-key";
     publish_ = options.Has("--publish");
     if (publish_ && !options.Has("--directory")) return "--publish needs --directory";
-    const std::string cert = NormalPath(input.outputs.certificate);
-    const std::string ca_cert = NormalPath(input.outputs.ca_certificate);
+    const std::string cert = NormalPath(input.certificate);
+    const std::string ca_cert = NormalPath(input.ca_certificate);
     if (new_key_ && (NormalPath(key_) == cert || NormalPath(key_) == ca_cert)) {
       return "--new-key and a certificate name the same file";
     }
@@ -118,7 +172,7 @@ class CmsEnrollment : public EnrollmentKind {
     return "";
   }
 
-  int Prepare(const Options& options, const EnrollmentInput& /*input*/) override {
+  int Prepare(const Options& options) override {
     std::string error;
     if ((new_key_ && !CheckOutput(key_, OutputKind::kNewKey, &error)) ||
         (!copy_.empty() && !CheckOutput(copy_, OutputKind::kSecret, &error)) ||
@@ -133,7 +187,7 @@ class CmsEnrollment : public EnrollmentKind {
   bool Run(const EnrollmentInput& input, Enrollment* result, std::string* error) override {
     if (new_key_ && !NewKeyAndRequest(key_, common_name_, &request_, error)) return false;
     CQnPMCrtUsrEntCms record("veskar", input.ca.c_str(), input.directory.c_str(),
-                             input.code.c_str(), input.reference.c_str(), publish_ ? 1 : 0,
+                             input.code.text.c_str(), input.reference.c_str(), publish_ ? 1 : 0,
                              request_.data(), static_cast<unsigned int>(request_.size()));
     CQnEntCmsPMA agent;
     *result = Enroll(agent, record);

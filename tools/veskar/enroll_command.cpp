@@ -4,18 +4,28 @@
 #include <veskar/message_ids.h>
 #include <veskar/services.h>
 
+#include <cctype>
+#include <climits>
 #include <cstdio>
 
 #include "enroll.h"
-#include "file_io.h"
-#include "output_file.h"
-#include "secret_input.h"
-#include "toolkits.h"
-#include "x509_output.h"
+#include "pki/distinguished_name.h"
 
 namespace veskar_cli {
-
 namespace {
+
+namespace pki = veskar::pki;
+
+// A reference number as a CA hands it out: decimal digits only, from 1 to
+// INT_MAX (the IPSec toolkit takes it as an int).
+bool IsReferenceNumber(const std::string& text) {
+  if (text.empty() || text.size() > 10) return false;
+  for (const char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  }
+  const long long value = std::stoll(text);
+  return value >= 1 && value <= INT_MAX;
+}
 
 // Where the toolkit reads a location, a line break would end it early.
 bool IsOneLine(const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; }
@@ -62,30 +72,29 @@ bool ReadPair(const char* command, const Options& options, EnrollmentInput* inpu
   }
   if (options.Has(kCodeFileOption.name)) {
     return ReadSecret(SecretSource{options.Value(kCodeFileOption.name), false},
-                      "authorisation code", false, &input->code, error);
+                      "authorisation code", false, &input->code.text, error);
   }
   std::fprintf(stderr,
                "veskar %s: warning: --code shows the authorisation code to anyone who lists "
                "processes; --code-file FILE keeps it out of sight\n",
                command);
-  input->code = options.Value(kCodeOption.name);
+  input->code.text = options.Value(kCodeOption.name);
   return true;
 }
 
-bool ReadOutputOptions(const Options& options, CertificateOutputs* outputs, std::string* error) {
-  outputs->certificate = options.Value(kCertOption.name);
-  outputs->ca_certificate = options.Value(kCaCertOption.name);
-  if (options.Has(kFormatOption.name) &&
-      !ParseCertFormat(options.Value(kFormatOption.name), &outputs->format)) {
-    *error = "--format takes pem or der";
-    return false;
+// "pem" or "der", in any case: "" when right.
+std::string ReadOutputOptions(const Options& options, EnrollmentInput* input) {
+  input->certificate = options.Value(kCertOption.name);
+  input->ca_certificate = options.Value(kCaCertOption.name);
+  std::string format = options.Has(kFormatOption.name) ? options.Value(kFormatOption.name) : "pem";
+  for (char& c : format) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (format != "pem" && format != "der") return "--format takes pem or der";
+  input->der = format == "der";
+  if (!input->certificate.empty() &&
+      NormalPath(input->certificate) == NormalPath(input->ca_certificate)) {
+    return "--cert and --ca-cert name the same file";
   }
-  if (!outputs->certificate.empty() &&
-      NormalPath(outputs->certificate) == NormalPath(outputs->ca_certificate)) {
-    *error = "--cert and --ca-cert name the same file";
-    return false;
-  }
-  return true;
+  return "";
 }
 
 // A location that names a folder is made absolute (the toolkit may resolve
@@ -115,21 +124,12 @@ int CheckBeforeEnrolling(const char* command, int service, const EnrollmentInput
     }
   }
   std::string error;
-  for (const std::string* path : {&input.outputs.certificate, &input.outputs.ca_certificate}) {
+  for (const std::string* path : {&input.certificate, &input.ca_certificate}) {
     if (!path->empty() && !CheckOutput(*path, OutputKind::kCertificate, &error)) {
       return Failure(command, error);
     }
   }
   return kExitOk;
-}
-
-// For a failure to write the library's temporary files: which folder, and
-// why it cannot be written when that can be found.
-std::string TempFilesHint(const PrivateTempFolder& temp) {
-  const int failure = TryMakingAFileIn(temp.path());
-  if (failure == 0) return "the library could not write its temporary files in " + temp.parent();
-  return "the library cannot write its temporary files in " + temp.parent() + ": " +
-         veskar::pki::ErrnoText(failure);
 }
 
 // "failed with message N: TEXT", then the toolkit's reason and `hint` on
@@ -149,47 +149,88 @@ int ReportFailure(const char* command, const Enrollment& enrollment, const std::
   return Failure(command, text);
 }
 
+// Writes the DER certificate `der` to `path`, as PEM unless `as_der`.
+bool WriteCertificate(const std::string& path, const unsigned char* der, size_t size, bool as_der,
+                      std::string* error) {
+  pki::X509Ptr certificate = pki::CertificateFromBytes(der, size);
+  if (!certificate) {
+    *error = "the certificate for " + path + " is not a certificate";
+    return false;
+  }
+  const Bytes encoded = pki::CertificateToDer(certificate.get());
+  const std::string text = as_der ? std::string(encoded.begin(), encoded.end())
+                                  : pki::CertificateToPem(certificate.get());
+  if (text.empty()) {
+    *error = "cannot encode the certificate for " + path + ": " + CryptoError();
+    return false;
+  }
+  return WriteOutput(path, text.data(), text.size(), OutputKind::kCertificate, error);
+}
+
+// Subject, issuer, serial number and validity, each "  <what>: <value>\n";
+// "" when `der` holds no certificate.
+std::string DescribeCertificate(const unsigned char* der, size_t size) {
+  pki::X509Ptr certificate = pki::CertificateFromBytes(der, size);
+  if (!certificate) return "";
+  X509* c = certificate.get();
+  return "  subject: " + pki::NameText(X509_get_subject_name(c)) +
+         "\n  issuer: " + pki::NameText(X509_get_issuer_name(c)) +
+         "\n  serial: " + pki::SerialText(c) +
+         "\n  valid from: " + pki::TimeText(X509_get0_notBefore(c)) +
+         "\n  valid until: " + pki::TimeText(X509_get0_notAfter(c)) + "\n";
+}
+
 // Writes the certificates, then prints `headline`, what the certificate
 // says, where it went and `more_lines`. A certificate missing or not
 // written fails, saying that the pair is spent and what was delivered.
 int ReportSuccess(const char* command, const std::string& headline, const Enrollment& enrollment,
-                  const CertificateOutputs& outputs, const std::string& more_lines) {
-  // The pair is spent and the certificate issued whatever fails from here,
-  // so a failure says exactly what was delivered and where.
-  const auto undelivered = [&](const std::string& what, const std::string& delivered) {
-    return Failure(command, what + "\n  nevertheless " + headline +
-                                ", which cannot be undone; delivered so far:\n" + delivered +
-                                more_lines);
-  };
+                  const EnrollmentInput& input, const std::string& more_lines) {
   const std::string description =
       DescribeCertificate(enrollment.certificate.get(), enrollment.length);
-  if (description.empty()) {
-    return undelivered("the toolkit reported success but returned no certificate", "");
+  std::string delivered = description;
+  std::string error = "the toolkit reported success but returned no certificate";
+  bool written = !description.empty();
+  const struct {
+    const std::string& path;
+    const AgentBuffer& der;
+    unsigned int length;
+    const char* what;
+  } outputs[] = {
+      {input.certificate, enrollment.certificate, enrollment.length, "certificate"},
+      {input.ca_certificate, enrollment.ca_certificate, enrollment.ca_length, "CA certificate"}};
+  for (const auto& output : outputs) {
+    if (!written || output.path.empty()) continue;
+    written = WriteCertificate(output.path, output.der.get(), output.length, input.der, &error);
+    if (written) delivered += std::string("  ") + output.what + ": " + output.path + "\n";
   }
-  std::string written;
-  std::string error;
-  if (!outputs.certificate.empty()) {
-    if (!WriteCertificate(outputs.certificate, enrollment.certificate.get(), enrollment.length,
-                          outputs.format, &error)) {
-      return undelivered(error, description);
-    }
-    written += "  certificate: " + outputs.certificate + "\n";
-  }
-  if (!outputs.ca_certificate.empty()) {
-    if (!WriteCertificate(outputs.ca_certificate, enrollment.ca_certificate.get(),
-                          enrollment.ca_length, outputs.format, &error)) {
-      return undelivered(error, description + written);
-    }
-    written += "  CA certificate: " + outputs.ca_certificate + "\n";
+  // The pair is spent and the certificate issued whatever fails from here,
+  // so a failure says exactly what was delivered and where.
+  if (!written) {
+    return Failure(command, error + "\n  nevertheless " + headline +
+                                ", which cannot be undone; delivered so far:\n" + delivered +
+                                more_lines);
   }
   // A certificate on standard output is kept apart from the report.
   std::FILE* report =
-      GoesToStandardOutput(outputs.certificate) || GoesToStandardOutput(outputs.ca_certificate)
+      GoesToStandardOutput(input.certificate) || GoesToStandardOutput(input.ca_certificate)
           ? stderr
           : stdout;
-  std::fprintf(report, "%s\n%s%s%s", headline.c_str(), description.c_str(), written.c_str(),
-               more_lines.c_str());
+  std::fprintf(report, "%s\n%s%s", headline.c_str(), delivered.c_str(), more_lines.c_str());
   return kExitOk;
+}
+
+// The likely cause of a failure both kinds can meet, else the kind's own.
+std::string FailureHint(EnrollmentKind& kind, const Enrollment& enrollment,
+                        const EnrollmentInput& input, const PrivateTempFolder& temp) {
+  if (enrollment.message == veskar::kMsgServiceNotAvailable) {
+    return std::string("the ") + kind.traits().toolkit +
+           " toolkit lacks entry points ('veskar services' says which)";
+  }
+  if (enrollment.message != kind.traits().ini_failed) return kind.Hint(enrollment.message, input);
+  const int failure = TryMakingAFileIn(temp.path());
+  if (failure == 0) return "the library could not write its temporary files in " + temp.parent();
+  return "the library cannot write its temporary files in " + temp.parent() + ": " +
+         pki::ErrnoText(failure);
 }
 
 }  // namespace
@@ -198,11 +239,9 @@ int RunEnrollment(const Options& options, EnrollmentKind& kind) {
   const EnrollmentKind::Traits& traits = kind.traits();
   const char* command = traits.command;
   EnrollmentInput input;
-  std::string error;
   std::string problem = PairProblem(options, traits.pair_optional, &input.has_pair);
-  if (problem.empty() && ReadOutputOptions(options, &input.outputs, &problem)) {
-    problem = kind.UsageProblem(options, input);
-  }
+  if (problem.empty()) problem = ReadOutputOptions(options, &input);
+  if (problem.empty()) problem = kind.UsageProblem(options, input);
   if (!problem.empty()) return UsageError(command, problem);
 
   input.ca = ToolkitLocation(options.Value(kCaOption.name));
@@ -210,7 +249,8 @@ int RunEnrollment(const Options& options, EnrollmentKind& kind) {
   if (const int status = CheckBeforeEnrolling(command, traits.service, input); status != kExitOk) {
     return status;
   }
-  if (const int status = kind.Prepare(options, input); status != kExitOk) return status;
+  if (const int status = kind.Prepare(options); status != kExitOk) return status;
+  std::string error;
   if ((input.has_pair && !ReadPair(command, options, &input, &error)) ||
       !kind.ReadSecrets(&error)) {
     return Failure(command, error);
@@ -225,19 +265,10 @@ int RunEnrollment(const Options& options, EnrollmentKind& kind) {
   if (!kind.Run(input, &enrollment, &error)) return Failure(command, error);
   if (enrollment.failed()) {
     kind.Undo();
-    std::string hint;
-    if (enrollment.message == veskar::kMsgServiceNotAvailable) {
-      hint = std::string("the ") + traits.toolkit +
-             " toolkit lacks entry points ('veskar services' says which)";
-    } else if (enrollment.message == traits.ini_failed) {
-      hint = TempFilesHint(temp);
-    } else {
-      hint = kind.Hint(enrollment.message, input);
-    }
-    return ReportFailure(command, enrollment, hint);
+    return ReportFailure(command, enrollment, FailureHint(kind, enrollment, input, temp));
   }
   const std::string more = kind.Delivered(temp, &error);
-  const int status = ReportSuccess(command, kind.Headline(), enrollment, input.outputs, more);
+  const int status = ReportSuccess(command, kind.Headline(), enrollment, input, more);
   if (!error.empty()) return Failure(command, error);
   return status;
 }

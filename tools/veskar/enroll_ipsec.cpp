@@ -7,23 +7,17 @@
 #include <veskar/services.h>
 
 #include "enroll.h"
-#include "file_io.h"
-#include "output_file.h"
-#include "secret_input.h"
 
 namespace veskar_cli {
 namespace {
 
 constexpr char kCommand[] = "enroll ipsec";
 
-int RunEnrollIpsec(const Options& options);
-
 class IpsecEnrollment : public EnrollmentKind {
  public:
   IpsecEnrollment()
       : EnrollmentKind(
             {kCommand, veskar::kServiceIpsec, "IPSec", veskar::kMsgIpsecIniFailed, true}) {}
-  ~IpsecEnrollment() override { Wipe(&password_); }
 
   std::string UsageProblem(const Options& options, const EnrollmentInput& input) override {
     if (!options.Has("--profile")) return "needs --profile";
@@ -41,7 +35,7 @@ class IpsecEnrollment : public EnrollmentKind {
     return "";
   }
 
-  int Prepare(const Options& /*options*/, const EnrollmentInput& /*input*/) override {
+  int Prepare(const Options& /*options*/) override {
     // A link to nothing counts as there: the toolkit would not follow it.
     FileStatus status;
     int failure = 0;
@@ -63,14 +57,14 @@ class IpsecEnrollment : public EnrollmentKind {
   }
 
   bool ReadSecrets(std::string* error) override {
-    return ReadSecret(password_source_, "password", create_, &password_, error);
+    return ReadSecret(password_source_, "password", create_, &password_.text, error);
   }
 
   bool Run(const EnrollmentInput& input, Enrollment* result, std::string* /*error*/) override {
     CQnPMCrtUsrEntIPSec record("veskar", input.ca.c_str(), input.directory.c_str(),
-                               password_.c_str(), profile_.c_str(), input.code.c_str(),
+                               password_.text.c_str(), profile_.c_str(), input.code.text.c_str(),
                                input.reference.c_str());
-    Wipe(&password_);
+    Cleanse(&password_.text);
     CQnEntIPSecPMA agent;
     *result = Enroll(agent, record);
     return true;
@@ -81,7 +75,7 @@ class IpsecEnrollment : public EnrollmentKind {
   std::string Hint(int message, const EnrollmentInput& input) override {
     switch (message) {
       case veskar::kMsgIpsecCreateUserFailed: {
-        const std::string reason = RefusalReason(input.ca, input.reference, input.code);
+        const std::string reason = RefusalReason(input.ca, input.reference, input.code.text);
         if (!reason.empty()) return "the CA did not create the user: " + reason;
         return "the CA did not create the user: check the reference number and the "
                "authorisation code (a pair works once)";
@@ -107,7 +101,7 @@ class IpsecEnrollment : public EnrollmentKind {
   bool create_ = false;
   std::string profile_;
   SecretSource password_source_;
-  std::string password_;
+  SecretText password_;
 };
 
 int RunEnrollIpsec(const Options& options) {

@@ -1,9 +1,11 @@
-// Commands that describe the library: messages, version.
+// Commands that describe the library: services, messages, version.
 
+#include <veskar/services.h>
+#include <veskar/toolkit/cmsapi32.h>
+#include <veskar/toolkit/kmpapi32.h>
 #include <veskar/veskar.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -11,42 +13,31 @@
 #include <string>
 
 #include "command.h"
-#include "options.h"
 #include "os.h"
 
 namespace veskar_cli {
 
-namespace {
+#define VESKAR_ENTRY_NAME(ret, name, bytes, params) \
+  {#name, VESKAR_TOOLKIT_DECORATED_NAME(name, bytes)},
 
-int RunMessages(const Options& options);
-int RunVersion(const Options& options);
+// The platform's file name for a toolkit, as the build sets it:
+// "libcmsapi32.so", or "cmsapi32.dll" on Windows.
+#define VESKAR_TOOLKIT_FILE(name) VESKAR_TOOLKIT_FILE_PREFIX name VESKAR_TOOLKIT_FILE_SUFFIX
 
-}  // namespace
+// Each with every entry point the library binds, from the toolkits' ABI
+// headers.
+const Toolkit kToolkits[2] = {
+    {veskar::kServiceIpsec,
+     "IPSec key management",
+     VESKAR_TOOLKIT_FILE("kmpapi32"),
+     {VESKAR_KMPAPI32_ENTRY_POINTS(VESKAR_ENTRY_NAME)}},
+    {veskar::kServiceCms,
+     "CMS enrollment",
+     VESKAR_TOOLKIT_FILE("cmsapi32"),
+     {VESKAR_CMSAPI32_ENTRY_POINTS(VESKAR_ENTRY_NAME)}},
+};
 
-const Verb kMessagesVerb = {
-    "messages",
-    RunMessages,
-    "usage: veskar messages [NUMBER]\n",
-    "Prints every message of the message table as 'NUMBER<TAB>TEXT', or the\n"
-    "text of one message. Line breaks inside a text are shown as \\n. Message\n"
-    "42157 is not a failure but the template of the INI file the library writes\n"
-    "for the CMS toolkit; the list marks it so, after a second TAB.\n",
-    {},
-    nullptr,
-    1,
-    "takes at most one message number"};
-
-const Verb kVersionVerb = {
-    "version",
-    RunVersion,
-    "usage: veskar version\n",
-    "Prints the version record the command was built with, then the file of the\n"
-    "library actually loaded and the version record kept in that file, which\n"
-    "differ when the loader found another copy of the library.\n",
-    {},
-    nullptr,
-    0,
-    "takes no arguments"};
+const Toolkit& ToolkitOf(int bit) { return bit == kToolkits[0].bit ? kToolkits[0] : kToolkits[1]; }
 
 namespace {
 
@@ -54,16 +45,51 @@ constexpr unsigned int kHighestMessageNumber = 65535;
 // The one entry of the table that is a file template, not a message.
 constexpr unsigned int kIniTemplateMessage = 42157;
 
+void Explain(const Toolkit& toolkit, int mask) {
+  // The library opened the toolkit at start-up; only that copy is looked at.
+  void* module = FindLoadedToolkit(toolkit.file);
+  if (module == nullptr) {
+    std::printf("  %d %s: not available: %s was not loaded (%s)\n", toolkit.bit, toolkit.service,
+                toolkit.file, WhyNotLoaded(toolkit.file).c_str());
+    const std::string folder = StandInFolder(toolkit.file);
+    if (!folder.empty()) {
+      std::printf(
+          "      the stand-in is in %s; run with LD_LIBRARY_PATH=%s, or without\n"
+          "      --no-standins and %s\n",
+          folder.c_str(), folder.c_str(), kNoStandInsVariable);
+    }
+    return;
+  }
+  std::string missing;
+  for (const EntryName& entry : toolkit.entry_points) {
+    if (!ExportsEntry(module, entry.plain, entry.decorated))
+      missing += std::string(missing.empty() ? "" : ", ") + entry.plain;
+  }
+  const std::string path = LoadedFrom(module);
+  ReleaseToolkit(module);
+  if (!(mask & toolkit.bit)) {
+    std::printf("  %d %s: not available, although %s is loaded\n", toolkit.bit, toolkit.service,
+                path.c_str());
+  } else if (missing.empty()) {
+    std::printf("  %d %s: available, loaded from %s\n", toolkit.bit, toolkit.service, path.c_str());
+  } else {
+    std::printf("  %d %s: not usable: %s lacks %s; every request fails with %d\n", toolkit.bit,
+                toolkit.service, path.c_str(), missing.c_str(), veskar::kMsgServiceNotAvailable);
+  }
+}
+
+int RunServices(const Options& /*options*/) {
+  const int mask = GetAvaliableServices();
+  std::printf("service mask: %d\n", mask);
+  std::printf("  %d Netscape certificate server: available\n", veskar::kServiceNetscape);
+  for (const Toolkit& toolkit : kToolkits) Explain(toolkit, mask);
+  return kExitOk;
+}
+
 std::string Escaped(const char* text) {
   std::string out;
   for (const char* p = text; *p != '\0'; ++p) {
-    if (*p == '\n') {
-      out += "\\n";
-    } else if (*p == '\r') {
-      out += "\\r";
-    } else {
-      out += *p;
-    }
+    out += *p == '\n' ? "\\n" : *p == '\r' ? "\\r" : std::string(1, *p);
   }
   return out;
 }
@@ -100,8 +126,7 @@ int RunMessages(const Options& options) {
       return UsageError("messages", "'" + args[0] + "' is not a message number");
     }
     if (!text.LoadString(static_cast<unsigned int>(number))) {
-      std::fprintf(stderr, "veskar messages: no message %lu\n", number);
-      return kExitFailure;
+      return Failure("messages", "no message " + std::to_string(number));
     }
     std::printf("%s\n", Escaped(text).c_str());
     return kExitOk;
@@ -143,4 +168,45 @@ int RunVersion(const Options& /*options*/) {
 }
 
 }  // namespace
+
+const Verb kServicesVerb = {
+    "services",
+    RunServices,
+    "usage: veskar services\n",
+    "Prints the service mask and what each bit means: Netscape (1, always), IPSec\n"
+    "key management (2, when libkmpapi32.so loads) and CMS enrollment (4, when\n"
+    "libcmsapi32.so loads). For each toolkit it says whether the library found it\n"
+    "on the loader's search path (LD_LIBRARY_PATH, then the system's), which file\n"
+    "it loaded, and which entry points that file lacks: a toolkit that lacks any\n"
+    "still shows in the mask, but its agent refuses every request (51000).\n",
+    {},
+    nullptr,
+    0,
+    "takes no arguments"};
+
+const Verb kMessagesVerb = {
+    "messages",
+    RunMessages,
+    "usage: veskar messages [NUMBER]\n",
+    "Prints every message of the message table as 'NUMBER<TAB>TEXT', or the\n"
+    "text of one message. Line breaks inside a text are shown as \\n. Message\n"
+    "42157 is not a failure but the template of the INI file the library writes\n"
+    "for the CMS toolkit; the list marks it so, after a second TAB.\n",
+    {},
+    nullptr,
+    1,
+    "takes at most one message number"};
+
+const Verb kVersionVerb = {
+    "version",
+    RunVersion,
+    "usage: veskar version\n",
+    "Prints the version record the command was built with, then the file of the\n"
+    "library actually loaded and the version record kept in that file, which\n"
+    "differ when the loader found another copy of the library.\n",
+    {},
+    nullptr,
+    0,
+    "takes no arguments"};
+
 }  // namespace veskar_cli

@@ -1,13 +1,12 @@
 // veskar: a small host of the library, the way a person tries it from a shell.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "command.h"
-#include "options.h"
 #include "os.h"
-#include "toolkits.h"
 
 namespace veskar_cli {
 namespace {
@@ -31,6 +30,45 @@ const Command* const kCommands[] = {
 #endif
 };
 
+const Option* Find(const Verb& verb, const std::string& name) {
+  for (const Option& option : verb.options) {
+    if (name == option.name) return &option;
+  }
+  return nullptr;
+}
+
+std::string Label(const Option& option) {
+  return std::string(option.name) + (option.value ? std::string(" ") + option.value : "");
+}
+
+std::string Usage(const Verb& verb) {
+  // The help text starts in one column, past the longest label that fits
+  // (and no nearer than most verbs have it); a longer label has a line of
+  // its own.
+  constexpr size_t kLongestBesideHelp = 20;
+  size_t width = 18;
+  for (const Option& option : verb.options) {
+    const size_t length = Label(option).size();
+    if (length <= kLongestBesideHelp) width = std::max(width, length);
+  }
+  const std::string indent(2 + width + 2, ' ');
+  std::string text = std::string(verb.synopsis) + "\n" + verb.about;
+  if (!verb.options.empty()) text += "\n";
+  for (const Option& option : verb.options) {
+    const std::string label = "  " + Label(option);
+    text += label.size() + 2 > indent.size()
+                ? label + "\n" + indent
+                : label + std::string(indent.size() - label.size(), ' ');
+    for (const char* c = option.help; *c != '\0'; ++c) {
+      text += *c;
+      if (*c == '\n') text += indent;
+    }
+    text += "\n";
+  }
+  if (verb.notes != nullptr) text += std::string("\n") + verb.notes;
+  return text;
+}
+
 void PrintOverview(std::FILE* out) {
   std::fprintf(out, "usage: veskar [%s] <command> [arguments]\n\ncommands:\n", kNoStandInsOption);
   for (const Command* command : kCommands) {
@@ -44,15 +82,6 @@ void PrintOverview(std::FILE* out) {
                "folders) is taken from the stand-ins built or installed with veskar;\n"
                "%s, or %s=1 in the environment, turns that off.\n",
                kNoStandInsOption, kNoStandInsVariable);
-}
-
-// True when args holds "--help" anywhere or is exactly {"-h"}.
-bool WantsHelp(const Args& args) {
-  if (args.size() == 1 && args[0] == "-h") return true;
-  for (const std::string& arg : args) {
-    if (arg == "--help") return true;
-  }
-  return false;
 }
 
 // A family's usage: its verbs' synopses, then what it says of itself.
@@ -72,7 +101,11 @@ int Help(const std::string& usage) {
 }
 
 int RunVerb(const Verb& verb, const Args& args) {
-  if (WantsHelp(args)) return Help(Usage(verb));
+  // "--help" anywhere, or "-h" alone, asks for the usage.
+  if ((args.size() == 1 && args[0] == "-h") ||
+      std::find(args.begin(), args.end(), "--help") != args.end()) {
+    return Help(Usage(verb));
+  }
   Options options;
   std::string error;
   if (!options.Parse(args, verb, &error)) return UsageError(verb.name, error);
@@ -125,9 +158,63 @@ int Main(const Args& words) {
 
 }  // namespace
 
+bool Options::Parse(const Args& args, const Verb& verb, std::string* error) {
+  given_.clear();
+  operands_.clear();
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (arg.empty() || arg[0] != '-' || arg == "-") {
+      if (operands_.size() < verb.max_operands) {
+        operands_.push_back(arg);
+        continue;
+      }
+      *error = verb.too_many ? verb.too_many : "unexpected argument '" + arg + "'";
+      return false;
+    }
+    // "--name=value" is "--name value" in one word.
+    const size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+    const bool joined = equals != std::string::npos;
+    const std::string joined_value = joined ? arg.substr(equals + 1) : "";
+    if (joined) arg.erase(equals);
+    const Option* known = Find(verb, arg);
+    if (known == nullptr) {
+      *error = "unknown option '" + arg + "'";
+    } else if (Has(arg)) {
+      *error = arg + " given twice";
+    } else if (known->value == nullptr && joined) {
+      *error = arg + " takes no value";
+    } else if (known->value == nullptr) {
+      given_[arg] = "";
+      continue;
+    } else if (joined ? joined_value.empty()
+                      : i + 1 >= args.size() || args[i + 1].empty() ||
+                            args[i + 1].rfind("--", 0) == 0) {
+      *error = arg + " needs a value";
+    } else {
+      given_[arg] = joined ? joined_value : args[++i];
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+std::string Options::Value(const std::string& name) const {
+  const auto found = given_.find(name);
+  return found == given_.end() ? "" : found->second;
+}
+
+const char* Options::FirstMissing(std::initializer_list<const char*> names) const {
+  for (const char* name : names) {
+    if (!Has(name)) return name;
+  }
+  return nullptr;
+}
+
 int UsageError(const char* command, const std::string& message) {
-  std::fprintf(stderr, "veskar%s%s: %s (see 'veskar%s%s --help')\n", command ? " " : "",
-               command ? command : "", message.c_str(), command ? " " : "", command ? command : "");
+  const std::string name = command ? std::string(" ") + command : "";
+  std::fprintf(stderr, "veskar%s: %s (see 'veskar%s --help')\n", name.c_str(), message.c_str(),
+               name.c_str());
   return kExitUsage;
 }
 

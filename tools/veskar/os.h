@@ -2,11 +2,9 @@
 #define VESKAR_TOOLS_VESKAR_OS_H_
 
 // Everything the command asks of the operating system, so that no other file
-// of it includes a system header. os_posix.cpp and os_win32.cpp implement it;
-// the Windows build has only the verbs without OpenSSL, so os_win32.cpp
-// implements only the first part.
+// of it includes a system header. The Windows build has only the verbs
+// without OpenSSL, so os_win32.cpp implements only the first part.
 
-#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,7 +55,8 @@ bool ExportsEntry(void* module, const char* plain, const char* decorated);
 // Why the loader does not give us `file`, in its own words.
 std::string WhyNotLoaded(const char* file);
 
-// ---- POSIX only: the verbs that need OpenSSL.
+// ---- POSIX only: the verbs that need OpenSSL. Those that fail give the
+// errno value in *error_number.
 
 // What a name in the file system is.
 enum class FileType {
@@ -78,24 +77,22 @@ struct FileStatus {
 };
 
 // The status of `path`; with `follow_links` false a link is described itself
-// (kLink). False with *error_number (ENOENT when there is no such name).
+// (kLink).
 bool StatusOf(const std::string& path, bool follow_links, FileStatus* status, int* error_number);
 
 bool IsDirectory(const std::string& path);
 
-// True when this user may write in `folder` (read `path`); false with
-// *error_number.
-bool MayWriteIn(const std::string& folder, int* error_number);
-bool MayRead(const std::string& path, int* error_number);
+// Whether this user may write in (`write`) or read `path`.
+bool MayAccess(const std::string& path, bool write, int* error_number);
 
-// `path` with every link resolved; "" with *error_number when it cannot be.
+// `path` with every link resolved; "" when it cannot be.
 std::string ResolvedPath(const std::string& path, int* error_number);
 
 // The current folder, "" when it cannot be had.
 std::string CurrentFolder();
 
-// Gives the file `from` the second name `to`, which must not exist. False
-// with *error_number (EEXIST when `to` does).
+// Gives the file `from` the second name `to`, which must not exist (EEXIST
+// when it does).
 bool HardLink(const std::string& from, const std::string& to, int* error_number);
 
 // Makes and removes a file in `folder`; 0 when that works, else the errno
@@ -106,9 +103,7 @@ int TryMakingAFileIn(const std::string& folder);
 // the controlling terminal; -1 with errno on failure. The caller closes it.
 int OpenForWriting(const std::string& path);
 
-// The descriptor of standard output.
 int StandardOutputFd();
-
 bool StandardInputIsTerminal();
 bool StandardOutputIsTerminal();
 

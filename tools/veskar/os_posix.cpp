@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "command.h"
 #include "os.h"
-#include "toolkits.h"
 
 namespace veskar_cli {
 namespace {
@@ -232,14 +232,8 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool MayWriteIn(const std::string& folder, int* error_number) {
-  if (access(folder.c_str(), W_OK) == 0) return true;
-  *error_number = errno;
-  return false;
-}
-
-bool MayRead(const std::string& path, int* error_number) {
-  if (access(path.c_str(), R_OK) == 0) return true;
+bool MayAccess(const std::string& path, bool write, int* error_number) {
+  if (access(path.c_str(), write ? W_OK : R_OK) == 0) return true;
   *error_number = errno;
   return false;
 }

@@ -13,11 +13,6 @@
 
 #include "command.h"
 #include "file_io.h"
-#include "options.h"
-#include "os.h"
-#include "output_file.h"
-#include "secret_input.h"
-#include "toolkits.h"
 
 namespace veskar_cli {
 namespace {
@@ -31,46 +26,6 @@ constexpr Option kProtectionFileOption = {"--protection-file", "F",
                                           "the protection string: the first line of F"};
 constexpr Option kProtectionStdinOption = {"--protection-stdin", nullptr,
                                            "the first line of standard input"};
-
-int RunPut(const Options& options);
-int RunGet(const Options& options);
-
-const Verb kPutVerb = {
-    "protected put",
-    RunPut,
-    "usage: veskar protected put --file FILE --label LABEL --in DATA\n"
-    "                            [--protection-file F | --protection-stdin]\n",
-    "Stores the bytes of the file DATA ('-' for standard input) as the item LABEL\n"
-    "of the protected-data file FILE, replacing an item of that label; FILE is\n"
-    "made, owner-only, when it does not exist. The protection string is the first\n"
-    "line of F, or of standard input with --protection-stdin, or is asked for twice\n"
-    "on the terminal without echo; it is never an argument. '--in -' needs\n"
-    "--protection-file. The item is read back to make sure it was stored: the\n"
-    "toolkit does not report a failed write. Empty data cannot be stored (an empty\n"
-    "item reads back as a missing one). Exits 0 when stored, 1 when not, 2 on bad\n"
-    "usage.\n",
-    {kFileOption,
-     kLabelOption,
-     {"--in", "DATA", "the bytes to store ('-': standard input)"},
-     kProtectionFileOption,
-     kProtectionStdinOption}};
-
-const Verb kGetVerb = {
-    "protected get",
-    RunGet,
-    "usage: veskar protected get --file FILE --label LABEL [--out DATA]\n"
-    "                            [--protection-file F | --protection-stdin]\n",
-    "Writes the item LABEL of the protected-data file FILE to DATA or, without\n"
-    "--out or with '--out -', to standard output, which must not be a terminal. A\n"
-    "new or replaced DATA file is owner-only; a device, FIFO or link is written\n"
-    "through. The protection string comes as for 'put', asked once. A missing item\n"
-    "and a wrong protection string look the same, by design: nothing is read, and\n"
-    "the command exits 1. Bad usage exits 2.\n",
-    {kFileOption,
-     kLabelOption,
-     {"--out", "DATA", "where the item goes ('-': standard output)"},
-     kProtectionFileOption,
-     kProtectionStdinOption}};
 
 struct ItemOptions {
   std::string file;
@@ -133,8 +88,8 @@ int RunPut(const Options& options) {
   if (!read) return Failure(kCommand, error);
   if (data.empty()) return Failure(kCommand, "nothing to store: the data is empty");
   if (!CanCreate(item.file, &error)) return Failure(kCommand, error);
-  std::string protection;
-  if (!ReadSecret(item.protection, "protection string", true, &protection, &error)) {
+  SecretText protection;
+  if (!ReadSecret(item.protection, "protection string", true, &protection.text, &error)) {
     return Failure(kCommand, error);
   }
   bool stored = false;
@@ -142,15 +97,13 @@ int RunPut(const Options& options) {
     CQnEntCmsPMA agent;
     agent.PutToProtectedFile(item.label.c_str(), data.data(),
                              static_cast<unsigned int>(data.size()), item.file.c_str(),
-                             protection.c_str());
+                             protection.text.c_str());
     unsigned int length = 0;
-    const std::unique_ptr<unsigned char[]> back = GetItem(item, protection, &length);
+    const std::unique_ptr<unsigned char[]> back = GetItem(item, protection.text, &length);
     stored = back && length == data.size() && std::memcmp(back.get(), data.data(), length) == 0;
   } catch (const std::exception& thrown) {
-    Wipe(&protection);
     return Failure(kCommand, std::string("the library failed: ") + thrown.what());
   }
-  Wipe(&protection);
   if (!stored) {
     return Failure(kCommand, "the item was not stored in " + item.file +
                                  " (the file is not a protected-data file, or cannot be written)");
@@ -170,7 +123,7 @@ int RunGet(const Options& options) {
   std::string error;
   if (IsDirectory(item.file)) return Failure(kCommand, item.file + " is a folder");
   int failure = 0;
-  if (!MayRead(item.file, &failure)) {
+  if (!MayAccess(item.file, false, &failure)) {
     return Failure(kCommand, "cannot read " + item.file + ": " + std::strerror(failure));
   }
   if (!output.empty() && !CheckOutput(output, OutputKind::kSecret, &error)) {
@@ -182,19 +135,17 @@ int RunGet(const Options& options) {
                       "will not write the item to the terminal: give --out FILE, or send the "
                       "output to a file or a pipe");
   }
-  std::string protection;
-  if (!ReadSecret(item.protection, "protection string", false, &protection, &error)) {
+  SecretText protection;
+  if (!ReadSecret(item.protection, "protection string", false, &protection.text, &error)) {
     return Failure(kCommand, error);
   }
   unsigned int length = 0;
   std::unique_ptr<unsigned char[]> data;
   try {
-    data = GetItem(item, protection, &length);
+    data = GetItem(item, protection.text, &length);
   } catch (const std::exception& thrown) {
-    Wipe(&protection);
     return Failure(kCommand, std::string("the library failed: ") + thrown.what());
   }
-  Wipe(&protection);
   if (!data) {
     return Failure(kCommand, "no item '" + item.label + "' in " + item.file +
                                  " opens with that protection string");
@@ -205,6 +156,43 @@ int RunGet(const Options& options) {
   if (!written) return Failure(kCommand, error);
   return kExitOk;
 }
+
+const Verb kPutVerb = {
+    "protected put",
+    RunPut,
+    "usage: veskar protected put --file FILE --label LABEL --in DATA\n"
+    "                            [--protection-file F | --protection-stdin]\n",
+    "Stores the bytes of the file DATA ('-' for standard input) as the item LABEL\n"
+    "of the protected-data file FILE, replacing an item of that label; FILE is\n"
+    "made, owner-only, when it does not exist. The protection string is the first\n"
+    "line of F, or of standard input with --protection-stdin, or is asked for twice\n"
+    "on the terminal without echo; it is never an argument. '--in -' needs\n"
+    "--protection-file. The item is read back to make sure it was stored: the\n"
+    "toolkit does not report a failed write. Empty data cannot be stored (an empty\n"
+    "item reads back as a missing one). Exits 0 when stored, 1 when not, 2 on bad\n"
+    "usage.\n",
+    {kFileOption,
+     kLabelOption,
+     {"--in", "DATA", "the bytes to store ('-': standard input)"},
+     kProtectionFileOption,
+     kProtectionStdinOption}};
+
+const Verb kGetVerb = {
+    "protected get",
+    RunGet,
+    "usage: veskar protected get --file FILE --label LABEL [--out DATA]\n"
+    "                            [--protection-file F | --protection-stdin]\n",
+    "Writes the item LABEL of the protected-data file FILE to DATA or, without\n"
+    "--out or with '--out -', to standard output, which must not be a terminal. A\n"
+    "new or replaced DATA file is owner-only; a device, FIFO or link is written\n"
+    "through. The protection string comes as for 'put', asked once. A missing item\n"
+    "and a wrong protection string look the same, by design: nothing is read, and\n"
+    "the command exits 1. Bad usage exits 2.\n",
+    {kFileOption,
+     kLabelOption,
+     {"--out", "DATA", "where the item goes ('-': standard output)"},
+     kProtectionFileOption,
+     kProtectionStdinOption}};
 
 }  // namespace
 
