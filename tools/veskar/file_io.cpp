@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 namespace veskar_cli {
 namespace {
@@ -155,22 +156,9 @@ bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error) {
 
 std::string NormalPath(const std::string& path) {
   if (path.empty()) return path;
-  const std::string absolute = AbsolutePath(path);
-  std::string out;
-  size_t start = 0;
-  while (start <= absolute.size()) {
-    size_t end = absolute.find('/', start);
-    if (end == std::string::npos) end = absolute.size();
-    const std::string part = absolute.substr(start, end - start);
-    if (part == "..") {
-      const size_t slash = out.rfind('/');
-      out.erase(slash == std::string::npos ? 0 : slash);
-    } else if (!part.empty() && part != ".") {
-      out += "/" + part;
-    }
-    start = end + 1;
-  }
-  return out.empty() ? "/" : out;
+  std::string normal = std::filesystem::path(AbsolutePath(path)).lexically_normal().string();
+  if (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+  return normal;
 }
 
 bool CanCreate(const std::string& path, std::string* error) {

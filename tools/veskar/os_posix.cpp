@@ -1,7 +1,6 @@
 // The command's calls into a POSIX system (Linux): files, signals, the
 // terminal, the loader and the stand-in toolkits' search.
 
-#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
@@ -13,9 +12,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -25,29 +24,23 @@
 namespace veskar_cli {
 namespace {
 
+namespace fs = std::filesystem;
+
 // Set in the environment of the re-executed program, so that it never tries
 // again, whatever it finds.
 constexpr char kSearchedVariable[] = "VESKAR_STANDINS_SEARCHED";
 
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr size_t kEndingSignalCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+constexpr int kStopSignals[] = {SIGINT, SIGTERM};
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 std::string Canonical(const std::string& path) {
-  char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) != nullptr ? resolved : path;
-}
-
-std::string ExecutableFolder() {
-  char path[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
-  if (length <= 0) return "";
-  const std::string executable(path, static_cast<size_t>(length));
-  const size_t slash = executable.rfind('/');
-  return slash == std::string::npos ? "" : executable.substr(0, slash);
+  std::error_code failed;
+  const fs::path resolved = fs::canonical(path, failed);
+  return failed ? path : resolved.string();
 }
 
 // Folders that hold one subfolder per stand-in. The build tree counts only
@@ -55,12 +48,14 @@ std::string ExecutableFolder() {
 // whatever appears later at the path where it was once built.
 std::vector<std::string> CandidateFolders() {
   std::vector<std::string> folders;
-  const std::string executable_folder = ExecutableFolder();
-  if (!executable_folder.empty()) {
+  std::error_code failed;
+  const std::string executable_folder =
+      fs::read_symlink("/proc/self/exe", failed).parent_path().string();
+  if (!failed && !executable_folder.empty()) {
     folders.push_back(executable_folder + "/" + VESKAR_STANDIN_FROM_EXECUTABLE);
-  }
-  if (!executable_folder.empty() && StartsWith(executable_folder + "/", VESKAR_BUILD_TREE "/")) {
-    folders.push_back(VESKAR_STANDIN_BUILD_DIR);
+    if (StartsWith(executable_folder + "/", VESKAR_BUILD_TREE "/")) {
+      folders.push_back(VESKAR_STANDIN_BUILD_DIR);
+    }
   }
   folders.push_back(VESKAR_STANDIN_INSTALL_DIR);
   return folders;
@@ -68,30 +63,28 @@ std::vector<std::string> CandidateFolders() {
 
 // "libcmsapi32.so" lives in the subfolder "cmsapi32".
 std::string SubfolderOf(const std::string& file) {
-  std::string name = file;
-  if (StartsWith(name, "lib")) name.erase(0, 3);
-  const size_t dot = name.find('.');
-  return dot == std::string::npos ? name : name.substr(0, dot);
+  const std::string name = StartsWith(file, "lib") ? file.substr(3) : file;
+  return name.substr(0, name.find('.'));
 }
 
 bool OnSearchPath(const std::string& folder) {
   const char* path = std::getenv("LD_LIBRARY_PATH");
-  if (path == nullptr) return false;
-  const std::string entries = std::string(":") + path + ":";
-  return entries.find(":" + folder + ":") != std::string::npos;
+  return path != nullptr &&
+         (std::string(":") + path + ":").find(":" + folder + ":") != std::string::npos;
 }
 
-sigset_t SignalSet(const int* signals, size_t count) {
+template <size_t kCount>
+sigset_t SignalSet(const int (&signals)[kCount]) {
   sigset_t set;
   sigemptyset(&set);
-  for (size_t i = 0; i < count; ++i) sigaddset(&set, signals[i]);
+  for (const int number : signals) sigaddset(&set, number);
   return set;
 }
 
 // The terminal's settings and the signal actions while echo is off, for the
 // handler that puts them back.
 termios terminal_before_prompt{};
-struct sigaction actions_before_prompt[kEndingSignalCount];
+struct sigaction actions_before_prompt[std::size(kEndingSignals)];
 
 void RestoreTerminalAndEnd(int number) {
   tcsetattr(STDIN_FILENO, TCSANOW, &terminal_before_prompt);
@@ -108,6 +101,15 @@ FileType TypeOf(mode_t mode) {
   if (S_ISSOCK(mode)) return FileType::kSocket;
   if (S_ISBLK(mode)) return FileType::kBlockDevice;
   return FileType::kOther;
+}
+
+// Sets `name` to `value`, or unsets it for null.
+void RestoreVariable(const char* name, const std::string* value) {
+  if (value != nullptr) {
+    setenv(name, value->c_str(), 1);
+  } else {
+    unsetenv(name);
+  }
 }
 
 }  // namespace
@@ -164,31 +166,23 @@ void UseStandInToolkits(char** argv, bool disabled) {
   // the loader found anywhere (its cache and default folders included) keeps
   // precedence over a stand-in.
   const int mask = GetAvaliableServices();
-  std::vector<std::string> folders;
+  const char* previous = std::getenv("LD_LIBRARY_PATH");
+  const std::string previous_path = previous != nullptr ? previous : "";
+  // An empty entry would mean the current folder, so none is made.
+  std::string path = previous_path;
   for (const Toolkit& toolkit : kToolkits) {
     if (mask & toolkit.bit) continue;
     const std::string folder = StandInFolder(toolkit.file);
     // A stand-in already on the path that did not load would not load again.
-    if (!folder.empty() && !OnSearchPath(folder)) folders.push_back(folder);
+    if (!folder.empty() && !OnSearchPath(folder)) path += (path.empty() ? "" : ":") + folder;
   }
-  if (folders.empty()) return;
-
-  const char* previous = std::getenv("LD_LIBRARY_PATH");
-  const bool had_path = previous != nullptr;
-  const std::string previous_path = had_path ? previous : "";
-  // An empty entry would mean the current folder, so none is made.
-  std::string path = previous_path;
-  for (const std::string& folder : folders) path += (path.empty() ? "" : ":") + folder;
+  if (path == previous_path) return;
   if (setenv("LD_LIBRARY_PATH", path.c_str(), 1) != 0 || setenv(kSearchedVariable, "1", 1) != 0) {
     return;
   }
   execv("/proc/self/exe", argv);
   // Still here: carry on without the stand-ins, in the environment we had.
-  if (had_path) {
-    setenv("LD_LIBRARY_PATH", previous_path.c_str(), 1);
-  } else {
-    unsetenv("LD_LIBRARY_PATH");
-  }
+  RestoreVariable("LD_LIBRARY_PATH", previous != nullptr ? &previous_path : nullptr);
   unsetenv(kSearchedVariable);
 }
 
@@ -239,15 +233,16 @@ bool MayAccess(const std::string& path, bool write, int* error_number) {
 }
 
 std::string ResolvedPath(const std::string& path, int* error_number) {
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved) != nullptr) return resolved;
-  *error_number = errno;
-  return "";
+  std::error_code failed;
+  const fs::path resolved = fs::canonical(path, failed);
+  *error_number = failed.value();
+  return failed ? "" : resolved.string();
 }
 
 std::string CurrentFolder() {
-  char current[PATH_MAX];
-  return getcwd(current, sizeof(current)) != nullptr ? current : "";
+  std::error_code failed;
+  const fs::path current = fs::current_path(failed);
+  return failed ? "" : current.string();
 }
 
 bool HardLink(const std::string& from, const std::string& to, int* error_number) {
@@ -280,7 +275,7 @@ struct HeldSignals::Mask {
 };
 
 HeldSignals::HeldSignals() : previous_(new Mask) {
-  const sigset_t held = SignalSet(kEndingSignals, kEndingSignalCount);
+  const sigset_t held = SignalSet(kEndingSignals);
   sigprocmask(SIG_BLOCK, &held, &previous_->signals);
 }
 
@@ -291,7 +286,7 @@ EchoOff::EchoOff() : quiet_(tcgetattr(STDIN_FILENO, &terminal_before_prompt) == 
   struct sigaction restore {};
   restore.sa_handler = RestoreTerminalAndEnd;
   sigemptyset(&restore.sa_mask);
-  for (size_t i = 0; i < kEndingSignalCount; ++i) {
+  for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
     sigaction(kEndingSignals[i], &restore, &actions_before_prompt[i]);
   }
   termios silent = terminal_before_prompt;
@@ -303,23 +298,19 @@ EchoOff::EchoOff() : quiet_(tcgetattr(STDIN_FILENO, &terminal_before_prompt) == 
 EchoOff::~EchoOff() {
   if (!quiet_) return;
   tcsetattr(STDIN_FILENO, TCSAFLUSH, &terminal_before_prompt);
-  for (size_t i = 0; i < kEndingSignalCount; ++i) {
+  for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
     sigaction(kEndingSignals[i], &actions_before_prompt[i], nullptr);
   }
 }
 
-namespace {
-constexpr int kStopSignals[] = {SIGINT, SIGTERM};
-}  // namespace
-
 void BlockStopSignals() {
-  const sigset_t stop = SignalSet(kStopSignals, 2);
+  const sigset_t stop = SignalSet(kStopSignals);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   signal(SIGPIPE, SIG_IGN);
 }
 
 void WaitForStopSignal() {
-  const sigset_t stop = SignalSet(kStopSignals, 2);
+  const sigset_t stop = SignalSet(kStopSignals);
   int received = 0;
   sigwait(&stop, &received);
 }
@@ -347,16 +338,13 @@ bool PrivateTempFolder::Make(std::string* error) {
 std::vector<std::string> PrivateTempFolder::Files(const std::string& prefix,
                                                   const std::string& suffix) const {
   std::vector<std::string> names;
-  if (DIR* dir = path_.empty() ? nullptr : opendir(path_.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name.size() >= prefix.size() + suffix.size() && StartsWith(name, prefix) &&
-          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 && name != "." &&
-          name != "..") {
-        names.push_back(name);
-      }
+  std::error_code failed;
+  for (const fs::directory_entry& entry : fs::directory_iterator(path_, failed)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() >= prefix.size() + suffix.size() && StartsWith(name, prefix) &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      names.push_back(name);
     }
-    closedir(dir);
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -364,14 +352,9 @@ std::vector<std::string> PrivateTempFolder::Files(const std::string& prefix,
 
 PrivateTempFolder::~PrivateTempFolder() {
   if (path_.empty()) return;
-  // The library writes only files here.
-  for (const std::string& name : Files("", "")) unlink((path_ + "/" + name).c_str());
-  rmdir(path_.c_str());
-  if (had_tmpdir_) {
-    setenv("TMPDIR", previous_tmpdir_.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
-  }
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+  RestoreVariable("TMPDIR", had_tmpdir_ ? &previous_tmpdir_ : nullptr);
 }
 
 }  // namespace veskar_cli
