@@ -85,50 +85,40 @@ inline std::string CryptoError() {
   return error.empty() ? "libcrypto failed" : error;
 }
 
-// One kind of enrollment (CMS, IPSec): what it adds to the steps all
-// enrollments share, which RunEnrollment takes in order.
-class EnrollmentKind {
- public:
-  struct Traits {
-    const char* command;  // "enroll cms"
-    int service;          // its bit in the service mask
-    const char* toolkit;  // "CMS", for people
-    int ini_failed;       // the message for an INI file it could not write
-    bool pair_optional;   // without reference and code it logs in
-  };
-  explicit EnrollmentKind(const Traits& traits) : traits_(traits) {}
-  virtual ~EnrollmentKind() = default;
-  const Traits& traits() const { return traits_; }
+// The steps every enrollment takes, in this order; each kind adds its own
+// checks between them. A usage problem is found before anything else, and
+// every check is made before the library is called, with a clear failure
+// instead of the bare message number a toolkit would give, so that a
+// refusal costs no code pair.
 
-  // After the shared usage checks, its own: "" or what is wrong.
-  virtual std::string UsageProblem(const Options& options, const EnrollmentInput& input) = 0;
-  // After the shared checks: its own, and what it reads, before anything
-  // is spent. kExitOk, or the status after saying what is wrong.
-  virtual int Prepare(const Options& options) = 0;
-  // After the pair was read: secrets of its own. False with *error.
-  virtual bool ReadSecrets(std::string* /*error*/) { return true; }
-  // With the ending signals held and a private temporary folder: calls the
-  // library. False with *error when it could not get that far.
-  virtual bool Run(const EnrollmentInput& input, Enrollment* result, std::string* error) = 0;
-  // After a failure: the likely cause of `message` ("" when unknown), and
-  // undoing what Run made.
-  virtual std::string Hint(int message, const EnrollmentInput& input) = 0;
-  virtual void Undo() {}
-  // After a success: the report's first line, and its own lines ("  <what>:
-  // <value>\n"); *error when something of its own went astray.
-  virtual std::string Headline() const = 0;
-  virtual std::string Delivered(const PrivateTempFolder& temp, std::string* error) = 0;
+// Reads the pair (which `pair_optional` enrollments may go without) and
+// the certificate outputs: "" or the usage problem.
+std::string ReadEnrollmentOptions(const Options& options, bool pair_optional,
+                                  EnrollmentInput* input);
 
- private:
-  Traits traits_;
-};
+// Takes the locations and checks that the toolkit of `service` is loaded,
+// that the stand-ins can use the locations, and that the outputs can be
+// written. kExitOk, or kExitFailure after saying what is wrong.
+int CheckBeforeEnrolling(const char* command, int service, const Options& options,
+                         EnrollmentInput* input);
 
-// Runs an enrollment of `kind` with `options`: the usage checks, the checks
-// made before the library is called (each with a clear failure instead of
-// the bare message number a toolkit would give), reading the pair, the
-// call with the ending signals held, and the report. Returns the exit
-// status.
-int RunEnrollment(const Options& options, EnrollmentKind& kind);
+// Reads the reference number and the authorisation code. False with *error.
+bool ReadPair(const char* command, const Options& options, EnrollmentInput* input,
+              std::string* error);
+
+// Says how the enrollment failed (the message, the toolkit's reason, and
+// the likely cause: the shared ones, else `hint`) and returns kExitFailure.
+// `toolkit` names it ("CMS"); `ini_failed` is its message for an INI file
+// not written into `temp`.
+int ReportFailure(const char* command, const char* toolkit, int ini_failed,
+                  const Enrollment& enrollment, const PrivateTempFolder& temp,
+                  const std::string& hint);
+
+// Writes the certificates, then prints `headline`, what the certificate
+// says, where it went and `more_lines`. A certificate missing or not
+// written fails, saying that the pair is spent and what was delivered.
+int ReportSuccess(const char* command, const std::string& headline, const Enrollment& enrollment,
+                  const EnrollmentInput& input, const std::string& more_lines);
 
 // The CA location `ca`, when it names a folder, must hold a CA of the
 // stand-ins; a server's URL is for the toolkit to reach. kExitOk, or

@@ -137,98 +137,95 @@ std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& 
   return "";
 }
 
-class CmsEnrollment : public EnrollmentKind {
- public:
-  CmsEnrollment()
-      : EnrollmentKind({kCommand, veskar::kServiceCms, "CMS", veskar::kMsgCmsIniFailed, false}) {}
-
-  std::string UsageProblem(const Options& options, const EnrollmentInput& input) override {
-    if (const char* missing = options.FirstMissing({"--ca", "--cert"})) {
-      return std::string("needs ") + missing;
-    }
-    key_ = options.Value("--new-key");
-    new_key_ = options.Has("--new-key");
-    if (new_key_ == options.Has("--request")) {
-      return new_key_ ? "takes --request or --new-key, not both"
-                      : "needs --request FILE or --new-key FILE";
-    }
-    if (options.Has("--common-name") && !new_key_) return "--common-name goes with --new-key";
-    publish_ = options.Has("--publish");
-    if (publish_ && !options.Has("--directory")) return "--publish needs --directory";
-    const std::string cert = NormalPath(input.certificate);
-    const std::string ca_cert = NormalPath(input.ca_certificate);
-    if (new_key_ && (NormalPath(key_) == cert || NormalPath(key_) == ca_cert)) {
-      return "--new-key and a certificate name the same file";
-    }
-    copy_ = options.Value("--protected-copy");
-    if (copy_.empty()) return "";
-    if (copy_ == "-" || GoesToStandardOutput(copy_)) {
-      return "--protected-copy takes a file, not standard output";
-    }
-    const std::string copy = NormalPath(copy_);
-    if ((new_key_ && copy == NormalPath(key_)) || copy == cert || copy == ca_cert) {
-      return "--protected-copy names the same file as another output";
-    }
-    return "";
-  }
-
-  int Prepare(const Options& options) override {
-    std::string error;
-    if ((new_key_ && !CheckOutput(key_, OutputKind::kNewKey, &error)) ||
-        (!copy_.empty() && !CheckOutput(copy_, OutputKind::kSecret, &error)) ||
-        (!new_key_ && !ReadRequest(options.Value("--request"), &request_, &error))) {
-      return Failure(kCommand, error);
-    }
-    common_name_ =
-        options.Has("--common-name") ? options.Value("--common-name") : kDefaultCommonName;
-    return kExitOk;
-  }
-
-  bool Run(const EnrollmentInput& input, Enrollment* result, std::string* error) override {
-    if (new_key_ && !NewKeyAndRequest(key_, common_name_, &request_, error)) return false;
-    CQnPMCrtUsrEntCms record("veskar", input.ca.c_str(), input.directory.c_str(),
-                             input.code.text.c_str(), input.reference.c_str(), publish_ ? 1 : 0,
-                             request_.data(), static_cast<unsigned int>(request_.size()));
-    CQnEntCmsPMA agent;
-    *result = Enroll(agent, record);
-    directory_ = input.directory;
-    return true;
-  }
-
-  std::string Hint(int message, const EnrollmentInput& /*input*/) override {
-    return message == veskar::kMsgCmsLoginFailed
-               ? "the toolkit could not log in to the CA at the CA location"
-               : "";
-  }
-
-  void Undo() override {
-    if (new_key_) std::remove(key_.c_str());
-  }
-
-  std::string Headline() const override { return "enrolled through the CMS toolkit"; }
-
-  std::string Delivered(const PrivateTempFolder& temp, std::string* error) override {
-    std::string more;
-    if (new_key_) more += "  key: " + key_ + "\n";
-    if (publish_) more += "  published in: " + directory_ + "\n";
-    const std::string copy = KeepProtectedCopy(temp, copy_, error);
-    if (!copy.empty()) more += "  protected copy: " + copy + "\n";
-    return more;
-  }
-
- private:
-  bool new_key_ = false;
-  bool publish_ = false;
-  std::string key_;
-  std::string copy_;
-  std::string common_name_;
-  std::string directory_;
-  Bytes request_;
+// What a CMS enrollment writes besides the certificates.
+struct CmsOutputs {
+  bool new_key = false;
+  std::string key;  // the --new-key file
+  bool publish = false;
+  std::string copy;  // the --protected-copy file, "" for none
 };
 
+// The usage checks of its own, after the shared ones: "" or what is wrong.
+std::string UsageProblem(const Options& options, const EnrollmentInput& input, CmsOutputs* out) {
+  if (const char* missing = options.FirstMissing({"--ca", "--cert"})) {
+    return std::string("needs ") + missing;
+  }
+  out->key = options.Value("--new-key");
+  out->new_key = options.Has("--new-key");
+  if (out->new_key == options.Has("--request")) {
+    return out->new_key ? "takes --request or --new-key, not both"
+                        : "needs --request FILE or --new-key FILE";
+  }
+  if (options.Has("--common-name") && !out->new_key) return "--common-name goes with --new-key";
+  out->publish = options.Has("--publish");
+  if (out->publish && !options.Has("--directory")) return "--publish needs --directory";
+  const std::string cert = NormalPath(input.certificate);
+  const std::string ca_cert = NormalPath(input.ca_certificate);
+  const std::string key = out->new_key ? NormalPath(out->key) : "";
+  if (out->new_key && (key == cert || key == ca_cert)) {
+    return "--new-key and a certificate name the same file";
+  }
+  out->copy = options.Value("--protected-copy");
+  if (out->copy.empty()) return "";
+  if (out->copy == "-" || GoesToStandardOutput(out->copy)) {
+    return "--protected-copy takes a file, not standard output";
+  }
+  const std::string copy = NormalPath(out->copy);
+  if ((out->new_key && copy == key) || copy == cert || copy == ca_cert) {
+    return "--protected-copy names the same file as another output";
+  }
+  return "";
+}
+
 int RunEnrollCms(const Options& options) {
-  CmsEnrollment kind;
-  return RunEnrollment(options, kind);
+  EnrollmentInput input;
+  CmsOutputs out;
+  std::string problem = ReadEnrollmentOptions(options, false, &input);
+  if (problem.empty()) problem = UsageProblem(options, input, &out);
+  if (!problem.empty()) return UsageError(kCommand, problem);
+  if (const int status = CheckBeforeEnrolling(kCommand, veskar::kServiceCms, options, &input);
+      status != kExitOk) {
+    return status;
+  }
+  std::string error;
+  Bytes request;
+  if ((out.new_key && !CheckOutput(out.key, OutputKind::kNewKey, &error)) ||
+      (!out.copy.empty() && !CheckOutput(out.copy, OutputKind::kSecret, &error)) ||
+      (!out.new_key && !ReadRequest(options.Value("--request"), &request, &error)) ||
+      !ReadPair(kCommand, options, &input, &error)) {
+    return Failure(kCommand, error);
+  }
+  const std::string common_name =
+      options.Has("--common-name") ? options.Value("--common-name") : kDefaultCommonName;
+
+  // From here on an interrupt waits until everything is written, or the
+  // pair is still unused.
+  const HeldSignals held;
+  PrivateTempFolder temp;
+  if (!temp.Make(&error) ||
+      (out.new_key && !NewKeyAndRequest(out.key, common_name, &request, &error))) {
+    return Failure(kCommand, error);
+  }
+  CQnPMCrtUsrEntCms record("veskar", input.ca.c_str(), input.directory.c_str(),
+                           input.code.text.c_str(), input.reference.c_str(), out.publish ? 1 : 0,
+                           request.data(), static_cast<unsigned int>(request.size()));
+  CQnEntCmsPMA agent;
+  const Enrollment enrollment = Enroll(agent, record);
+  if (enrollment.failed()) {
+    if (out.new_key) std::remove(out.key.c_str());
+    return ReportFailure(kCommand, "CMS", veskar::kMsgCmsIniFailed, enrollment, temp,
+                         enrollment.message == veskar::kMsgCmsLoginFailed
+                             ? "the toolkit could not log in to the CA at the CA location"
+                             : "");
+  }
+  std::string more;
+  if (out.new_key) more += "  key: " + out.key + "\n";
+  if (out.publish) more += "  published in: " + input.directory + "\n";
+  const std::string copy = KeepProtectedCopy(temp, out.copy, &error);
+  if (!copy.empty()) more += "  protected copy: " + copy + "\n";
+  const int status =
+      ReportSuccess(kCommand, "enrolled through the CMS toolkit", enrollment, input, more);
+  return error.empty() ? status : Failure(kCommand, error);
 }
 
 }  // namespace

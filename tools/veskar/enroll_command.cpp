@@ -51,38 +51,7 @@ std::string PairProblem(const Options& options, bool optional, bool* has_pair) {
   return "";
 }
 
-// The reference number (given, or the first line of the --reference-file
-// file or of standard input) and the authorisation code (the value of
-// --code, with a warning that others can see it, or the first line of the
-// --code-file file). False with *error.
-bool ReadPair(const char* command, const Options& options, EnrollmentInput* input,
-              std::string* error) {
-  if (options.Has("--reference-file")) {
-    const std::string file = options.Value("--reference-file");
-    if (!ReadSecret(SecretSource{file == "-" ? "" : file, file == "-"}, "reference number", false,
-                    &input->reference, error)) {
-      return false;
-    }
-    if (!IsReferenceNumber(input->reference)) {
-      *error = "--reference-file must hold a number from 1 to 2147483647";
-      return false;
-    }
-  } else {
-    input->reference = options.Value(kReferenceOption.name);
-  }
-  if (options.Has(kCodeFileOption.name)) {
-    return ReadSecret(SecretSource{options.Value(kCodeFileOption.name), false},
-                      "authorisation code", false, &input->code.text, error);
-  }
-  std::fprintf(stderr,
-               "veskar %s: warning: --code shows the authorisation code to anyone who lists "
-               "processes; --code-file FILE keeps it out of sight\n",
-               command);
-  input->code.text = options.Value(kCodeOption.name);
-  return true;
-}
-
-// "pem" or "der", in any case: "" when right.
+// --format takes "pem" or "der", in any case.
 std::string ReadOutputOptions(const Options& options, EnrollmentInput* input) {
   input->certificate = options.Value(kCertOption.name);
   input->ca_certificate = options.Value(kCaCertOption.name);
@@ -102,51 +71,6 @@ std::string ReadOutputOptions(const Options& options, EnrollmentInput* input) {
 // is passed on as given.
 std::string ToolkitLocation(const std::string& value) {
   return IsDirectory(value) ? AbsolutePath(value) : value;
-}
-
-// The toolkit loaded, the locations usable by the stand-ins, and the
-// outputs writable, so that a refusal costs no code pair.
-int CheckBeforeEnrolling(const char* command, int service, const EnrollmentInput& input) {
-  const Toolkit& toolkit = ToolkitOf(service);
-  if (!(GetAvaliableServices() & service)) {
-    return Failure(command, std::string(toolkit.service) + " is not available: " + toolkit.file +
-                                " was not loaded ('veskar services' says why)");
-  }
-  if (!IsOneLine(input.ca) || !IsOneLine(input.directory)) {
-    return Failure(command, "a location cannot hold a line break");
-  }
-  // The stand-ins take folders; another toolkit takes its own kind of
-  // location, which is passed on as given.
-  if (StandInLoaded(toolkit.file)) {
-    if (const int status = CheckCaLocation(command, input.ca); status != kExitOk) return status;
-    if (!input.directory.empty() && !IsDirectory(input.directory)) {
-      return Failure(command, "there is no directory folder " + input.directory);
-    }
-  }
-  std::string error;
-  for (const std::string* path : {&input.certificate, &input.ca_certificate}) {
-    if (!path->empty() && !CheckOutput(*path, OutputKind::kCertificate, &error)) {
-      return Failure(command, error);
-    }
-  }
-  return kExitOk;
-}
-
-// "failed with message N: TEXT", then the toolkit's reason and `hint` on
-// lines of their own when not empty; or what the library threw.
-int ReportFailure(const char* command, const Enrollment& enrollment, const std::string& hint) {
-  if (!enrollment.exception.empty()) {
-    return Failure(command, "the library failed: " + enrollment.exception);
-  }
-  std::string text =
-      "failed with message " + std::to_string(enrollment.message) + ": " + enrollment.text;
-  std::string extended = enrollment.extended;
-  while (!extended.empty() && (extended.back() == '\n' || extended.back() == '\r')) {
-    extended.pop_back();
-  }
-  if (!extended.empty()) text += "\n  " + extended;
-  if (!hint.empty()) text += "\n  " + hint;
-  return Failure(command, text);
 }
 
 // Writes the DER certificate `der` to `path`, as PEM unless `as_der`.
@@ -180,9 +104,101 @@ std::string DescribeCertificate(const unsigned char* der, size_t size) {
          "\n  valid until: " + pki::TimeText(X509_get0_notAfter(c)) + "\n";
 }
 
-// Writes the certificates, then prints `headline`, what the certificate
-// says, where it went and `more_lines`. A certificate missing or not
-// written fails, saying that the pair is spent and what was delivered.
+}  // namespace
+
+std::string ReadEnrollmentOptions(const Options& options, bool pair_optional,
+                                  EnrollmentInput* input) {
+  const std::string problem = PairProblem(options, pair_optional, &input->has_pair);
+  return problem.empty() ? ReadOutputOptions(options, input) : problem;
+}
+
+// The reference number is given, or the first line of the --reference-file
+// file or of standard input; the authorisation code is the value of --code,
+// with a warning that others can see it, or the first line of the
+// --code-file file.
+bool ReadPair(const char* command, const Options& options, EnrollmentInput* input,
+              std::string* error) {
+  if (options.Has("--reference-file")) {
+    const std::string file = options.Value("--reference-file");
+    if (!ReadSecret(SecretSource{file == "-" ? "" : file, file == "-"}, "reference number", false,
+                    &input->reference, error)) {
+      return false;
+    }
+    if (!IsReferenceNumber(input->reference)) {
+      *error = "--reference-file must hold a number from 1 to 2147483647";
+      return false;
+    }
+  } else {
+    input->reference = options.Value(kReferenceOption.name);
+  }
+  if (options.Has(kCodeFileOption.name)) {
+    return ReadSecret(SecretSource{options.Value(kCodeFileOption.name), false},
+                      "authorisation code", false, &input->code.text, error);
+  }
+  std::fprintf(stderr,
+               "veskar %s: warning: --code shows the authorisation code to anyone who lists "
+               "processes; --code-file FILE keeps it out of sight\n",
+               command);
+  input->code.text = options.Value(kCodeOption.name);
+  return true;
+}
+
+int CheckBeforeEnrolling(const char* command, int service, const Options& options,
+                         EnrollmentInput* input) {
+  input->ca = ToolkitLocation(options.Value(kCaOption.name));
+  input->directory = ToolkitLocation(options.Value(kDirectoryOption.name));
+  const Toolkit& toolkit = ToolkitOf(service);
+  if (!(GetAvaliableServices() & service)) {
+    return Failure(command, std::string(toolkit.service) + " is not available: " + toolkit.file +
+                                " was not loaded ('veskar services' says why)");
+  }
+  if (!IsOneLine(input->ca) || !IsOneLine(input->directory)) {
+    return Failure(command, "a location cannot hold a line break");
+  }
+  // The stand-ins take folders; another toolkit takes its own kind of
+  // location, which is passed on as given.
+  if (StandInLoaded(toolkit.file)) {
+    if (const int status = CheckCaLocation(command, input->ca); status != kExitOk) return status;
+    if (!input->directory.empty() && !IsDirectory(input->directory)) {
+      return Failure(command, "there is no directory folder " + input->directory);
+    }
+  }
+  std::string error;
+  for (const std::string* path : {&input->certificate, &input->ca_certificate}) {
+    if (!path->empty() && !CheckOutput(*path, OutputKind::kCertificate, &error)) {
+      return Failure(command, error);
+    }
+  }
+  return kExitOk;
+}
+
+int ReportFailure(const char* command, const char* toolkit, int ini_failed,
+                  const Enrollment& enrollment, const PrivateTempFolder& temp,
+                  const std::string& hint) {
+  if (!enrollment.exception.empty()) {
+    return Failure(command, "the library failed: " + enrollment.exception);
+  }
+  std::string text =
+      "failed with message " + std::to_string(enrollment.message) + ": " + enrollment.text;
+  std::string extended = enrollment.extended;
+  while (!extended.empty() && (extended.back() == '\n' || extended.back() == '\r')) {
+    extended.pop_back();
+  }
+  if (!extended.empty()) text += "\n  " + extended;
+  std::string cause = hint;
+  if (enrollment.message == veskar::kMsgServiceNotAvailable) {
+    cause = std::string("the ") + toolkit +
+            " toolkit lacks entry points ('veskar services' says which)";
+  } else if (enrollment.message == ini_failed) {
+    const int failure = TryMakingAFileIn(temp.path());
+    cause = failure == 0 ? "the library could not write its temporary files in " + temp.parent()
+                         : "the library cannot write its temporary files in " + temp.parent() +
+                               ": " + pki::ErrnoText(failure);
+  }
+  if (!cause.empty()) text += "\n  " + cause;
+  return Failure(command, text);
+}
+
 int ReportSuccess(const char* command, const std::string& headline, const Enrollment& enrollment,
                   const EnrollmentInput& input, const std::string& more_lines) {
   const std::string description =
@@ -217,60 +233,6 @@ int ReportSuccess(const char* command, const std::string& headline, const Enroll
           : stdout;
   std::fprintf(report, "%s\n%s%s", headline.c_str(), delivered.c_str(), more_lines.c_str());
   return kExitOk;
-}
-
-// The likely cause of a failure both kinds can meet, else the kind's own.
-std::string FailureHint(EnrollmentKind& kind, const Enrollment& enrollment,
-                        const EnrollmentInput& input, const PrivateTempFolder& temp) {
-  if (enrollment.message == veskar::kMsgServiceNotAvailable) {
-    return std::string("the ") + kind.traits().toolkit +
-           " toolkit lacks entry points ('veskar services' says which)";
-  }
-  if (enrollment.message != kind.traits().ini_failed) return kind.Hint(enrollment.message, input);
-  const int failure = TryMakingAFileIn(temp.path());
-  if (failure == 0) return "the library could not write its temporary files in " + temp.parent();
-  return "the library cannot write its temporary files in " + temp.parent() + ": " +
-         pki::ErrnoText(failure);
-}
-
-}  // namespace
-
-int RunEnrollment(const Options& options, EnrollmentKind& kind) {
-  const EnrollmentKind::Traits& traits = kind.traits();
-  const char* command = traits.command;
-  EnrollmentInput input;
-  std::string problem = PairProblem(options, traits.pair_optional, &input.has_pair);
-  if (problem.empty()) problem = ReadOutputOptions(options, &input);
-  if (problem.empty()) problem = kind.UsageProblem(options, input);
-  if (!problem.empty()) return UsageError(command, problem);
-
-  input.ca = ToolkitLocation(options.Value(kCaOption.name));
-  input.directory = ToolkitLocation(options.Value(kDirectoryOption.name));
-  if (const int status = CheckBeforeEnrolling(command, traits.service, input); status != kExitOk) {
-    return status;
-  }
-  if (const int status = kind.Prepare(options); status != kExitOk) return status;
-  std::string error;
-  if ((input.has_pair && !ReadPair(command, options, &input, &error)) ||
-      !kind.ReadSecrets(&error)) {
-    return Failure(command, error);
-  }
-
-  // From here on an interrupt waits until everything is written, or the
-  // pair is still unused.
-  const HeldSignals held;
-  PrivateTempFolder temp;
-  if (!temp.Make(&error)) return Failure(command, error);
-  Enrollment enrollment;
-  if (!kind.Run(input, &enrollment, &error)) return Failure(command, error);
-  if (enrollment.failed()) {
-    kind.Undo();
-    return ReportFailure(command, enrollment, FailureHint(kind, enrollment, input, temp));
-  }
-  const std::string more = kind.Delivered(temp, &error);
-  const int status = ReportSuccess(command, kind.Headline(), enrollment, input, more);
-  if (!error.empty()) return Failure(command, error);
-  return status;
 }
 
 const Command kEnrollCommand = {

@@ -13,100 +13,100 @@ namespace {
 
 constexpr char kCommand[] = "enroll ipsec";
 
-class IpsecEnrollment : public EnrollmentKind {
- public:
-  IpsecEnrollment()
-      : EnrollmentKind(
-            {kCommand, veskar::kServiceIpsec, "IPSec", veskar::kMsgIpsecIniFailed, true}) {}
-
-  std::string UsageProblem(const Options& options, const EnrollmentInput& input) override {
-    if (!options.Has("--profile")) return "needs --profile";
-    if (options.Value("--profile") == "-") return "--profile names a file; '-' cannot be one";
-    create_ = input.has_pair;
-    if (create_ && !options.Has("--ca")) return "needs --ca to create a user";
-    password_source_ = {options.Value("--password-file"), options.Has("--password-stdin")};
-    if (!password_source_.file.empty() && password_source_.from_stdin) {
-      return "takes --password-file or --password-stdin, not both";
+// This toolkit gives no reason of its own, so the CA's register is asked,
+// or the likely causes are named.
+std::string Hint(int message, const EnrollmentInput& input) {
+  switch (message) {
+    case veskar::kMsgIpsecCreateUserFailed: {
+      const std::string reason = RefusalReason(input.ca, input.reference, input.code.text);
+      if (!reason.empty()) return "the CA did not create the user: " + reason;
+      return "the CA did not create the user: check the reference number and the "
+             "authorisation code (a pair works once)";
     }
-    if (!CanReadSecret(password_source_)) {
-      return "needs the password: --password-file FILE, --password-stdin, or a terminal to ask at";
-    }
-    profile_ = AbsolutePath(options.Value("--profile"));
-    return "";
+    case veskar::kMsgIpsecLoginFailed:
+      return "the profile could not be opened: a wrong password, or not a profile";
+    case veskar::kMsgIpsecRetrieveFailed:
+      return "the profile holds no certificate to fetch";
+    default:
+      return "";
   }
+}
 
-  int Prepare(const Options& /*options*/) override {
-    // A link to nothing counts as there: the toolkit would not follow it.
-    FileStatus status;
-    int failure = 0;
-    const bool exists = StatusOf(profile_, false, &status, &failure);
-    if (create_ && exists) {
-      const bool regular =
-          StatusOf(profile_, true, &status, &failure) && status.type == FileType::kRegular;
-      return Failure(kCommand, regular ? profile_ +
-                                             " already exists; to log in to it, leave out "
-                                             "--reference and --code"
-                                       : "will not make the profile " + profile_ +
-                                             ": the name is taken by something that is not a "
-                                             "profile file");
-    }
-    std::string error;
-    if (create_ && !CanCreate(profile_, &error)) return Failure(kCommand, error);
-    if (!create_ && !exists) return Failure(kCommand, "there is no profile " + profile_);
-    return kExitOk;
+// With a pair it creates the user and the profile, else it logs in.
+std::string UsageProblem(const Options& options, const EnrollmentInput& input,
+                         SecretSource* password) {
+  if (!options.Has("--profile")) return "needs --profile";
+  if (options.Value("--profile") == "-") return "--profile names a file; '-' cannot be one";
+  if (input.has_pair && !options.Has("--ca")) return "needs --ca to create a user";
+  *password = {options.Value("--password-file"), options.Has("--password-stdin")};
+  if (!password->file.empty() && password->from_stdin) {
+    return "takes --password-file or --password-stdin, not both";
   }
-
-  bool ReadSecrets(std::string* error) override {
-    return ReadSecret(password_source_, "password", create_, &password_.text, error);
+  if (!CanReadSecret(*password)) {
+    return "needs the password: --password-file FILE, --password-stdin, or a terminal to ask at";
   }
+  return "";
+}
 
-  bool Run(const EnrollmentInput& input, Enrollment* result, std::string* /*error*/) override {
-    CQnPMCrtUsrEntIPSec record("veskar", input.ca.c_str(), input.directory.c_str(),
-                               password_.text.c_str(), profile_.c_str(), input.code.text.c_str(),
-                               input.reference.c_str());
-    Cleanse(&password_.text);
-    CQnEntIPSecPMA agent;
-    *result = Enroll(agent, record);
-    return true;
+// The profile must be new to be created, and there to log in to. A link to
+// nothing counts as there: the toolkit would not follow it.
+int CheckProfile(const std::string& profile, bool create) {
+  FileStatus status;
+  int failure = 0;
+  const bool exists = StatusOf(profile, false, &status, &failure);
+  if (create && exists) {
+    const bool regular =
+        StatusOf(profile, true, &status, &failure) && status.type == FileType::kRegular;
+    return Failure(kCommand, regular ? profile +
+                                           " already exists; to log in to it, leave out "
+                                           "--reference and --code"
+                                     : "will not make the profile " + profile +
+                                           ": the name is taken by something that is not a "
+                                           "profile file");
   }
-
-  // This toolkit gives no reason of its own, so the CA's register is asked,
-  // or the likely causes are named.
-  std::string Hint(int message, const EnrollmentInput& input) override {
-    switch (message) {
-      case veskar::kMsgIpsecCreateUserFailed: {
-        const std::string reason = RefusalReason(input.ca, input.reference, input.code.text);
-        if (!reason.empty()) return "the CA did not create the user: " + reason;
-        return "the CA did not create the user: check the reference number and the "
-               "authorisation code (a pair works once)";
-      }
-      case veskar::kMsgIpsecLoginFailed:
-        return "the profile could not be opened: a wrong password, or not a profile";
-      case veskar::kMsgIpsecRetrieveFailed:
-        return "the profile holds no certificate to fetch";
-      default:
-        return "";
-    }
-  }
-
-  std::string Headline() const override {
-    return create_ ? "created the user's profile and logged in" : "logged in";
-  }
-
-  std::string Delivered(const PrivateTempFolder& /*temp*/, std::string* /*error*/) override {
-    return "  profile: " + profile_ + "\n";
-  }
-
- private:
-  bool create_ = false;
-  std::string profile_;
-  SecretSource password_source_;
-  SecretText password_;
-};
+  std::string error;
+  if (create && !CanCreate(profile, &error)) return Failure(kCommand, error);
+  if (!create && !exists) return Failure(kCommand, "there is no profile " + profile);
+  return kExitOk;
+}
 
 int RunEnrollIpsec(const Options& options) {
-  IpsecEnrollment kind;
-  return RunEnrollment(options, kind);
+  EnrollmentInput input;
+  SecretSource password_source;
+  std::string problem = ReadEnrollmentOptions(options, true, &input);
+  if (problem.empty()) problem = UsageProblem(options, input, &password_source);
+  if (!problem.empty()) return UsageError(kCommand, problem);
+  const std::string profile = AbsolutePath(options.Value("--profile"));
+  const bool create = input.has_pair;
+  if (const int status = CheckBeforeEnrolling(kCommand, veskar::kServiceIpsec, options, &input);
+      status != kExitOk) {
+    return status;
+  }
+  if (const int status = CheckProfile(profile, create); status != kExitOk) return status;
+  std::string error;
+  SecretText password;
+  if ((create && !ReadPair(kCommand, options, &input, &error)) ||
+      !ReadSecret(password_source, "password", create, &password.text, &error)) {
+    return Failure(kCommand, error);
+  }
+
+  // From here on an interrupt waits until everything is written, or the
+  // pair is still unused.
+  const HeldSignals held;
+  PrivateTempFolder temp;
+  if (!temp.Make(&error)) return Failure(kCommand, error);
+  CQnPMCrtUsrEntIPSec record("veskar", input.ca.c_str(), input.directory.c_str(),
+                             password.text.c_str(), profile.c_str(), input.code.text.c_str(),
+                             input.reference.c_str());
+  Cleanse(&password.text);
+  CQnEntIPSecPMA agent;
+  const Enrollment enrollment = Enroll(agent, record);
+  if (enrollment.failed()) {
+    return ReportFailure(kCommand, "IPSec", veskar::kMsgIpsecIniFailed, enrollment, temp,
+                         Hint(enrollment.message, input));
+  }
+  return ReportSuccess(kCommand, create ? "created the user's profile and logged in" : "logged in",
+                       enrollment, input, "  profile: " + profile + "\n");
 }
 
 }  // namespace
