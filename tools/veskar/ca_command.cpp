@@ -32,6 +32,13 @@ bool ParseDays(const std::string& text, int* days) {
   return true;
 }
 
+// Opens the CA in `directory`; when there is none, says why and returns
+// kExitFailure.
+int OpenCa(const char* subcommand, const std::string& directory, std::unique_ptr<LocalCa>* ca) {
+  const CaStatus opened = LocalCa::Open(directory, ca);
+  return opened.ok() ? kExitOk : Failure(subcommand, opened.message);
+}
+
 int RunInit(const Options& options) {
   if (options.operands().empty()) return UsageError("ca init", "names no folder");
   const std::string& directory = options.operands()[0];
@@ -45,8 +52,7 @@ int RunInit(const Options& options) {
   const CaStatus created = LocalCa::Create(directory, name, days);
   if (!created.ok()) return Failure("ca init", created.message);
   std::unique_ptr<LocalCa> ca;
-  const CaStatus opened = LocalCa::Open(directory, &ca);
-  if (!opened.ok()) return Failure("ca init", opened.message);
+  if (const int status = OpenCa("ca init", directory, &ca); status != kExitOk) return status;
   std::printf("created a certificate authority in %s\n", directory.c_str());
   std::printf("  subject: %s\n",
               veskar::pki::NameText(X509_get_subject_name(ca->certificate())).c_str());
@@ -54,13 +60,6 @@ int RunInit(const Options& options) {
               veskar::pki::TimeText(X509_get0_notAfter(ca->certificate())).c_str());
   std::printf("  certificate: %s/ca.pem\n", directory.c_str());
   return kExitOk;
-}
-
-// Opens the CA in `directory`; when there is none, says why and returns
-// kExitFailure.
-int OpenCa(const char* subcommand, const std::string& directory, std::unique_ptr<LocalCa>* ca) {
-  const CaStatus opened = LocalCa::Open(directory, ca);
-  return opened.ok() ? kExitOk : Failure(subcommand, opened.message);
 }
 
 int RunAddUser(const Options& options) {

@@ -77,37 +77,7 @@ bool NewKeyAndRequest(const std::string& key_path, const std::string& common_nam
                      OutputKind::kNewKey, error);
 }
 
-// The protected-data copy is ENT<hex>.DER; the same name may already be
-// taken in the folder it moves to.
-bool MoveWithoutReplacing(const std::string& from, const std::string& folder,
-                          const std::string& name, std::string* moved_to, int* failure) {
-  const std::string stem = name.substr(0, name.size() - 4);
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    const std::string candidate =
-        folder + "/" + (attempt == 0 ? name : stem + "-" + std::to_string(attempt) + ".DER");
-    if (HardLink(from, candidate, failure)) {
-      *moved_to = candidate;
-      return true;
-    }
-    if (*failure == EEXIST) continue;
-    // A file system without hard links gets a copy, which never replaces
-    // a file either.
-    Bytes content;
-    std::string error;
-    if (!pki::ReadWholeFile(from, kLargestProtectedCopy, &content, &error, failure)) {
-      return false;
-    }
-    if (pki::WriteFileAtomically(candidate, content.data(), content.size(), 0600,
-                                 pki::Overwrite::kNever, &error, failure)) {
-      *moved_to = candidate;
-      return true;
-    }
-    if (*failure != EEXIST) return false;
-  }
-  return false;
-}
-
-// After a successful enrollment: moves this run's protected-data copy to
+// After a successful enrollment: copies this run's protected-data copy to
 // `chosen` (when not empty) or into the temporary folder the run started
 // with, and returns where it went ("" when the library left none). When
 // `chosen` cannot be written, the copy still goes to the temporary folder
@@ -116,19 +86,31 @@ std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& 
                               std::string* error) {
   const std::vector<std::string> copies = temp.Files("ENT", ".DER");
   if (copies.empty()) return "";
-  const std::string made = temp.path() + "/" + copies.front();
+  Bytes content;
+  int failure = 0;
+  if (!pki::ReadWholeFile(temp.path() + "/" + copies.front(), kLargestProtectedCopy, &content,
+                          error, &failure)) {
+    *error = "the protected copy could not be kept: " + *error;
+    return "";
+  }
   if (!chosen.empty()) {
-    Bytes content;
-    if (pki::ReadWholeFile(made, kLargestProtectedCopy, &content, error) &&
-        WriteOutput(chosen, content.data(), content.size(), OutputKind::kSecret, error)) {
+    if (WriteOutput(chosen, content.data(), content.size(), OutputKind::kSecret, error)) {
       return chosen;
     }
     *error = "the protected copy could not go to " + chosen + " (" + *error + ")";
   }
-  std::string moved_to;
-  int failure = 0;
-  if (MoveWithoutReplacing(made, temp.parent(), copies.front(), &moved_to, &failure)) {
-    return moved_to;
+  // The copy is ENT<hex>.DER; the same name may already be taken there, and
+  // is never replaced.
+  const std::string stem = copies.front().substr(0, copies.front().size() - 4);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const std::string candidate =
+        temp.parent() + "/" + stem + (attempt == 0 ? "" : "-" + std::to_string(attempt)) + ".DER";
+    std::string ignored;
+    if (pki::WriteFileAtomically(candidate, content.data(), content.size(), 0600,
+                                 pki::Overwrite::kNever, &ignored, &failure)) {
+      return candidate;
+    }
+    if (failure != EEXIST) break;
   }
   if (error->empty()) {
     *error =

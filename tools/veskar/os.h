@@ -91,10 +91,6 @@ std::string ResolvedPath(const std::string& path, int* error_number);
 // The current folder, "" when it cannot be had.
 std::string CurrentFolder();
 
-// Gives the file `from` the second name `to`, which must not exist (EEXIST
-// when it does).
-bool HardLink(const std::string& from, const std::string& to, int* error_number);
-
 // Makes and removes a file in `folder`; 0 when that works, else the errno
 // value that stopped it.
 int TryMakingAFileIn(const std::string& folder);

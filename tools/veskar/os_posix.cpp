@@ -245,12 +245,6 @@ std::string CurrentFolder() {
   return failed ? "" : current.string();
 }
 
-bool HardLink(const std::string& from, const std::string& to, int* error_number) {
-  if (link(from.c_str(), to.c_str()) == 0) return true;
-  *error_number = errno;
-  return false;
-}
-
 int TryMakingAFileIn(const std::string& folder) {
   std::string probe = folder + "/probe-XXXXXX";
   const int fd = mkstemp(&probe[0]);
