@@ -86,9 +86,10 @@ bool Resolve(const std::string& path, OutputKind kind, Target* target, std::stri
     return false;
   }
   if (own.type == FileType::kLink) {
-    target->path = ResolvedPath(path, &failure);
-    if (target->path.empty()) {
-      *error = "cannot follow the link " + path + ": " + pki::ErrnoText(failure);
+    std::error_code failed;
+    target->path = std::filesystem::canonical(path, failed).string();
+    if (failed) {
+      *error = "cannot follow the link " + path + ": " + pki::ErrnoText(failed.value());
       return false;
     }
   }
@@ -130,8 +131,9 @@ bool Prompt(const std::string& prompt, std::string* line) {
 
 std::string AbsolutePath(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
-  const std::string current = CurrentFolder();
-  if (current.empty()) return path;
+  std::error_code failed;
+  const std::string current = std::filesystem::current_path(failed).string();
+  if (failed) return path;
   return path == "." ? current : current + "/" + path;
 }
 

@@ -85,12 +85,6 @@ bool IsDirectory(const std::string& path);
 // Whether this user may write in (`write`) or read `path`.
 bool MayAccess(const std::string& path, bool write, int* error_number);
 
-// `path` with every link resolved; "" when it cannot be.
-std::string ResolvedPath(const std::string& path, int* error_number);
-
-// The current folder, "" when it cannot be had.
-std::string CurrentFolder();
-
 // Makes and removes a file in `folder`; 0 when that works, else the errno
 // value that stopped it.
 int TryMakingAFileIn(const std::string& folder);

@@ -232,19 +232,6 @@ bool MayAccess(const std::string& path, bool write, int* error_number) {
   return false;
 }
 
-std::string ResolvedPath(const std::string& path, int* error_number) {
-  std::error_code failed;
-  const fs::path resolved = fs::canonical(path, failed);
-  *error_number = failed.value();
-  return failed ? "" : resolved.string();
-}
-
-std::string CurrentFolder() {
-  std::error_code failed;
-  const fs::path current = fs::current_path(failed);
-  return failed ? "" : current.string();
-}
-
 int TryMakingAFileIn(const std::string& folder) {
   std::string probe = folder + "/probe-XXXXXX";
   const int fd = mkstemp(&probe[0]);

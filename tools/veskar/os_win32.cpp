@@ -13,6 +13,16 @@
 #include "os.h"
 
 namespace veskar_cli {
+namespace {
+
+// The file behind `module`, "" when Windows does not say.
+std::string ModuleFile(HMODULE module) {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::string(path, length) : "";
+}
+
+}  // namespace
 
 std::string LoadedLibraryFile() {
   const void* inside = reinterpret_cast<const void*>(&GetAvaliableServices);
@@ -22,9 +32,7 @@ std::string LoadedLibraryFile() {
           static_cast<LPCSTR>(inside), &module)) {
     return "";
   }
-  char name[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(module, name, sizeof name);
-  return length > 0 && length < sizeof name ? std::string(name, length) : "";
+  return ModuleFile(module);
 }
 
 void UseBinaryStandardStreams() {
@@ -39,10 +47,8 @@ std::string StandInFolder(const char* /*file*/) { return ""; }
 bool StandInLoaded(const char* /*file*/) { return false; }
 
 std::string LoadedFrom(void* module) {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(module), path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return "(unknown file)";
-  return std::string(path, length);
+  const std::string path = ModuleFile(static_cast<HMODULE>(module));
+  return path.empty() ? "(unknown file)" : path;
 }
 
 void* FindLoadedToolkit(const char* file) {
