@@ -157,7 +157,7 @@ int CheckBeforeEnrolling(const char* command, int service, const Options& option
   }
   // The stand-ins take folders; another toolkit takes its own kind of
   // location, which is passed on as given.
-  if (StandInLoaded(toolkit.file)) {
+  if (StandInLoaded(toolkit)) {
     if (const int status = CheckCaLocation(command, input->ca); status != kExitOk) return status;
     if (!input->directory.empty() && !IsDirectory(input->directory)) {
       return Failure(command, "there is no directory folder " + input->directory);

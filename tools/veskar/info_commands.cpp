@@ -47,8 +47,9 @@ constexpr unsigned int kIniTemplateMessage = 42157;
 
 void Explain(const Toolkit& toolkit, int mask) {
   // The library opened the toolkit at start-up; only that copy is looked at.
-  void* module = FindLoadedToolkit(toolkit.file);
-  if (module == nullptr) {
+  std::string path;
+  std::string missing;
+  if (!InspectLoadedToolkit(toolkit, &path, &missing)) {
     std::printf("  %d %s: not available: %s was not loaded (%s)\n", toolkit.bit, toolkit.service,
                 toolkit.file, WhyNotLoaded(toolkit.file).c_str());
     const std::string folder = StandInFolder(toolkit.file);
@@ -60,13 +61,6 @@ void Explain(const Toolkit& toolkit, int mask) {
     }
     return;
   }
-  std::string missing;
-  for (const EntryName& entry : toolkit.entry_points) {
-    if (!ExportsEntry(module, entry.plain, entry.decorated))
-      missing += std::string(missing.empty() ? "" : ", ") + entry.plain;
-  }
-  const std::string path = LoadedFrom(module);
-  ReleaseToolkit(module);
   if (!(mask & toolkit.bit)) {
     std::printf("  %d %s: not available, although %s is loaded\n", toolkit.bit, toolkit.service,
                 path.c_str());

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "command.h"
+
 namespace veskar_cli {
 
 // ---- Everywhere: the library and its toolkits.
@@ -37,20 +39,15 @@ void UseStandInToolkits(char** argv, bool disabled);
 // configured install folder. Each stand-in has a folder of its own.
 std::string StandInFolder(const char* file);
 
-// True when the toolkit `file` the library loaded is the stand-in.
-bool StandInLoaded(const char* file);
+// True when the copy of `toolkit` the library loaded is the stand-in.
+bool StandInLoaded(const Toolkit& toolkit);
 
-// The copy of `file` the library loaded, reached without loading another,
-// or null when none is loaded. Release it with ReleaseToolkit.
-void* FindLoadedToolkit(const char* file);
-void ReleaseToolkit(void* module);
-
-// The file behind a loaded module, as an absolute path when it can be had.
-std::string LoadedFrom(void* module);
-
-// Whether `module` exports the entry point `plain`, or on 32-bit Windows its
-// `decorated` name.
-bool ExportsEntry(void* module, const char* plain, const char* decorated);
+// Looks at the copy of `toolkit` the library loaded, without loading
+// another: false when none is loaded, else the file it came from in *path
+// (absolute when it can be had) and the entry points it lacks in *missing
+// ("CMSLogin, CMSLogout"; "" for none). 32-bit Windows looks for the
+// decorated names.
+bool InspectLoadedToolkit(const Toolkit& toolkit, std::string* path, std::string* missing);
 
 // Why the loader does not give us `file`, in its own words.
 std::string WhyNotLoaded(const char* file);

@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "command.h"
 #include "os.h"
 
 namespace veskar_cli {
@@ -133,22 +132,30 @@ std::string StandInFolder(const char* file) {
   return "";
 }
 
-std::string LoadedFrom(void* module) {
+bool InspectLoadedToolkit(const Toolkit& toolkit, std::string* path, std::string* missing) {
+  // RTLD_NOLOAD only finds the copy the library opened; it never loads one.
+  void* module = dlopen(toolkit.file, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+  if (module == nullptr) return false;
   link_map* map = nullptr;
-  if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr ||
-      map->l_name[0] == '\0') {
-    return "(unknown file)";
+  const bool named = dlinfo(module, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr &&
+                     map->l_name != nullptr && map->l_name[0] != '\0';
+  *path = named ? Canonical(map->l_name) : "(unknown file)";
+  missing->clear();
+  for (const EntryName& entry : toolkit.entry_points) {
+    if (dlsym(module, entry.plain) == nullptr) {
+      *missing += std::string(missing->empty() ? "" : ", ") + entry.plain;
+    }
   }
-  return Canonical(map->l_name);
+  dlclose(module);
+  return true;
 }
 
-bool StandInLoaded(const char* file) {
-  void* module = FindLoadedToolkit(file);
-  if (module == nullptr) return false;
-  const std::string path = LoadedFrom(module);
-  ReleaseToolkit(module);
-  const std::string folder = StandInFolder(file);
-  return !folder.empty() && Canonical(path) == folder + "/" + file;
+bool StandInLoaded(const Toolkit& toolkit) {
+  std::string path;
+  std::string missing;
+  if (!InspectLoadedToolkit(toolkit, &path, &missing)) return false;
+  const std::string folder = StandInFolder(toolkit.file);
+  return !folder.empty() && Canonical(path) == folder + "/" + toolkit.file;
 }
 
 void UseStandInToolkits(char** argv, bool disabled) {
@@ -184,17 +191,6 @@ void UseStandInToolkits(char** argv, bool disabled) {
   // Still here: carry on without the stand-ins, in the environment we had.
   RestoreVariable("LD_LIBRARY_PATH", previous != nullptr ? &previous_path : nullptr);
   unsetenv(kSearchedVariable);
-}
-
-void* FindLoadedToolkit(const char* file) {
-  // RTLD_NOLOAD only finds the copy the library opened; it never loads one.
-  return dlopen(file, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
-}
-
-void ReleaseToolkit(void* module) { dlclose(module); }
-
-bool ExportsEntry(void* module, const char* plain, const char* /*decorated*/) {
-  return dlsym(module, plain) != nullptr;
 }
 
 std::string WhyNotLoaded(const char* file) {

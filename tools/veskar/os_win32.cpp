@@ -44,31 +44,27 @@ void UseStandInToolkits(char** /*argv*/, bool /*disabled*/) {}
 
 std::string StandInFolder(const char* /*file*/) { return ""; }
 
-bool StandInLoaded(const char* /*file*/) { return false; }
+bool StandInLoaded(const Toolkit& /*toolkit*/) { return false; }
 
-std::string LoadedFrom(void* module) {
-  const std::string path = ModuleFile(static_cast<HMODULE>(module));
-  return path.empty() ? "(unknown file)" : path;
-}
-
-void* FindLoadedToolkit(const char* file) {
+bool InspectLoadedToolkit(const Toolkit& toolkit, std::string* path, std::string* missing) {
   HMODULE module = nullptr;
-  // Takes a reference of its own, which ReleaseToolkit gives back.
-  if (!GetModuleHandleExA(0, file, &module)) return nullptr;
-  return reinterpret_cast<void*>(module);
-}
-
-void ReleaseToolkit(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
-
-bool ExportsEntry(void* module, const char* plain, const char* decorated) {
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, toolkit.file, &module)) {
+    return false;
+  }
+  const std::string file = ModuleFile(module);
+  *path = file.empty() ? "(unknown file)" : file;
+  missing->clear();
+  for (const EntryName& entry : toolkit.entry_points) {
 #if defined(_M_IX86) || defined(__i386__)
-  const char* name = decorated;
-  (void)plain;
+    const char* name = entry.decorated;
 #else
-  const char* name = plain;
-  (void)decorated;
+    const char* name = entry.plain;
 #endif
-  return GetProcAddress(static_cast<HMODULE>(module), name) != nullptr;
+    if (GetProcAddress(module, name) == nullptr) {
+      *missing += std::string(missing->empty() ? "" : ", ") + entry.plain;
+    }
+  }
+  return true;
 }
 
 std::string WhyNotLoaded(const char* file) {
