@@ -2,9 +2,7 @@
 // authority behind the stand-in toolkits, and what an enrollment makes of
 // such a CA.
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,17 +19,6 @@ using veskar::ca::CaStatus;
 using veskar::ca::LocalCa;
 using veskar::ca::RegisteredUser;
 
-bool ParseDays(const std::string& text, int* days) {
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno != 0 || value < 1 || value > LocalCa::kMaxCaDays) {
-    return false;
-  }
-  *days = static_cast<int>(value);
-  return true;
-}
-
 // Opens the CA in `directory`; when there is none, says why and returns
 // kExitFailure.
 int OpenCa(const char* subcommand, const std::string& directory, std::unique_ptr<LocalCa>* ca) {
@@ -44,12 +31,13 @@ int RunInit(const Options& options) {
   const std::string& directory = options.operands()[0];
   const std::string name =
       options.Has("--name") ? options.Value("--name") : LocalCa::kDefaultSubject;
-  int days = LocalCa::kDefaultCaDays;
-  if (options.Has("--days") && !ParseDays(options.Value("--days"), &days)) {
+  long days = LocalCa::kDefaultCaDays;
+  if (options.Has("--days") &&
+      !ParseNumber(options.Value("--days"), 1, LocalCa::kMaxCaDays, &days)) {
     return UsageError("ca init", "--days takes a number of days from 1 to " +
                                      std::to_string(LocalCa::kMaxCaDays));
   }
-  const CaStatus created = LocalCa::Create(directory, name, days);
+  const CaStatus created = LocalCa::Create(directory, name, static_cast<int>(days));
   if (!created.ok()) return Failure("ca init", created.message);
   std::unique_ptr<LocalCa> ca;
   if (const int status = OpenCa("ca init", directory, &ca); status != kExitOk) return status;

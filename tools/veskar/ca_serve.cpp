@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -55,11 +54,8 @@ bool SplitListen(const std::string& text, std::string* host, int* port) {
   if (host->size() > 2 && host->front() == '[' && host->back() == ']') {
     *host = host->substr(1, host->size() - 2);
   }
-  const std::string digits = text.substr(colon + 1);
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(digits.c_str(), &end, 10);
-  if (digits.empty() || *end != '\0' || errno != 0 || value < 0 || value > 65535) return false;
+  long value = 0;
+  if (!ParseNumber(text.substr(colon + 1), 0, 65535, &value)) return false;
   *port = static_cast<int>(value);
   return true;
 }

@@ -80,6 +80,10 @@ int UsageError(const char* command, const std::string& message);
 // Prints "veskar <command>: <message>"; returns kExitFailure.
 int Failure(const char* command, const std::string& message);
 
+// `text` as a decimal number from `lowest` to `highest`, all of it; false
+// for anything else.
+bool ParseNumber(const std::string& text, long lowest, long highest, long* value);
+
 // An entry point's name, and the name 32-bit Windows exports it under.
 struct EntryName {
   const char* plain;      // "CMSLogin"

@@ -5,9 +5,7 @@
 #include <veskar/toolkit/kmpapi32.h>
 #include <veskar/veskar.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -112,11 +110,8 @@ int RunMessages(const Options& options) {
   const Args& args = options.operands();
   CString text;
   if (args.size() == 1) {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long number = std::strtoul(args[0].c_str(), &end, 10);
-    if (args[0].empty() || *end != '\0' || errno != 0 || number > kHighestMessageNumber ||
-        args[0][0] == '-') {
+    long number = 0;
+    if (!ParseNumber(args[0], 0, kHighestMessageNumber, &number)) {
       return UsageError("messages", "'" + args[0] + "' is not a message number");
     }
     if (!text.LoadString(static_cast<unsigned int>(number))) {

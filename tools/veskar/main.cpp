@@ -1,7 +1,9 @@
 // veskar: a small host of the library, the way a person tries it from a shell.
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -216,6 +218,13 @@ int UsageError(const char* command, const std::string& message) {
   std::fprintf(stderr, "veskar%s: %s (see 'veskar%s --help')\n", name.c_str(), message.c_str(),
                name.c_str());
   return kExitUsage;
+}
+
+bool ParseNumber(const std::string& text, long lowest, long highest, long* value) {
+  char* end = nullptr;
+  errno = 0;
+  *value = std::strtol(text.c_str(), &end, 10);
+  return !text.empty() && *end == '\0' && errno == 0 && *value >= lowest && *value <= highest;
 }
 
 int Failure(const char* command, const std::string& message) {
