@@ -1,5 +1,6 @@
 #include "file_io.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -99,13 +100,6 @@ bool Resolve(const std::string& path, OutputKind kind, Target* target, std::stri
 }
 
 constexpr size_t kMaxSecret = 1024;
-
-// The first line of `text`, without its line end.
-std::string FirstLine(const std::string& text) {
-  std::string line = text.substr(0, text.find('\n'));
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
 
 // Reads one line of standard input, at most kMaxSecret bytes and its end.
 bool ReadLine(std::string* line) {
@@ -239,10 +233,9 @@ bool ReadSecret(const SecretSource& source, const char* what, bool confirm, std:
   if (!source.file.empty()) {
     Bytes content;
     if (!pki::ReadWholeFile(source.file, 64 * 1024, &content, error)) return false;
-    std::string text(content.begin(), content.end());
+    secret->assign(content.begin(), std::find(content.begin(), content.end(), '\n'));
     Cleanse(&content);
-    *secret = FirstLine(text);
-    Cleanse(&text);
+    if (!secret->empty() && secret->back() == '\r') secret->pop_back();
   } else if (source.from_stdin) {
     if (!ReadLine(secret)) {
       *error = std::string("cannot read the ") + what + " from standard input";

@@ -32,13 +32,6 @@ const Command* const kCommands[] = {
 #endif
 };
 
-const Option* Find(const Verb& verb, const std::string& name) {
-  for (const Option& option : verb.options) {
-    if (name == option.name) return &option;
-  }
-  return nullptr;
-}
-
 std::string Label(const Option& option) {
   return std::string(option.name) + (option.value ? std::string(" ") + option.value : "");
 }
@@ -178,8 +171,9 @@ bool Options::Parse(const Args& args, const Verb& verb, std::string* error) {
     const bool joined = equals != std::string::npos;
     const std::string joined_value = joined ? arg.substr(equals + 1) : "";
     if (joined) arg.erase(equals);
-    const Option* known = Find(verb, arg);
-    if (known == nullptr) {
+    const auto known = std::find_if(verb.options.begin(), verb.options.end(),
+                                    [&arg](const Option& option) { return arg == option.name; });
+    if (known == verb.options.end()) {
       *error = "unknown option '" + arg + "'";
     } else if (Has(arg)) {
       *error = arg + " given twice";
