@@ -115,7 +115,7 @@ TEST_F(EnrollCommandTest, CmsFromARequestFileAndPublished) {
   const pki::X509Ptr certificate = ParseCertificate(ReadFile(File("user.pem")));
   ASSERT_TRUE(certificate);
   EXPECT_TRUE(SamePublicKey(certificate.get(), key.get()));
-  EXPECT_EQ(ReadFile(directory + "/" + ca::PublishedFileName(certificate.get())),
+  EXPECT_EQ(ReadFile(directory + "/" + cmsapi::PublishedFileName(certificate.get())),
             pki::CertificateToDer(certificate.get()));
 }
 

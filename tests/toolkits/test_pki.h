@@ -62,10 +62,4 @@ int FileCount(const std::string& directory);
 
 }  // namespace veskar::toolkit_test
 
-// For the command's tests, which name the published file by the CA's
-// namespace, where it was kept before.
-namespace veskar::ca {
-using cmsapi::PublishedFileName;
-}  // namespace veskar::ca
-
 #endif  // VESKAR_TESTS_TOOLKITS_TEST_PKI_H_

@@ -95,6 +95,8 @@ RunningVeskar::~RunningVeskar() {
   unlink(err_.c_str());
 }
 
+std::string RunningVeskar::OutputSoFar() const { return Slurp(out_); }
+
 std::string RunningVeskar::ErrorSoFar() const { return Slurp(err_); }
 
 CommandResult RunningVeskar::Finish() {

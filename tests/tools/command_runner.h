@@ -37,7 +37,8 @@ class RunningVeskar {
   RunningVeskar& operator=(const RunningVeskar&) = delete;
 
   int pid() const { return pid_; }
-  // What it wrote to standard error so far (when not redirected).
+  // What it wrote to standard output and error so far (when not redirected).
+  std::string OutputSoFar() const;
   std::string ErrorSoFar() const;
   // Waits for the end. exit_status is 128 + N when signal N ended it.
   CommandResult Finish();

@@ -63,6 +63,69 @@ TEST(ConventionsTest, HelpVersionAndJoinedValues) {
   EXPECT_TRUE(Contains(flag.err, "--publish takes no value")) << flag.err;
 }
 
+// Every verb reads --name=VALUE as --name VALUE, and does its work with it.
+TEST(ConventionsTest, EveryVerbTakesJoinedValues) {
+  veskar::toolkit_test::TestCa ca;
+  ScratchDir scratch;
+  const auto file = [&](const char* name) { return "=" + scratch.File(name); };
+  WriteFile(scratch.File("code"), ca.user.authorisation_code + "\n");
+  const veskar::ca::RegisteredUser ipsec_user = ca.AddUser("CN=IPSec User");
+  WriteFile(scratch.File("ipsec-code"), ipsec_user.authorisation_code + "\n");
+  WriteFile(scratch.File("password"), "a password\n");
+  WriteFile(scratch.File("data"), "the item");
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;  // on standard output
+    bool serve;        // runs until SIGTERM once it said it
+  };
+  const Case cases[] = {
+      {{"ca", "init", scratch.File("new-ca"), "--days=30", "--name=CN=Joined CA"},
+       "subject: CN=Joined CA",
+       false},
+      {{"ca", "add-user", scratch.File("new-ca"), "CN=Added"}, "registered CN=Added", false},
+      {{"ca", "list", scratch.File("new-ca")}, "pending", false},
+      {{"ca", "serve", ca.directory, "--listen=127.0.0.1:0"}, "at http://127.0.0.1:", true},
+      {{"enroll", "cms", "--ca=" + ca.directory,
+        "--reference=" + std::to_string(ca.user.reference_number), "--code-file" + file("code"),
+        "--new-key" + file("user.key"), "--common-name=Joined", "--cert" + file("user.der"),
+        "--format=der", "--protected-copy" + file("copy")},
+       "enrolled through the CMS toolkit",
+       false},
+      {{"enroll", "ipsec", "--ca=" + ca.directory, "--profile" + file("user.p12"),
+        "--reference=" + std::to_string(ipsec_user.reference_number),
+        "--code-file" + file("ipsec-code"), "--password-file" + file("password"),
+        "--ca-cert" + file("ca.pem")},
+       "created the user's profile",
+       false},
+      {{"protected", "put", "--file" + file("store"), "--label=item", "--in" + file("data"),
+        "--protection-file" + file("password")},
+       "stored 8 bytes",
+       false},
+      {{"protected", "get", "--file" + file("store"), "--label=item", "--out" + file("got"),
+        "--protection-file" + file("password")},
+       "",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    RunningVeskar run(c.args, {});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (c.serve && !Contains(run.OutputSoFar(), c.says) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (c.serve) kill(run.pid(), SIGTERM);
+    const CommandResult result = run.Finish();
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_TRUE(Contains(result.out, c.says)) << result.out;
+  }
+  EXPECT_EQ(veskar::toolkit_test::FileMode(scratch.File("copy")), 0600);
+  EXPECT_TRUE(veskar::toolkit_test::ParseCertificate(
+      veskar::toolkit_test::ReadFile(scratch.File("user.der"))));
+  EXPECT_EQ(veskar::toolkit_test::ReadFile(scratch.File("got")),
+            veskar::toolkit_test::ReadFile(scratch.File("data")));
+}
+
 // version names the library the loader actually found.
 TEST(ConventionsTest, VersionReportsTheLoadedLibrary) {
   const CommandResult result = RunVeskar({"version"});

@@ -2,11 +2,6 @@
 
 #include <veskar/veskar.h>
 
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -14,23 +9,12 @@
 #include <string>
 
 #include "command.h"
+#include "os.h"
 
 namespace veskar_cli {
-
-const char kBase64Usage[] =
-    "usage: veskar base64 encode [FILE]\n"
-    "       veskar base64 decode [--tolerant] [FILE]\n\n"
-    "Encodes the bytes of FILE (or of standard input, also for '-') as Base64\n"
-    "text, or decodes Base64 text back into bytes, and writes the result to\n"
-    "standard output. The text is written exactly as the library makes it: 64\n"
-    "characters to a line, each line ended by LF then CR, and nothing added after\n"
-    "the end. Decoding skips white space, line breaks and the escapes \\n and \\r,\n"
-    "and refuses anything else that is not Base64 (a character outside A-Z a-z\n"
-    "0-9 + / =, '=' before the end, or a length that is not whole groups of four),\n"
-    "writing nothing and exiting 1. --tolerant decodes as the library does,\n"
-    "skipping what is not Base64.\n";
-
 namespace {
+
+int Fail(const std::string& message) { return Failure("base64", message); }
 
 // Reads all of `path`, or of standard input when `path` is null. On failure
 // errno says why.
@@ -49,15 +33,9 @@ bool ReadAll(const char* path, std::string* data) {
 
 int WriteAll(const void* data, std::size_t size) {
   if (std::fwrite(data, 1, size, stdout) != size || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "veskar base64: cannot write the output: %s\n", std::strerror(errno));
-    return kExitFailure;
+    return Fail(std::string("cannot write the output: ") + std::strerror(errno));
   }
   return kExitOk;
-}
-
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "veskar base64: %s\n", message.c_str());
-  return kExitFailure;
 }
 
 // The decoder's only complaint, a backslash between groups that starts no
@@ -140,37 +118,17 @@ int Decode(std::string& text, bool tolerant) {
   return status;
 }
 
-}  // namespace
-
-int RunBase64(const Args& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kBase64Usage, stdout);
-    return kExitOk;
-  }
+int RunBase64(const Options& options) {
+  const Args& args = options.operands();
   if (args.empty()) return UsageError("base64", "takes encode or decode");
   if (args[0] != "encode" && args[0] != "decode") {
     return UsageError("base64", "'" + args[0] + "' is neither encode nor decode");
   }
   const bool decode = args[0] == "decode";
-  bool tolerant = false;
-  const char* path = nullptr;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    if (decode && args[i] == "--tolerant" && !tolerant) {
-      tolerant = true;
-    } else if (args[i] != "-" && args[i].rfind("-", 0) == 0) {
-      return UsageError("base64", "unknown option '" + args[i] + "'");
-    } else if (path == nullptr) {
-      path = args[i].c_str();
-    } else {
-      return UsageError("base64", "takes at most one FILE");
-    }
-  }
-#if defined(_WIN32)
-  // Text mode would turn LF into CR LF on the way out and stop reading at a
-  // Ctrl-Z: both streams carry bytes exactly.
-  _setmode(_fileno(stdin), _O_BINARY);
-  _setmode(_fileno(stdout), _O_BINARY);
-#endif
+  const bool tolerant = options.Has("--tolerant");
+  if (tolerant && !decode) return UsageError("base64", "--tolerant goes with decode");
+  const char* path = args.size() > 1 ? args[1].c_str() : nullptr;
+  UseBinaryStandardStreams();
   const bool from_stdin = path == nullptr || std::string(path) == "-";
   std::string input;
   if (!ReadAll(from_stdin ? nullptr : path, &input)) {
@@ -180,5 +138,25 @@ int RunBase64(const Args& args) {
   }
   return decode ? Decode(input, tolerant) : Encode(input);
 }
+
+}  // namespace
+
+const Verb kBase64Verb = {
+    "base64",
+    RunBase64,
+    "usage: veskar base64 encode [FILE]\n"
+    "       veskar base64 decode [--tolerant] [FILE]\n",
+    "Encodes the bytes of FILE (or of standard input, also for '-') as Base64\n"
+    "text, or decodes Base64 text back into bytes, and writes the result to\n"
+    "standard output. The text is written exactly as the library makes it: 64\n"
+    "characters to a line, each line ended by LF then CR, and nothing added after\n"
+    "the end. Decoding skips white space, line breaks and the escapes \\n and \\r,\n"
+    "and refuses anything else that is not Base64 (a character outside A-Z a-z\n"
+    "0-9 + / =, '=' before the end, or a length that is not whole groups of four),\n"
+    "writing nothing and exiting 1.\n",
+    {{"--tolerant", nullptr, "decode as the library does, skipping what is not Base64"}},
+    nullptr,
+    2,
+    "takes at most one FILE"};
 
 }  // namespace veskar_cli

@@ -2,15 +2,11 @@
 // HTTP, so that the toolkits (or any CMP client) enroll at it over the
 // network.
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -22,45 +18,22 @@
 #include "ca/http_server.h"
 #include "ca/local_ca.h"
 #include "command.h"
-#include "pki/environment.h"
+#include "os.h"
 
 namespace veskar_cli {
-
-extern const char kServeUsage[];
-const char kServeUsage[] =
-    "usage: veskar ca serve DIR [--listen ADDRESS:PORT]\n\n"
-    "Serves the certificate authority in DIR over the Certificate Management\n"
-    "Protocol on HTTP (POST, content type application/pkixcmp, any path):\n"
-    "ir, cr and p10cr protected with a password-based MAC whose sender key\n"
-    "identifier is the user's reference number and whose secret is the\n"
-    "authorisation code, as 'veskar ca add-user' printed them, and certConf.\n"
-    "A pair is spent when its certificate is confirmed; a certificate not\n"
-    "confirmed in time leaves the pair usable again.\n\n"
-    "ADDRESS:PORT defaults to 127.0.0.1:8080; port 0 picks a free port. The\n"
-    "URL to enroll at is printed on standard output, one line a finished\n"
-    "transaction on standard error. SIGINT or SIGTERM stops the server once the\n"
-    "requests in progress are answered.\n\n"
-    "Environment:\n"
-    "  VESKAR_CA_CONFIRM_TIMEOUT  seconds a certificate waits for confirmation\n"
-    "                             (default 60)\n"
-    "  VESKAR_CA_IO_TIMEOUT       seconds to read a request or write an answer\n"
-    "                             (default 10)\n";
 
 namespace {
 
 using veskar::ca::CmpService;
 
-constexpr int kMostSeconds = 3600;
-
 std::mutex log_mutex;
 
 void LogLine(const std::string& client, const std::string& text) {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char stamp[32];
-  std::strftime(stamp, sizeof(stamp), "%Y-%m-%dT%H:%M:%SZ", &utc);
+  // gmtime's result is shared by all threads: it is used under the lock.
   std::lock_guard<std::mutex> guard(log_mutex);
+  const std::time_t now = std::time(nullptr);
+  char stamp[32];
+  std::strftime(stamp, sizeof(stamp), "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
   size_t start = 0;
   while (start <= text.size()) {
     const size_t end = text.find('\n', start);
@@ -79,33 +52,16 @@ bool SplitListen(const std::string& text, std::string* host, int* port) {
   if (host->size() > 2 && host->front() == '[' && host->back() == ']') {
     *host = host->substr(1, host->size() - 2);
   }
-  const std::string digits = text.substr(colon + 1);
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(digits.c_str(), &end, 10);
-  if (digits.empty() || *end != '\0' || errno != 0 || value < 0 || value > 65535) return false;
+  long value = 0;
+  if (!ParseNumber(text.substr(colon + 1), 0, 65535, &value)) return false;
   *port = static_cast<int>(value);
   return true;
 }
 
-}  // namespace
-
-int RunServe(const Args& args) {
-  std::string directory;
-  std::string listen = "127.0.0.1:8080";
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--listen") {
-      if (i + 1 >= args.size()) return UsageError("ca serve", "--listen needs ADDRESS:PORT");
-      listen = args[++i];
-    } else if (!args[i].empty() && args[i][0] == '-') {
-      return UsageError("ca serve", "unknown option '" + args[i] + "'");
-    } else if (directory.empty()) {
-      directory = args[i];
-    } else {
-      return UsageError("ca serve", "takes one folder");
-    }
-  }
-  if (directory.empty()) return UsageError("ca serve", "names no folder");
+int RunServe(const Options& options) {
+  if (options.operands().empty()) return UsageError("ca serve", "names no folder");
+  const std::string& directory = options.operands()[0];
+  const std::string listen = options.Has("--listen") ? options.Value("--listen") : "127.0.0.1:8080";
   std::string host;
   int port = 0;
   if (!SplitListen(listen, &host, &port)) {
@@ -114,25 +70,18 @@ int RunServe(const Args& args) {
   std::unique_ptr<veskar::ca::LocalCa> ca;
   const veskar::ca::CaStatus opened = veskar::ca::LocalCa::Open(directory, &ca);
   if (!opened.ok()) return Failure("ca serve", opened.message);
-  veskar::ca::ServiceOptions options;
-  options.confirm_timeout =
-      veskar::pki::SecondsFromEnvironment("VESKAR_CA_CONFIRM_TIMEOUT", 60, kMostSeconds);
-  const auto io_timeout =
-      veskar::pki::SecondsFromEnvironment("VESKAR_CA_IO_TIMEOUT", 10, kMostSeconds);
-  CmpService service(std::move(ca), options);
+  const veskar::ca::ServedCaSettings settings = veskar::ca::ServedCaSettings::FromEnvironment();
+  veskar::ca::ServiceOptions service_options;
+  service_options.confirm_timeout = settings.confirm_timeout;
+  veskar::ca::CmpHttpServer::Options http_options;
+  http_options.io_timeout = settings.io_timeout;
+  http_options.log = LogLine;
+  CmpService service(std::move(ca), service_options);
 
   // The signals are taken by one thread, which stops the server; every
   // other thread (the server's too) starts with them blocked.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  BlockStopSignals();
 
-  veskar::ca::CmpHttpServer::Options http_options;
-  http_options.io_timeout = io_timeout;
-  http_options.log = LogLine;
   veskar::ca::CmpHttpServer server(&service, http_options);
   const int bound = server.Bind(host, port);
   if (bound <= 0) {
@@ -143,9 +92,8 @@ int RunServe(const Args& args) {
   std::fflush(stdout);
 
   std::atomic<bool> finished{false};
-  std::thread stopper([&server, &stop_signals, &finished] {
-    int received = 0;
-    sigwait(&stop_signals, &received);
+  std::thread stopper([&server, &finished] {
+    WaitForStopSignal();
     // Repeated, in case the signal came before the server started listening.
     while (!finished) {
       server.Stop();
@@ -155,10 +103,36 @@ int RunServe(const Args& args) {
   const bool listened = server.Run();
   finished = true;
   // Wakes the stopper when the server ended by itself.
-  pthread_kill(stopper.native_handle(), SIGTERM);
+  RaiseStopSignal();
   stopper.join();
   LogLine("-", "stopped");
   return listened ? kExitOk : Failure("ca serve", "the server stopped with an error");
 }
+
+}  // namespace
+
+const Verb kCaServeVerb = {
+    "ca serve",
+    RunServe,
+    "usage: veskar ca serve DIR [--listen ADDRESS:PORT]\n",
+    "Serves the certificate authority in DIR over the Certificate Management\n"
+    "Protocol on HTTP (POST, content type application/pkixcmp, any path):\n"
+    "ir, cr and p10cr protected with a password-based MAC whose sender key\n"
+    "identifier is the user's reference number and whose secret is the\n"
+    "authorisation code, as 'veskar ca add-user' printed them, and certConf.\n"
+    "A pair is spent when its certificate is confirmed; a certificate not\n"
+    "confirmed in time leaves the pair usable again.\n",
+    {{"--listen", "ADDRESS:PORT",
+      "where to listen (default 127.0.0.1:8080); port 0 picks\na free port"}},
+    "The URL to enroll at is printed on standard output, one line a finished\n"
+    "transaction on standard error. SIGINT or SIGTERM stops the server once the\n"
+    "requests in progress are answered.\n\n"
+    "Environment:\n"
+    "  VESKAR_CA_CONFIRM_TIMEOUT  seconds a certificate waits for confirmation\n"
+    "                             (default 60)\n"
+    "  VESKAR_CA_IO_TIMEOUT       seconds to read a request or write an answer\n"
+    "                             (default 10)\n",
+    1,
+    "takes one folder"};
 
 }  // namespace veskar_cli

@@ -1,7 +1,9 @@
 #ifndef VESKAR_TOOLS_VESKAR_COMMAND_H_
 #define VESKAR_TOOLS_VESKAR_COMMAND_H_
 
-#include <cstdio>
+#include <cstddef>
+#include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,17 +12,65 @@ namespace veskar_cli {
 // Arguments after the command's own name.
 using Args = std::vector<std::string>;
 
-// Exit statuses of the command.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // the operation ran and failed
 constexpr int kExitUsage = 2;    // bad usage
 
+// An option of a verb, with the line its usage shows for it.
+struct Option {
+  const char* name;   // "--ca"
+  const char* value;  // what its value is called in the usage ("DIR"); null for a flag
+  const char* help;   // what it means; '\n' starts another line
+};
+
+class Options;
+
+// One thing the command does ("services", "ca init"), with its options. Its
+// usage is the synopsis, `about`, the options' lines and `notes`.
+struct Verb {
+  const char* name;  // the words after "veskar"
+  int (*run)(const Options& options);
+  const char* synopsis;  // "usage: veskar ...\n" lines
+  const char* about;
+  std::vector<Option> options;
+  const char* notes = nullptr;
+  // Plain words (operands) it takes at most, and the usage error for more;
+  // without one, "unexpected argument 'WORD'".
+  std::size_t max_operands = 0;
+  const char* too_many = nullptr;
+};
+
+// A command: one verb ("services"), or a family of verbs ("ca init",
+// "ca list") with an overview of its own.
 struct Command {
   const char* name;
   const char* summary;
-  const char* usage;  // full --help text
-  int (*run)(const Args& args);
-  bool subcommands;  // "ca init": the subcommand answers a later --help
+  const Verb* verb;
+  const char* usage;  // what a family does, after its verbs' synopses
+  std::vector<const Verb*> verbs;
+};
+
+// What a verb was given: "--name VALUE" or "--name=VALUE", bare flags
+// "--name", each at most once, and plain words (operands) where the verb
+// takes them. A word that starts with '-' is an option, apart from "-"
+// itself.
+class Options {
+ public:
+  // Reads `args` against `verb`. False on bad usage, with *error saying
+  // what ("unknown option '--x'", "--ca needs a value", "--ca given twice",
+  // "--publish takes no value", "unexpected argument 'x'").
+  bool Parse(const Args& args, const Verb& verb, std::string* error);
+
+  bool Has(const std::string& name) const { return given_.count(name) != 0; }
+  // The value given, or "" when the option was not.
+  std::string Value(const std::string& name) const;
+  // The first of `names` not given, or null when all were.
+  const char* FirstMissing(std::initializer_list<const char*> names) const;
+  const Args& operands() const { return operands_; }
+
+ private:
+  std::map<std::string, std::string> given_;
+  Args operands_;
 };
 
 // Prints "veskar <command>: <message>" and the hint to use --help; returns
@@ -30,36 +80,43 @@ int UsageError(const char* command, const std::string& message);
 // Prints "veskar <command>: <message>"; returns kExitFailure.
 int Failure(const char* command, const std::string& message);
 
-// True when args holds "--help" anywhere or is exactly {"-h"}.
-bool WantsHelp(const Args& args);
+// `text` as a decimal number from `lowest` to `highest`, all of it; false
+// for anything else.
+bool ParseNumber(const std::string& text, long lowest, long highest, long* value);
 
-// A command with subcommands ("ca init", "enroll cms") dispatches with
-// RunSubcommands: `command` is "ca", `args` what follows it. Prints the
-// subcommand's usage for --help, and a usage error naming the subcommands
-// for none or an unknown one.
-struct Subcommand {
-  const char* name;
-  const char* usage;
-  int (*run)(const Args& args);
+// An entry point's name, and the name 32-bit Windows exports it under.
+struct EntryName {
+  const char* plain;      // "CMSLogin"
+  const char* decorated;  // "_CMSLogin@24"
 };
-int RunSubcommands(const char* command, const std::vector<Subcommand>& subcommands,
-                   const Args& args);
 
-int RunServices(const Args& args);
-int RunMessages(const Args& args);
-int RunVersion(const Args& args);
-int RunCa(const Args& args);
-int RunBase64(const Args& args);
-int RunEnroll(const Args& args);
-int RunProtected(const Args& args);
+// A toolkit the library loads by name.
+struct Toolkit {
+  int bit;                              // its bit in the service mask
+  const char* service;                  // what it provides, for people
+  const char* file;                     // as the library asks the loader for it
+  std::vector<EntryName> entry_points;  // every entry point the library binds
+};
 
-extern const char kServicesUsage[];
-extern const char kMessagesUsage[];
-extern const char kVersionUsage[];
-extern const char kCaUsage[];
-extern const char kBase64Usage[];
-extern const char kEnrollUsage[];
-extern const char kProtectedUsage[];
+// The toolkits, IPSec key management first, then CMS enrollment.
+extern const Toolkit kToolkits[2];
+
+// The toolkit of the service bit `bit` (veskar::kServiceIpsec or kServiceCms).
+const Toolkit& ToolkitOf(int bit);
+
+// Set in the environment to anything but "" or "0", it keeps the command
+// from using the stand-in toolkits built or installed with it, as
+// --no-standins does.
+constexpr char kNoStandInsVariable[] = "VESKAR_NO_STANDINS";
+
+extern const Verb kServicesVerb;
+extern const Verb kMessagesVerb;
+extern const Verb kVersionVerb;
+extern const Verb kBase64Verb;
+extern const Verb kCaServeVerb;
+extern const Command kCaCommand;
+extern const Command kEnrollCommand;
+extern const Command kProtectedCommand;
 
 }  // namespace veskar_cli
 

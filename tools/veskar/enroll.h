@@ -8,88 +8,39 @@
 #include <string>
 
 #include "command.h"
-#include "options.h"
-#include "x509_output.h"
+#include "file_io.h"
 
 namespace veskar_cli {
 
-int RunEnrollCms(const Args& args);
-int RunEnrollIpsec(const Args& args);
-extern const char kEnrollCmsUsage[];
-extern const char kEnrollIpsecUsage[];
+// The options both enrollments take, declared once.
+inline constexpr Option kCaOption = {"--ca", "DIR|URL",
+                                     "the CA location: for the stand-in toolkit, a CMP\n"
+                                     "server's URL (e.g. http://127.0.0.1:8080/pkix/) or the\n"
+                                     "CA's folder"};
+inline constexpr Option kDirectoryOption = {"--directory", "DIR", "the directory location"};
+inline constexpr Option kReferenceOption = {"--reference", "N", "the reference number"};
+inline constexpr Option kCodeOption = {"--code", "CODE",
+                                       "the authorisation code (others see it in the process\n"
+                                       "list: prefer --code-file)"};
+inline constexpr Option kCodeFileOption = {"--code-file", "FILE",
+                                           "the authorisation code, from the first line of FILE\n"
+                                           "(keeps it out of the process list)"};
+inline constexpr Option kCertOption = {"--cert", "FILE",
+                                       "where the user's certificate goes ('-': standard output)"};
+inline constexpr Option kCaCertOption = {"--ca-cert", "FILE", "where the CA's certificate goes"};
+inline constexpr Option kFormatOption = {"--format", "pem|der", "the form of both (default pem)"};
 
-// Where the certificates of an enrollment go: --cert, --ca-cert, --format.
-struct CertificateOutputs {
-  std::string certificate;     // "" for none
-  std::string ca_certificate;  // "" for none
-  CertFormat format = CertFormat::kPem;
+// What every enrollment reads from its options, as the toolkit takes it.
+struct EnrollmentInput {
+  std::string ca;         // the CA location
+  std::string directory;  // the directory location
+  bool has_pair = false;  // a reference number and an authorisation code were given
+  std::string reference;
+  SecretText code;
+  std::string certificate;     // where --cert goes, "" for none
+  std::string ca_certificate;  // where --ca-cert goes, "" for none
+  bool der = false;            // --format der
 };
-
-// The options every enrollment takes besides its own.
-constexpr OptionSpec kCaOption{"--ca", true};
-constexpr OptionSpec kDirectoryOption{"--directory", true};
-constexpr OptionSpec kReferenceOption{"--reference", true};
-// The reference number from a file ("-": standard input); it protects the
-// protected-data copy, so it is kept out of the process list too.
-constexpr OptionSpec kReferenceFileOption{"--reference-file", true};
-constexpr OptionSpec kCodeOption{"--code", true};
-// The authorisation code from a file, kept out of the process list.
-constexpr OptionSpec kCodeFileOption{"--code-file", true};
-constexpr OptionSpec kCertOption{"--cert", true};
-constexpr OptionSpec kCaCertOption{"--ca-cert", true};
-constexpr OptionSpec kFormatOption{"--format", true};
-constexpr OptionSpec kProtectedCopyOption{"--protected-copy", true};
-
-// Reads --cert, --ca-cert and --format into *outputs. False on bad usage,
-// with *error.
-bool ReadOutputOptions(const Options& options, CertificateOutputs* outputs, std::string* error);
-
-// Which of --code and --code-file was given: "" for neither, "both" for
-// both (a usage error), else the option's name.
-std::string CodeOptionGiven(const Options& options);
-
-// The authorisation code: the value of --code (with a warning on standard
-// error that others can see it), or the first line of the --code-file
-// file. Fails with *error when the file cannot be read.
-bool ReadCode(const char* command, const Options& options, std::string* code, std::string* error);
-
-// The reference number: the value of --reference, or the first line of the
-// --reference-file file or of standard input. Fails with *error when both
-// or neither are given, the file cannot be read, or it is not a number from
-// 1 to 2147483647 (*usage tells the two kinds of failure apart).
-bool ReadReference(const Options& options, std::string* reference, bool* usage, std::string* error);
-
-// The CA or directory location to hand the toolkit: a folder that exists is
-// made absolute (the toolkit may resolve it from elsewhere); anything else,
-// such as a server name for a real toolkit, is passed on as given.
-std::string ToolkitLocation(const std::string& value);
-
-// After a successful CMS enrollment made with `temp` as the temporary
-// folder: moves this run's protected-data copy to `chosen` (when not empty)
-// or into the temporary folder the run started with, and returns where it
-// went ("" when the library left none). When `chosen` cannot be written,
-// the copy still goes to the temporary folder and *error says why.
-class PrivateTempFolder;
-std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& chosen,
-                              std::string* error);
-
-// Why the stand-ins' CA in `ca_folder` refuses the pair (reference,
-// code): not registered, a code that does not match, or already used; ""
-// when the register does not say.
-std::string RefusalReason(const std::string& ca_folder, const std::string& reference,
-                          const std::string& code);
-
-// For a failure to write the library's temporary files: which folder, and
-// why it cannot be written when that can be found.
-std::string TempFilesHint(const PrivateTempFolder& temp);
-
-// The checks an enrollment makes before it calls the library, each with a
-// clear failure instead of the bare message number a toolkit would give:
-// the toolkit of `service_bit` loaded, the CA folder (when given) and the
-// directory folder (when given) exist, and the output files can be written.
-// Returns kExitOk, or kExitFailure after saying what is wrong.
-int CheckBeforeEnrolling(const char* command, int service_bit, const std::string& ca_folder,
-                         const std::string& directory_folder, const CertificateOutputs& outputs);
 
 // Owns the buffers an agent hands out (new[], released with delete[]).
 using AgentBuffer = std::unique_ptr<unsigned char[]>;
@@ -98,10 +49,14 @@ using AgentBuffer = std::unique_ptr<unsigned char[]>;
 struct Enrollment {
   int message = 0;        // 0 for success
   std::string exception;  // what the library threw, when it threw
+  std::string text;       // on failure, the message's text
+  std::string extended;   // and the toolkit's own reason
   AgentBuffer certificate;
   unsigned int length = 0;
   AgentBuffer ca_certificate;  // taken from the record
   unsigned int ca_length = 0;
+
+  bool failed() const { return message != 0 || !exception.empty(); }
 };
 
 // Has `agent` enroll the user of `record` (a CMS or IPSec user record) and
@@ -117,22 +72,67 @@ Enrollment Enroll(CQnPkiMsgAgent& agent, Record& record) {
   }
   result.certificate.reset(certificate);
   result.ca_certificate.reset(record.GetRawCACertificate(result.ca_length));
+  if (result.message != 0) {
+    result.text = static_cast<const char*>(agent.GetErrorString());
+    result.extended = static_cast<const char*>(agent.GetExtendedErrorString());
+  }
   return result;
 }
 
-// After a failed enrollment: "failed with message N: TEXT", then the
-// agent's extended error and `hint` on lines of their own when not empty;
-// or what the library threw. Returns kExitFailure.
-int ReportFailure(const char* command, const Enrollment& enrollment, CQnPkiMsgAgent& agent,
+// What libcrypto says went wrong, never "".
+inline std::string CryptoError() {
+  const std::string error = veskar::pki::TakeOpensslError();
+  return error.empty() ? "libcrypto failed" : error;
+}
+
+// The steps every enrollment takes, in this order; each kind adds its own
+// checks between them. A usage problem is found before anything else, and
+// every check is made before the library is called, with a clear failure
+// instead of the bare message number a toolkit would give, so that a
+// refusal costs no code pair.
+
+// Reads the pair (which `pair_optional` enrollments may go without) and
+// the certificate outputs: "" or the usage problem.
+std::string ReadEnrollmentOptions(const Options& options, bool pair_optional,
+                                  EnrollmentInput* input);
+
+// Takes the locations and checks that the toolkit of `service` is loaded,
+// that the stand-ins can use the locations, and that the outputs can be
+// written. kExitOk, or kExitFailure after saying what is wrong.
+int CheckBeforeEnrolling(const char* command, int service, const Options& options,
+                         EnrollmentInput* input);
+
+// Reads the reference number and the authorisation code. False with *error.
+bool ReadPair(const char* command, const Options& options, EnrollmentInput* input,
+              std::string* error);
+
+// Says how the enrollment failed (the message, the toolkit's reason, and
+// the likely cause: the shared ones, else `hint`) and returns kExitFailure.
+// `toolkit` names it ("CMS"); `ini_failed` is its message for an INI file
+// not written into `temp`.
+int ReportFailure(const char* command, const char* toolkit, int ini_failed,
+                  const Enrollment& enrollment, const PrivateTempFolder& temp,
                   const std::string& hint);
 
-// After a successful enrollment: writes the certificates, then prints
-// `headline`, what the certificate says, where it went and `more_lines`
-// (each "  <what>: <value>\n"). Returns kExitOk, or kExitFailure when a
-// certificate is missing or cannot be written; the failure then says that
-// the pair is spent and lists what was delivered, with `more_lines`.
+// Writes the certificates, then prints `headline`, what the certificate
+// says, where it went and `more_lines`. A certificate missing or not
+// written fails, saying that the pair is spent and what was delivered.
 int ReportSuccess(const char* command, const std::string& headline, const Enrollment& enrollment,
-                  const CertificateOutputs& outputs, const std::string& more_lines);
+                  const EnrollmentInput& input, const std::string& more_lines);
+
+// The CA location `ca`, when it names a folder, must hold a CA of the
+// stand-ins; a server's URL is for the toolkit to reach. kExitOk, or
+// kExitFailure after saying what is wrong.
+int CheckCaLocation(const char* command, const std::string& ca);
+
+// Why the stand-ins' CA in `ca_folder` refuses the pair (reference,
+// code): not registered, a code that does not match, or already used; ""
+// when the register does not say.
+std::string RefusalReason(const std::string& ca_folder, const std::string& reference,
+                          const std::string& code);
+
+extern const Verb kEnrollCmsVerb;
+extern const Verb kEnrollIpsecVerb;
 
 }  // namespace veskar_cli
 

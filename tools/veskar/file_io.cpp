@@ -1,41 +1,134 @@
 #include "file_io.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
+#include <filesystem>
 
 namespace veskar_cli {
+namespace {
 
-bool IsDirectory(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+namespace pki = veskar::pki;
+
+constexpr size_t kLargestCertificateFile = 1 << 20;
+
+// Where an output goes once links are followed.
+struct Target {
+  enum Type { kStandardOutput, kNewFile, kRegularFile, kStream } type = kNewFile;
+  std::string path;          // the file to write: a link's target for a regular file
+  unsigned permissions = 0;  // an existing regular file's
+};
+
+std::string KindOfFile(FileType type) {
+  switch (type) {
+    case FileType::kFolder:
+      return "it is a folder";
+    case FileType::kSocket:
+      return "it is a socket";
+    case FileType::kBlockDevice:
+      return "it is a block device";
+    default:
+      return "it is not a file";
+  }
 }
 
-bool CanCreate(const std::string& path, std::string* error) {
-  const std::string folder = veskar::pki::DirectoryOf(path);
-  if (!IsDirectory(folder)) {
-    *error = "cannot write " + path + ": there is no folder " + folder;
-    return false;
-  }
-  if (access(folder.c_str(), W_OK) != 0) {
-    *error = "cannot write in " + folder + ": " + veskar::pki::ErrnoText(errno);
-    return false;
-  }
-  if (IsDirectory(path)) {
-    *error = "cannot write " + path + ": it is a folder";
-    return false;
-  }
-  return true;
+bool HoldsCertificate(const std::string& path) {
+  Bytes content;
+  std::string ignored;
+  return pki::ReadWholeFile(path, kLargestCertificateFile, &content, &ignored) &&
+         pki::CertificateFromBytes(content.data(), content.size()) != nullptr;
 }
+
+bool Resolve(const std::string& path, OutputKind kind, Target* target, std::string* error) {
+  target->path = path;
+  if (path == "-") {
+    if (kind == OutputKind::kNewKey) {
+      *error = "a new key goes into a new file, not standard output";
+      return false;
+    }
+    target->type = Target::kStandardOutput;
+    return true;
+  }
+  FileStatus own;
+  int failure = 0;
+  if (!StatusOf(path, false, &own, &failure)) {
+    if (failure != ENOENT) {
+      *error = "cannot write " + path + ": " + pki::ErrnoText(failure);
+      return false;
+    }
+    target->type = Target::kNewFile;
+    return CanCreate(path, error);
+  }
+  if (kind == OutputKind::kNewKey) {
+    *error = "will not write the new key to " + path +
+             ": it already exists (a new key goes only into a new file)";
+    return false;
+  }
+  FileStatus info;
+  if (!StatusOf(path, true, &info, &failure)) {
+    *error = "cannot write " + path + ": it is a link to nothing (" + pki::ErrnoText(failure) + ")";
+    return false;
+  }
+  if (info.is_standard_output) {
+    target->type = Target::kStandardOutput;
+    return true;
+  }
+  if (info.type == FileType::kCharacterDevice || info.type == FileType::kFifo) {
+    target->type = Target::kStream;
+    return true;
+  }
+  if (info.type != FileType::kRegular) {
+    *error = "will not write " + path + ": " + KindOfFile(info.type);
+    return false;
+  }
+  if (kind == OutputKind::kCertificate && !HoldsCertificate(path)) {
+    *error = "will not replace " + path + ": it does not hold a certificate";
+    return false;
+  }
+  if (own.type == FileType::kLink) {
+    std::error_code failed;
+    target->path = std::filesystem::canonical(path, failed).string();
+    if (failed) {
+      *error = "cannot follow the link " + path + ": " + pki::ErrnoText(failed.value());
+      return false;
+    }
+  }
+  target->type = Target::kRegularFile;
+  target->permissions = info.permissions;
+  return CanCreate(target->path, error);
+}
+
+constexpr size_t kMaxSecret = 1024;
+
+// Reads one line of standard input, at most kMaxSecret bytes and its end.
+bool ReadLine(std::string* line) {
+  line->clear();
+  for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
+    if (line->size() > kMaxSecret) return true;  // too long; the caller says so
+    line->push_back(static_cast<char>(c));
+  }
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  return !std::ferror(stdin);
+}
+
+// Asks on the terminal with echo turned off, restored before returning or
+// when a signal ends the run meanwhile.
+bool Prompt(const std::string& prompt, std::string* line) {
+  const EchoOff quiet;
+  std::fputs(prompt.c_str(), stderr);
+  std::fflush(stderr);
+  return ReadLine(line);
+}
+
+}  // namespace
 
 std::string AbsolutePath(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
-  char current[PATH_MAX];
-  if (getcwd(current, sizeof(current)) == nullptr) return path;
-  return path == "." ? current : std::string(current) + "/" + path;
+  std::error_code failed;
+  const std::string current = std::filesystem::current_path(failed).string();
+  if (failed) return path;
+  return path == "." ? current : current + "/" + path;
 }
 
 bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error) {
@@ -59,22 +152,121 @@ bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error) {
 
 std::string NormalPath(const std::string& path) {
   if (path.empty()) return path;
-  const std::string absolute = AbsolutePath(path);
-  std::string out;
-  size_t start = 0;
-  while (start <= absolute.size()) {
-    size_t end = absolute.find('/', start);
-    if (end == std::string::npos) end = absolute.size();
-    const std::string part = absolute.substr(start, end - start);
-    if (part == "..") {
-      const size_t slash = out.rfind('/');
-      out.erase(slash == std::string::npos ? 0 : slash);
-    } else if (!part.empty() && part != ".") {
-      out += "/" + part;
-    }
-    start = end + 1;
+  std::string normal = std::filesystem::path(AbsolutePath(path)).lexically_normal().string();
+  if (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+  return normal;
+}
+
+bool CanCreate(const std::string& path, std::string* error) {
+  const std::string folder = pki::DirectoryOf(path);
+  int failure = 0;
+  if (!IsDirectory(folder)) {
+    *error = "cannot write " + path + ": there is no folder " + folder;
+  } else if (!MayAccess(folder, true, &failure)) {
+    *error = "cannot write in " + folder + ": " + pki::ErrnoText(failure);
+  } else if (IsDirectory(path)) {
+    *error = "cannot write " + path + ": it is a folder";
+  } else {
+    return true;
   }
-  return out.empty() ? "/" : out;
+  return false;
+}
+
+bool CheckOutput(const std::string& path, OutputKind kind, std::string* error) {
+  Target target;
+  return Resolve(path, kind, &target, error);
+}
+
+bool GoesToStandardOutput(const std::string& path) {
+  Target target;
+  std::string ignored;
+  return Resolve(path, OutputKind::kSecret, &target, &ignored) &&
+         target.type == Target::kStandardOutput;
+}
+
+bool WriteOutput(const std::string& path, const void* data, size_t size, OutputKind kind,
+                 std::string* error) {
+  Target target;
+  if (!Resolve(path, kind, &target, error)) return false;
+  std::string reason;
+  switch (target.type) {
+    case Target::kStandardOutput:
+      std::fflush(stdout);
+      if (!pki::WriteAll(StandardOutputFd(), data, size, &reason)) {
+        *error = "cannot write standard output: " + reason;
+        return false;
+      }
+      return true;
+    case Target::kStream: {
+      pki::UniqueFd stream(OpenForWriting(path));
+      int closed = 0;
+      if (!stream.valid()) {
+        reason = pki::ErrnoText(errno);
+      } else if (pki::WriteAll(stream.get(), data, size, &reason) &&
+                 (closed = stream.Close()) == 0) {
+        return true;
+      } else if (closed != 0) {
+        reason = pki::ErrnoText(closed);
+      }
+      *error = "cannot write " + path + ": " + reason;
+      return false;
+    }
+    case Target::kNewFile:
+      return pki::WriteFileAtomically(path, data, size,
+                                      kind == OutputKind::kCertificate ? 0644 : 0600,
+                                      pki::Overwrite::kNever, error);
+    case Target::kRegularFile:
+      return pki::WriteFileAtomically(target.path, data, size,
+                                      kind == OutputKind::kCertificate ? target.permissions : 0600,
+                                      pki::Overwrite::kReplace, error);
+  }
+  return false;
+}
+
+bool CanReadSecret(const SecretSource& source) {
+  return !source.file.empty() || source.from_stdin || StandardInputIsTerminal();
+}
+
+bool ReadSecret(const SecretSource& source, const char* what, bool confirm, std::string* secret,
+                std::string* error) {
+  secret->clear();
+  if (!source.file.empty()) {
+    Bytes content;
+    if (!pki::ReadWholeFile(source.file, 64 * 1024, &content, error)) return false;
+    secret->assign(content.begin(), std::find(content.begin(), content.end(), '\n'));
+    Cleanse(&content);
+    if (!secret->empty() && secret->back() == '\r') secret->pop_back();
+  } else if (source.from_stdin) {
+    if (!ReadLine(secret)) {
+      *error = std::string("cannot read the ") + what + " from standard input";
+      return false;
+    }
+  } else {
+    std::string capital = what;
+    capital[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(capital[0])));
+    if (!Prompt(capital + ": ", secret)) {
+      *error = std::string("cannot read the ") + what + " from the terminal";
+      return false;
+    }
+    if (confirm && !secret->empty() && secret->size() <= kMaxSecret) {
+      std::string again;
+      const bool read = Prompt(capital + " again: ", &again);
+      const bool same = read && again == *secret;
+      Cleanse(&again);
+      if (!same) {
+        Cleanse(secret);
+        *error = std::string("the two ") + what + "s differ";
+        return false;
+      }
+    }
+  }
+  if (secret->empty() || secret->size() > kMaxSecret) {
+    *error =
+        std::string("the ") + what + (secret->empty() ? " is empty" : " is longer than 1024 bytes");
+    Cleanse(secret);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace veskar_cli

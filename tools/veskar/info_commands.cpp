@@ -1,36 +1,41 @@
-// Commands that describe the library: messages, version.
+// Commands that describe the library: services, messages, version.
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
+#include <veskar/services.h>
+#include <veskar/toolkit/cmsapi32.h>
+#include <veskar/toolkit/kmpapi32.h>
 #include <veskar/veskar.h>
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "command.h"
+#include "os.h"
 
 namespace veskar_cli {
 
-const char kMessagesUsage[] =
-    "usage: veskar messages [NUMBER]\n\n"
-    "Prints every message of the message table as 'NUMBER<TAB>TEXT', or the\n"
-    "text of one message. Line breaks inside a text are shown as \\n. Message\n"
-    "42157 is not a failure but the template of the INI file the library writes\n"
-    "for the CMS toolkit; the list marks it so, after a second TAB.\n";
+#define VESKAR_ENTRY_NAME(ret, name, bytes, params) \
+  {#name, VESKAR_TOOLKIT_DECORATED_NAME(name, bytes)},
 
-const char kVersionUsage[] =
-    "usage: veskar version\n\n"
-    "Prints the version record the command was built with, then the file of the\n"
-    "library actually loaded and the version record kept in that file, which\n"
-    "differ when the loader found another copy of the library.\n";
+// The platform's file name for a toolkit, as the build sets it:
+// "libcmsapi32.so", or "cmsapi32.dll" on Windows.
+#define VESKAR_TOOLKIT_FILE(name) VESKAR_TOOLKIT_FILE_PREFIX name VESKAR_TOOLKIT_FILE_SUFFIX
+
+// Each with every entry point the library binds, from the toolkits' ABI
+// headers.
+const Toolkit kToolkits[2] = {
+    {veskar::kServiceIpsec,
+     "IPSec key management",
+     VESKAR_TOOLKIT_FILE("kmpapi32"),
+     {VESKAR_KMPAPI32_ENTRY_POINTS(VESKAR_ENTRY_NAME)}},
+    {veskar::kServiceCms,
+     "CMS enrollment",
+     VESKAR_TOOLKIT_FILE("cmsapi32"),
+     {VESKAR_CMSAPI32_ENTRY_POINTS(VESKAR_ENTRY_NAME)}},
+};
+
+const Toolkit& ToolkitOf(int bit) { return bit == kToolkits[0].bit ? kToolkits[0] : kToolkits[1]; }
 
 namespace {
 
@@ -38,39 +43,47 @@ constexpr unsigned int kHighestMessageNumber = 65535;
 // The one entry of the table that is a file template, not a message.
 constexpr unsigned int kIniTemplateMessage = 42157;
 
+void Explain(const Toolkit& toolkit, int mask) {
+  // The library opened the toolkit at start-up; only that copy is looked at.
+  std::string path;
+  std::string missing;
+  if (!InspectLoadedToolkit(toolkit, &path, &missing)) {
+    std::printf("  %d %s: not available: %s was not loaded (%s)\n", toolkit.bit, toolkit.service,
+                toolkit.file, WhyNotLoaded(toolkit.file).c_str());
+    const std::string folder = StandInFolder(toolkit.file);
+    if (!folder.empty()) {
+      std::printf(
+          "      the stand-in is in %s; run with LD_LIBRARY_PATH=%s, or without\n"
+          "      --no-standins and %s\n",
+          folder.c_str(), folder.c_str(), kNoStandInsVariable);
+    }
+    return;
+  }
+  if (!(mask & toolkit.bit)) {
+    std::printf("  %d %s: not available, although %s is loaded\n", toolkit.bit, toolkit.service,
+                path.c_str());
+  } else if (missing.empty()) {
+    std::printf("  %d %s: available, loaded from %s\n", toolkit.bit, toolkit.service, path.c_str());
+  } else {
+    std::printf("  %d %s: not usable: %s lacks %s; every request fails with %d\n", toolkit.bit,
+                toolkit.service, path.c_str(), missing.c_str(), veskar::kMsgServiceNotAvailable);
+  }
+}
+
+int RunServices(const Options& /*options*/) {
+  const int mask = GetAvaliableServices();
+  std::printf("service mask: %d\n", mask);
+  std::printf("  %d Netscape certificate server: available\n", veskar::kServiceNetscape);
+  for (const Toolkit& toolkit : kToolkits) Explain(toolkit, mask);
+  return kExitOk;
+}
+
 std::string Escaped(const char* text) {
   std::string out;
   for (const char* p = text; *p != '\0'; ++p) {
-    if (*p == '\n') {
-      out += "\\n";
-    } else if (*p == '\r') {
-      out += "\\r";
-    } else {
-      out += *p;
-    }
+    out += *p == '\n' ? "\\n" : *p == '\r' ? "\\r" : std::string(1, *p);
   }
   return out;
-}
-
-// The file the library was loaded from, "" when the system does not say.
-std::string LoadedLibraryFile() {
-  const void* inside = reinterpret_cast<const void*>(&GetAvaliableServices);
-#if defined(_WIN32)
-  HMODULE module = nullptr;
-  char name[MAX_PATH];
-  if (!GetModuleHandleExA(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          static_cast<LPCSTR>(inside), &module)) {
-    return "";
-  }
-  const DWORD length = GetModuleFileNameA(module, name, sizeof name);
-  return length > 0 && length < sizeof name ? std::string(name, length) : "";
-#else
-  Dl_info info{};
-  if (dladdr(inside, &info) == 0 || info.dli_fname == nullptr) return "";
-  char resolved[PATH_MAX];
-  return realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
-#endif
 }
 
 // The version record the library keeps as text after a marker, each line
@@ -93,22 +106,16 @@ std::string VersionRecordIn(const std::string& path) {
   return indented;
 }
 
-}  // namespace
-
-int RunMessages(const Args& args) {
-  if (args.size() > 1) return UsageError("messages", "takes at most one message number");
+int RunMessages(const Options& options) {
+  const Args& args = options.operands();
   CString text;
   if (args.size() == 1) {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long number = std::strtoul(args[0].c_str(), &end, 10);
-    if (args[0].empty() || *end != '\0' || errno != 0 || number > kHighestMessageNumber ||
-        args[0][0] == '-') {
+    long number = 0;
+    if (!ParseNumber(args[0], 0, kHighestMessageNumber, &number)) {
       return UsageError("messages", "'" + args[0] + "' is not a message number");
     }
     if (!text.LoadString(static_cast<unsigned int>(number))) {
-      std::fprintf(stderr, "veskar messages: no message %lu\n", number);
-      return kExitFailure;
+      return Failure("messages", "no message " + std::to_string(number));
     }
     std::printf("%s\n", Escaped(text).c_str());
     return kExitOk;
@@ -123,8 +130,7 @@ int RunMessages(const Args& args) {
   return kExitOk;
 }
 
-int RunVersion(const Args& args) {
-  if (!args.empty()) return UsageError("version", "takes no arguments");
+int RunVersion(const Options& /*options*/) {
   std::printf("%s %s\n", VESKAR_PRODUCT_NAME, VESKAR_PRODUCT_VERSION);
   std::printf("command built with file version: %s\n", VESKAR_FILE_VERSION);
   std::printf("description: %s\n", VESKAR_FILE_DESCRIPTION);
@@ -149,5 +155,47 @@ int RunVersion(const Args& args) {
   }
   return kExitOk;
 }
+
+}  // namespace
+
+const Verb kServicesVerb = {
+    "services",
+    RunServices,
+    "usage: veskar services\n",
+    "Prints the service mask and what each bit means: Netscape (1, always), IPSec\n"
+    "key management (2, when libkmpapi32.so loads) and CMS enrollment (4, when\n"
+    "libcmsapi32.so loads). For each toolkit it says whether the library found it\n"
+    "on the loader's search path (LD_LIBRARY_PATH, then the system's), which file\n"
+    "it loaded, and which entry points that file lacks: a toolkit that lacks any\n"
+    "still shows in the mask, but its agent refuses every request (51000).\n",
+    {},
+    nullptr,
+    0,
+    "takes no arguments"};
+
+const Verb kMessagesVerb = {
+    "messages",
+    RunMessages,
+    "usage: veskar messages [NUMBER]\n",
+    "Prints every message of the message table as 'NUMBER<TAB>TEXT', or the\n"
+    "text of one message. Line breaks inside a text are shown as \\n. Message\n"
+    "42157 is not a failure but the template of the INI file the library writes\n"
+    "for the CMS toolkit; the list marks it so, after a second TAB.\n",
+    {},
+    nullptr,
+    1,
+    "takes at most one message number"};
+
+const Verb kVersionVerb = {
+    "version",
+    RunVersion,
+    "usage: veskar version\n",
+    "Prints the version record the command was built with, then the file of the\n"
+    "library actually loaded and the version record kept in that file, which\n"
+    "differ when the loader found another copy of the library.\n",
+    {},
+    nullptr,
+    0,
+    "takes no arguments"};
 
 }  // namespace veskar_cli

@@ -1,38 +1,73 @@
 // veskar: a small host of the library, the way a person tries it from a shell.
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <string>
 
 #include "command.h"
-#include "toolkit_search.h"
+#include "os.h"
 
 namespace veskar_cli {
 namespace {
 
 constexpr char kNoStandInsOption[] = "--no-standins";
 
-const Command kCommands[] = {
-    {"services", "show which certificate services are available", kServicesUsage, RunServices,
-     false},
-    {"messages", "print the message table, or one message", kMessagesUsage, RunMessages, false},
-    {"version", "print the library's version record", kVersionUsage, RunVersion, false},
-    {"base64", "encode bytes as Base64 text or decode it", kBase64Usage, RunBase64, false},
-#ifdef VESKAR_HAVE_LOCAL_CA
-    {"ca", "administer a local certificate authority", kCaUsage, RunCa, true},
-#endif
-#ifdef VESKAR_HAVE_OPENSSL
-    {"enroll", "enroll a user for a certificate (CMS or IPSec)", kEnrollUsage, RunEnroll, true},
-    {"protected", "store or fetch an item of a protected-data file", kProtectedUsage, RunProtected,
-     true},
+const Command kServices = {
+    "services", "show which certificate services are available", &kServicesVerb, nullptr, {}};
+const Command kMessages = {
+    "messages", "print the message table, or one message", &kMessagesVerb, nullptr, {}};
+const Command kVersion = {
+    "version", "print the library's version record", &kVersionVerb, nullptr, {}};
+const Command kBase64 = {
+    "base64", "encode bytes as Base64 text or decode it", &kBase64Verb, nullptr, {}};
+
+// Pointers, as the families are defined in other files.
+const Command* const kCommands[] = {
+    &kServices,  &kMessages,      &kVersion,          &kBase64,
+#ifdef VESKAR_HAVE_PKI_VERBS
+    &kCaCommand, &kEnrollCommand, &kProtectedCommand,
 #endif
 };
 
+std::string Label(const Option& option) {
+  return std::string(option.name) + (option.value ? std::string(" ") + option.value : "");
+}
+
+std::string Usage(const Verb& verb) {
+  // The help text starts in one column, past the longest label that fits
+  // (and no nearer than most verbs have it); a longer label has a line of
+  // its own.
+  constexpr size_t kLongestBesideHelp = 20;
+  size_t width = 18;
+  for (const Option& option : verb.options) {
+    const size_t length = Label(option).size();
+    if (length <= kLongestBesideHelp) width = std::max(width, length);
+  }
+  const std::string indent(2 + width + 2, ' ');
+  std::string text = std::string(verb.synopsis) + "\n" + verb.about;
+  if (!verb.options.empty()) text += "\n";
+  for (const Option& option : verb.options) {
+    const std::string label = "  " + Label(option);
+    text += label.size() + 2 > indent.size()
+                ? label + "\n" + indent
+                : label + std::string(indent.size() - label.size(), ' ');
+    for (const char* c = option.help; *c != '\0'; ++c) {
+      text += *c;
+      if (*c == '\n') text += indent;
+    }
+    text += "\n";
+  }
+  if (verb.notes != nullptr) text += std::string("\n") + verb.notes;
+  return text;
+}
+
 void PrintOverview(std::FILE* out) {
   std::fprintf(out, "usage: veskar [%s] <command> [arguments]\n\ncommands:\n", kNoStandInsOption);
-  for (const Command& command : kCommands) {
-    std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+  for (const Command* command : kCommands) {
+    std::fprintf(out, "  %-10s %s\n", command->name, command->summary);
   }
   std::fprintf(out,
                "\n'veskar help <command>' or 'veskar <command> --help' describes one command;\n"
@@ -44,49 +79,51 @@ void PrintOverview(std::FILE* out) {
                kNoStandInsOption, kNoStandInsVariable);
 }
 
-std::string Joined(const std::vector<Subcommand>& subcommands) {
-  std::string names;
-  for (size_t i = 0; i < subcommands.size(); ++i) {
-    if (i > 0) names += i + 1 == subcommands.size() ? " or " : ", ";
-    names += subcommands[i].name;
+// A family's usage: its verbs' synopses, then what it says of itself.
+std::string FamilyUsage(const Command& command) {
+  std::string text;
+  for (const Verb* verb : command.verbs) {
+    std::string synopsis = verb->synopsis;
+    if (!text.empty()) synopsis.replace(0, 6, "      ");
+    text += synopsis;
   }
-  return names;
+  return text + "\n" + command.usage;
 }
 
-}  // namespace
-
-int UsageError(const char* command, const std::string& message) {
-  std::fprintf(stderr, "veskar%s%s: %s (see 'veskar%s%s --help')\n", command ? " " : "",
-               command ? command : "", message.c_str(), command ? " " : "", command ? command : "");
-  return kExitUsage;
+int Help(const std::string& usage) {
+  std::fputs(usage.c_str(), stdout);
+  return kExitOk;
 }
 
-int Failure(const char* command, const std::string& message) {
-  std::fprintf(stderr, "veskar %s: %s\n", command, message.c_str());
-  return kExitFailure;
-}
-
-bool WantsHelp(const Args& args) {
-  if (args.size() == 1 && args[0] == "-h") return true;
-  for (const std::string& arg : args) {
-    if (arg == "--help") return true;
+int RunVerb(const Verb& verb, const Args& args) {
+  // "--help" anywhere, or "-h" alone, asks for the usage.
+  if ((args.size() == 1 && args[0] == "-h") ||
+      std::find(args.begin(), args.end(), "--help") != args.end()) {
+    return Help(Usage(verb));
   }
-  return false;
+  Options options;
+  std::string error;
+  if (!options.Parse(args, verb, &error)) return UsageError(verb.name, error);
+  return verb.run(options);
 }
 
-int RunSubcommands(const char* command, const std::vector<Subcommand>& subcommands,
-                   const Args& args) {
-  if (args.empty()) return UsageError(command, "needs a command: " + Joined(subcommands));
-  for (const Subcommand& subcommand : subcommands) {
-    if (args[0] != subcommand.name) continue;
-    const Args rest(args.begin() + 1, args.end());
-    if (WantsHelp(rest)) {
-      std::fputs(subcommand.usage, stdout);
-      return kExitOk;
+// "ca init DIR": the family's verb named by the first word, or its overview.
+int RunFamily(const Command& command, const Args& args) {
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    if (!args.empty()) return Help(FamilyUsage(command));
+    std::string names;
+    for (size_t i = 0; i < command.verbs.size(); ++i) {
+      if (i > 0) names += i + 1 == command.verbs.size() ? " or " : ", ";
+      names += std::strchr(command.verbs[i]->name, ' ') + 1;
     }
-    return subcommand.run(rest);
+    return UsageError(command.name, "needs a command: " + names);
   }
-  return UsageError(command, "unknown command '" + args[0] + "'");
+  for (const Verb* verb : command.verbs) {
+    if (args[0] == std::strchr(verb->name, ' ') + 1) {
+      return RunVerb(*verb, Args(args.begin() + 1, args.end()));
+    }
+  }
+  return UsageError(command.name, "unknown command '" + args[0] + "'");
 }
 
 int Main(const Args& words) {
@@ -105,18 +142,88 @@ int Main(const Args& words) {
     PrintOverview(stdout);
     return kExitOk;
   }
-  if (name == "--version") return RunVersion({});
-  for (const Command& command : kCommands) {
-    if (name != command.name) continue;
+  if (name == "--version") return RunVerb(kVersionVerb, {});
+  for (const Command* command : kCommands) {
+    if (name != command->name) continue;
     const Args args(words.begin() + 1, words.end());
-    const bool asked_here = !args.empty() && (args[0] == "--help" || args[0] == "-h");
-    if (asked_here || (!command.subcommands && WantsHelp(args))) {
-      std::fputs(command.usage, stdout);
-      return kExitOk;
-    }
-    return command.run(args);
+    return command->verb ? RunVerb(*command->verb, args) : RunFamily(*command, args);
   }
   return UsageError(nullptr, "unknown command '" + name + "'");
+}
+
+}  // namespace
+
+bool Options::Parse(const Args& args, const Verb& verb, std::string* error) {
+  given_.clear();
+  operands_.clear();
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (arg.empty() || arg[0] != '-' || arg == "-") {
+      if (operands_.size() < verb.max_operands) {
+        operands_.push_back(arg);
+        continue;
+      }
+      *error = verb.too_many ? verb.too_many : "unexpected argument '" + arg + "'";
+      return false;
+    }
+    // "--name=value" is "--name value" in one word.
+    const size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+    const bool joined = equals != std::string::npos;
+    const std::string joined_value = joined ? arg.substr(equals + 1) : "";
+    if (joined) arg.erase(equals);
+    const auto known = std::find_if(verb.options.begin(), verb.options.end(),
+                                    [&arg](const Option& option) { return arg == option.name; });
+    if (known == verb.options.end()) {
+      *error = "unknown option '" + arg + "'";
+    } else if (Has(arg)) {
+      *error = arg + " given twice";
+    } else if (known->value == nullptr && joined) {
+      *error = arg + " takes no value";
+    } else if (known->value == nullptr) {
+      given_[arg] = "";
+      continue;
+    } else if (joined ? joined_value.empty()
+                      : i + 1 >= args.size() || args[i + 1].empty() ||
+                            args[i + 1].rfind("--", 0) == 0) {
+      *error = arg + " needs a value";
+    } else {
+      given_[arg] = joined ? joined_value : args[++i];
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+std::string Options::Value(const std::string& name) const {
+  const auto found = given_.find(name);
+  return found == given_.end() ? "" : found->second;
+}
+
+const char* Options::FirstMissing(std::initializer_list<const char*> names) const {
+  for (const char* name : names) {
+    if (!Has(name)) return name;
+  }
+  return nullptr;
+}
+
+int UsageError(const char* command, const std::string& message) {
+  const std::string name = command ? std::string(" ") + command : "";
+  std::fprintf(stderr, "veskar%s: %s (see 'veskar%s --help')\n", name.c_str(), message.c_str(),
+               name.c_str());
+  return kExitUsage;
+}
+
+bool ParseNumber(const std::string& text, long lowest, long highest, long* value) {
+  char* end = nullptr;
+  errno = 0;
+  *value = std::strtol(text.c_str(), &end, 10);
+  return !text.empty() && *end == '\0' && errno == 0 && *value >= lowest && *value <= highest;
+}
+
+int Failure(const char* command, const std::string& message) {
+  std::fprintf(stderr, "veskar %s: %s\n", command, message.c_str());
+  return kExitFailure;
 }
 
 }  // namespace veskar_cli

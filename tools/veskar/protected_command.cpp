@@ -2,7 +2,6 @@
 // the CMS agent's protected-data operations.
 
 #include <openssl/crypto.h>
-#include <unistd.h>
 #include <veskar/cms_agent.h>
 #include <veskar/services.h>
 
@@ -14,50 +13,19 @@
 
 #include "command.h"
 #include "file_io.h"
-#include "options.h"
-#include "output_file.h"
-#include "secret_input.h"
 
 namespace veskar_cli {
-
-const char kProtectedUsage[] =
-    "usage: veskar protected put --file FILE --label LABEL --in DATA\n"
-    "                            [--protection-file F | --protection-stdin]\n"
-    "       veskar protected get --file FILE --label LABEL [--out DATA]\n"
-    "                            [--protection-file F | --protection-stdin]\n\n"
-    "Stores or fetches the item LABEL of the protected-data file FILE through the\n"
-    "CMS toolkit. Each item is sealed with a key derived from its protection\n"
-    "string. 'veskar protected put --help' and 'veskar protected get --help' say\n"
-    "more.\n";
-
 namespace {
 
-constexpr int kCmsService = 4;
 // The most the stand-in toolkit stores in one item.
 constexpr size_t kMaxItem = 4 * 1024 * 1024;
 
-const char kPutUsage[] =
-    "usage: veskar protected put --file FILE --label LABEL --in DATA\n"
-    "                            [--protection-file F | --protection-stdin]\n\n"
-    "Stores the bytes of the file DATA ('-' for standard input) as the item LABEL\n"
-    "of the protected-data file FILE, replacing an item of that label; FILE is\n"
-    "made, owner-only, when it does not exist. The protection string is the first\n"
-    "line of F, or of standard input with --protection-stdin, or is asked for twice\n"
-    "on the terminal without echo; it is never an argument. '--in -' needs\n"
-    "--protection-file. The item is read back to make sure it was stored: the\n"
-    "toolkit does not report a failed write. Empty data cannot be stored (an empty\n"
-    "item reads back as a missing one). Exits 0 when stored, 1 when not, 2 on bad\n"
-    "usage.\n";
-
-const char kGetUsage[] =
-    "usage: veskar protected get --file FILE --label LABEL [--out DATA]\n"
-    "                            [--protection-file F | --protection-stdin]\n\n"
-    "Writes the item LABEL of the protected-data file FILE to DATA or, without\n"
-    "--out or with '--out -', to standard output, which must not be a terminal. A\n"
-    "new or replaced DATA file is owner-only; a device, FIFO or link is written\n"
-    "through. The protection string comes as for 'put', asked once. A missing item\n"
-    "and a wrong protection string look the same, by design: nothing is read, and\n"
-    "the command exits 1. Bad usage exits 2.\n";
+constexpr Option kFileOption = {"--file", "FILE", "the protected-data file"};
+constexpr Option kLabelOption = {"--label", "LABEL", "the item's label"};
+constexpr Option kProtectionFileOption = {"--protection-file", "F",
+                                          "the protection string: the first line of F"};
+constexpr Option kProtectionStdinOption = {"--protection-stdin", nullptr,
+                                           "the first line of standard input"};
 
 struct ItemOptions {
   std::string file;
@@ -65,20 +33,9 @@ struct ItemOptions {
   SecretSource protection;
 };
 
-// Parses the options both subcommands share and `extra`; checks what both
-// need. Returns kExitOk, or the exit status after saying what is wrong.
-int ReadItemOptions(const char* command, const Args& args, const OptionSpec& extra,
-                    Options* options, ItemOptions* item) {
-  std::string error;
-  if (!options->Parse(args,
-                      {{"--file", true},
-                       {"--label", true},
-                       {"--protection-file", true},
-                       {"--protection-stdin", false},
-                       extra},
-                      &error)) {
-    return UsageError(command, error);
-  }
+// Checks what both verbs need. Returns kExitOk, or the exit status after
+// saying what is wrong.
+int ReadItemOptions(const char* command, const Options* options, ItemOptions* item) {
   if (const char* missing = options->FirstMissing({"--file", "--label"})) {
     return UsageError(command, std::string("needs ") + missing);
   }
@@ -93,10 +50,11 @@ int ReadItemOptions(const char* command, const Args& args, const OptionSpec& ext
                       "needs the protection string: --protection-file F, --protection-stdin, "
                       "or a terminal to ask at");
   }
-  if (!(GetAvaliableServices() & kCmsService)) {
-    return Failure(command,
-                   "protected data needs the CMS toolkit: libcmsapi32.so was not loaded "
-                   "('veskar services' says why)");
+  if (!(GetAvaliableServices() & veskar::kServiceCms)) {
+    return Failure(command, "protected data needs the CMS toolkit: " +
+                                std::string(ToolkitOf(veskar::kServiceCms).file) +
+                                " was not loaded "
+                                "('veskar services' says why)");
   }
   return kExitOk;
 }
@@ -112,12 +70,10 @@ std::unique_ptr<unsigned char[]> GetItem(const ItemOptions& item, const std::str
   return std::unique_ptr<unsigned char[]>(data);
 }
 
-int RunPut(const Args& args) {
+int RunPut(const Options& options) {
   constexpr char kCommand[] = "protected put";
-  Options options;
   ItemOptions item;
-  if (const int status = ReadItemOptions(kCommand, args, {"--in", true}, &options, &item);
-      status != kExitOk) {
+  if (const int status = ReadItemOptions(kCommand, &options, &item); status != kExitOk) {
     return status;
   }
   const std::string input = options.Value("--in");
@@ -132,8 +88,8 @@ int RunPut(const Args& args) {
   if (!read) return Failure(kCommand, error);
   if (data.empty()) return Failure(kCommand, "nothing to store: the data is empty");
   if (!CanCreate(item.file, &error)) return Failure(kCommand, error);
-  std::string protection;
-  if (!ReadSecret(item.protection, "protection string", true, &protection, &error)) {
+  SecretText protection;
+  if (!ReadSecret(item.protection, "protection string", true, &protection.text, &error)) {
     return Failure(kCommand, error);
   }
   bool stored = false;
@@ -141,15 +97,13 @@ int RunPut(const Args& args) {
     CQnEntCmsPMA agent;
     agent.PutToProtectedFile(item.label.c_str(), data.data(),
                              static_cast<unsigned int>(data.size()), item.file.c_str(),
-                             protection.c_str());
+                             protection.text.c_str());
     unsigned int length = 0;
-    const std::unique_ptr<unsigned char[]> back = GetItem(item, protection, &length);
+    const std::unique_ptr<unsigned char[]> back = GetItem(item, protection.text, &length);
     stored = back && length == data.size() && std::memcmp(back.get(), data.data(), length) == 0;
   } catch (const std::exception& thrown) {
-    Wipe(&protection);
     return Failure(kCommand, std::string("the library failed: ") + thrown.what());
   }
-  Wipe(&protection);
   if (!stored) {
     return Failure(kCommand, "the item was not stored in " + item.file +
                                  " (the file is not a protected-data file, or cannot be written)");
@@ -159,42 +113,39 @@ int RunPut(const Args& args) {
   return kExitOk;
 }
 
-int RunGet(const Args& args) {
+int RunGet(const Options& options) {
   constexpr char kCommand[] = "protected get";
-  Options options;
   ItemOptions item;
-  if (const int status = ReadItemOptions(kCommand, args, {"--out", true}, &options, &item);
-      status != kExitOk) {
+  if (const int status = ReadItemOptions(kCommand, &options, &item); status != kExitOk) {
     return status;
   }
   const std::string output = options.Value("--out");
   std::string error;
   if (IsDirectory(item.file)) return Failure(kCommand, item.file + " is a folder");
-  if (access(item.file.c_str(), R_OK) != 0) {
-    return Failure(kCommand, "cannot read " + item.file + ": " + std::strerror(errno));
+  int failure = 0;
+  if (!MayAccess(item.file, false, &failure)) {
+    return Failure(kCommand, "cannot read " + item.file + ": " + std::strerror(failure));
   }
   if (!output.empty() && !CheckOutput(output, OutputKind::kSecret, &error)) {
     return Failure(kCommand, error);
   }
   // An item is bytes, often binary, which a terminal would garble.
-  if ((output.empty() || GoesToStandardOutput(output)) && isatty(STDOUT_FILENO) == 1) {
+  if ((output.empty() || GoesToStandardOutput(output)) && StandardOutputIsTerminal()) {
     return UsageError(kCommand,
                       "will not write the item to the terminal: give --out FILE, or send the "
                       "output to a file or a pipe");
   }
-  std::string protection;
-  if (!ReadSecret(item.protection, "protection string", false, &protection, &error)) {
+  SecretText protection;
+  if (!ReadSecret(item.protection, "protection string", false, &protection.text, &error)) {
     return Failure(kCommand, error);
   }
   unsigned int length = 0;
   std::unique_ptr<unsigned char[]> data;
   try {
-    data = GetItem(item, protection, &length);
+    data = GetItem(item, protection.text, &length);
   } catch (const std::exception& thrown) {
-    Wipe(&protection);
     return Failure(kCommand, std::string("the library failed: ") + thrown.what());
   }
-  Wipe(&protection);
   if (!data) {
     return Failure(kCommand, "no item '" + item.label + "' in " + item.file +
                                  " opens with that protection string");
@@ -206,11 +157,53 @@ int RunGet(const Args& args) {
   return kExitOk;
 }
 
+const Verb kPutVerb = {
+    "protected put",
+    RunPut,
+    "usage: veskar protected put --file FILE --label LABEL --in DATA\n"
+    "                            [--protection-file F | --protection-stdin]\n",
+    "Stores the bytes of the file DATA ('-' for standard input) as the item LABEL\n"
+    "of the protected-data file FILE, replacing an item of that label; FILE is\n"
+    "made, owner-only, when it does not exist. The protection string is the first\n"
+    "line of F, or of standard input with --protection-stdin, or is asked for twice\n"
+    "on the terminal without echo; it is never an argument. '--in -' needs\n"
+    "--protection-file. The item is read back to make sure it was stored: the\n"
+    "toolkit does not report a failed write. Empty data cannot be stored (an empty\n"
+    "item reads back as a missing one). Exits 0 when stored, 1 when not, 2 on bad\n"
+    "usage.\n",
+    {kFileOption,
+     kLabelOption,
+     {"--in", "DATA", "the bytes to store ('-': standard input)"},
+     kProtectionFileOption,
+     kProtectionStdinOption}};
+
+const Verb kGetVerb = {
+    "protected get",
+    RunGet,
+    "usage: veskar protected get --file FILE --label LABEL [--out DATA]\n"
+    "                            [--protection-file F | --protection-stdin]\n",
+    "Writes the item LABEL of the protected-data file FILE to DATA or, without\n"
+    "--out or with '--out -', to standard output, which must not be a terminal. A\n"
+    "new or replaced DATA file is owner-only; a device, FIFO or link is written\n"
+    "through. The protection string comes as for 'put', asked once. A missing item\n"
+    "and a wrong protection string look the same, by design: nothing is read, and\n"
+    "the command exits 1. Bad usage exits 2.\n",
+    {kFileOption,
+     kLabelOption,
+     {"--out", "DATA", "where the item goes ('-': standard output)"},
+     kProtectionFileOption,
+     kProtectionStdinOption}};
+
 }  // namespace
 
-int RunProtected(const Args& args) {
-  return RunSubcommands("protected", {{"put", kPutUsage, RunPut}, {"get", kGetUsage, RunGet}},
-                        args);
-}
+const Command kProtectedCommand = {
+    "protected",
+    "store or fetch an item of a protected-data file",
+    nullptr,
+    "Stores or fetches the item LABEL of the protected-data file FILE through the\n"
+    "CMS toolkit. Each item is sealed with a key derived from its protection\n"
+    "string. 'veskar protected put --help' and 'veskar protected get --help' say\n"
+    "more.\n",
+    {&kPutVerb, &kGetVerb}};
 
 }  // namespace veskar_cli
