@@ -113,7 +113,6 @@ extern const Verb kServicesVerb;
 extern const Verb kMessagesVerb;
 extern const Verb kVersionVerb;
 extern const Verb kBase64Verb;
-extern const Verb kCaServeVerb;
 extern const Command kCaCommand;
 extern const Command kEnrollCommand;
 extern const Command kProtectedCommand;
