@@ -10,6 +10,7 @@
 
 #include "enroll.h"
 #include "pki/distinguished_name.h"
+#include "pki/folders.h"
 
 namespace veskar_cli {
 namespace {
@@ -70,7 +71,7 @@ std::string ReadOutputOptions(const Options& options, EnrollmentInput* input) {
 // it from elsewhere); anything else, such as a server for a real toolkit,
 // is passed on as given.
 std::string ToolkitLocation(const std::string& value) {
-  return IsDirectory(value) ? AbsolutePath(value) : value;
+  return pki::IsFolder(value) ? AbsolutePath(value) : value;
 }
 
 // Writes the DER certificate `der` to `path`, as PEM unless `as_der`.
@@ -159,7 +160,7 @@ int CheckBeforeEnrolling(const char* command, int service, const Options& option
   // location, which is passed on as given.
   if (StandInLoaded(toolkit)) {
     if (const int status = CheckCaLocation(command, input->ca); status != kExitOk) return status;
-    if (!input->directory.empty() && !IsDirectory(input->directory)) {
+    if (!input->directory.empty() && !pki::IsFolder(input->directory)) {
       return Failure(command, "there is no directory folder " + input->directory);
     }
   }

@@ -6,6 +6,8 @@
 #include <veskar/records.h>
 #include <veskar/services.h>
 
+#include <filesystem>
+
 #include "enroll.h"
 
 namespace veskar_cli {
@@ -51,12 +53,11 @@ std::string UsageProblem(const Options& options, const EnrollmentInput& input,
 // The profile must be new to be created, and there to log in to. A link to
 // nothing counts as there: the toolkit would not follow it.
 int CheckProfile(const std::string& profile, bool create) {
-  FileStatus status;
-  int failure = 0;
-  const bool exists = StatusOf(profile, false, &status, &failure);
+  namespace fs = std::filesystem;
+  std::error_code failed;
+  const bool exists = fs::exists(fs::symlink_status(profile, failed));
   if (create && exists) {
-    const bool regular =
-        StatusOf(profile, true, &status, &failure) && status.type == FileType::kRegular;
+    const bool regular = fs::is_regular_file(profile, failed);
     return Failure(kCommand, regular ? profile +
                                            " already exists; to log in to it, leave out "
                                            "--reference and --code"

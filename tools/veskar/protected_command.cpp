@@ -13,6 +13,7 @@
 
 #include "command.h"
 #include "file_io.h"
+#include "pki/folders.h"
 
 namespace veskar_cli {
 namespace {
@@ -121,7 +122,7 @@ int RunGet(const Options& options) {
   }
   const std::string output = options.Value("--out");
   std::string error;
-  if (IsDirectory(item.file)) return Failure(kCommand, item.file + " is a folder");
+  if (veskar::pki::IsFolder(item.file)) return Failure(kCommand, item.file + " is a folder");
   int failure = 0;
   if (!MayAccess(item.file, false, &failure)) {
     return Failure(kCommand, "cannot read " + item.file + ": " + std::strerror(failure));
