@@ -1,6 +1,5 @@
 // veskar ca: an administrator's commands for the local certificate
-// authority behind the stand-in toolkits, its CMP server over HTTP, and what
-// an enrollment makes of such a CA.
+// authority behind the stand-in toolkits, and its CMP server over HTTP.
 
 #include <atomic>
 #include <cerrno>
@@ -14,9 +13,9 @@
 #include "ca/cmp_service.h"
 #include "ca/http_server.h"
 #include "ca/local_ca.h"
-#include "enroll.h"
+#include "command.h"
+#include "os.h"
 #include "pki/distinguished_name.h"
-#include "standins/common/ca_location.h"
 
 namespace veskar_cli {
 
@@ -242,19 +241,6 @@ const Verb kCaServeVerb = {
     "takes one folder"};
 
 }  // namespace
-
-int CheckCaLocation(const char* command, const std::string& ca) {
-  std::string reason;
-  if (ca.empty() || veskar::standins::CheckCaLocation(ca, &reason)) return kExitOk;
-  return Failure(command, reason);
-}
-
-std::string RefusalReason(const std::string& ca_folder, const std::string& reference,
-                          const std::string& code) {
-  int number = 0;
-  if (!veskar::ca::ParseReferenceNumber(reference, &number)) return "";
-  return veskar::standins::CaLocation::Parse(ca_folder).PairRefusal(number, code);
-}
 
 const Command kCaCommand = {
     "ca",

@@ -1,16 +1,21 @@
 // veskar enroll: what the CMS and IPSec enrollments share, from the checks
-// made before the library is called to the report afterwards.
+// made before the library is called to the report afterwards, and the IPSec
+// enrollment, which creates the user's profile first or logs in to one.
 
+#include <veskar/ipsec_agent.h>
 #include <veskar/message_ids.h>
+#include <veskar/records.h>
 #include <veskar/services.h>
 
 #include <cctype>
-#include <climits>
 #include <cstdio>
+#include <filesystem>
 
+#include "ca/user_register.h"
 #include "enroll.h"
 #include "pki/distinguished_name.h"
 #include "pki/folders.h"
+#include "standins/common/ca_location.h"
 
 namespace veskar_cli {
 namespace {
@@ -20,12 +25,8 @@ namespace pki = veskar::pki;
 // A reference number as a CA hands it out: decimal digits only, from 1 to
 // INT_MAX (the IPSec toolkit takes it as an int).
 bool IsReferenceNumber(const std::string& text) {
-  if (text.empty() || text.size() > 10) return false;
-  for (const char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-  }
-  const long long value = std::stoll(text);
-  return value >= 1 && value <= INT_MAX;
+  int number = 0;
+  return text.size() <= 10 && veskar::ca::ParseReferenceNumber(text, &number);
 }
 
 // Where the toolkit reads a location, a line break would end it early.
@@ -72,24 +73,6 @@ std::string ReadOutputOptions(const Options& options, EnrollmentInput* input) {
 // is passed on as given.
 std::string ToolkitLocation(const std::string& value) {
   return pki::IsFolder(value) ? AbsolutePath(value) : value;
-}
-
-// Writes the DER certificate `der` to `path`, as PEM unless `as_der`.
-bool WriteCertificate(const std::string& path, const unsigned char* der, size_t size, bool as_der,
-                      std::string* error) {
-  pki::X509Ptr certificate = pki::CertificateFromBytes(der, size);
-  if (!certificate) {
-    *error = "the certificate for " + path + " is not a certificate";
-    return false;
-  }
-  const Bytes encoded = pki::CertificateToDer(certificate.get());
-  const std::string text = as_der ? std::string(encoded.begin(), encoded.end())
-                                  : pki::CertificateToPem(certificate.get());
-  if (text.empty()) {
-    *error = "cannot encode the certificate for " + path + ": " + CryptoError();
-    return false;
-  }
-  return WriteOutput(path, text.data(), text.size(), OutputKind::kCertificate, error);
 }
 
 // Subject, issuer, serial number and validity, each "  <what>: <value>\n";
@@ -159,7 +142,10 @@ int CheckBeforeEnrolling(const char* command, int service, const Options& option
   // The stand-ins take folders; another toolkit takes its own kind of
   // location, which is passed on as given.
   if (StandInLoaded(toolkit)) {
-    if (const int status = CheckCaLocation(command, input->ca); status != kExitOk) return status;
+    std::string reason;
+    if (!input->ca.empty() && !veskar::standins::CheckCaLocation(input->ca, &reason)) {
+      return Failure(command, reason);
+    }
     if (!input->directory.empty() && !pki::IsFolder(input->directory)) {
       return Failure(command, "there is no directory folder " + input->directory);
     }
@@ -182,9 +168,7 @@ int ReportFailure(const char* command, const char* toolkit, int ini_failed,
   std::string text =
       "failed with message " + std::to_string(enrollment.message) + ": " + enrollment.text;
   std::string extended = enrollment.extended;
-  while (!extended.empty() && (extended.back() == '\n' || extended.back() == '\r')) {
-    extended.pop_back();
-  }
+  extended.erase(extended.find_last_not_of("\r\n") + 1);
   if (!extended.empty()) text += "\n  " + extended;
   std::string cause = hint;
   if (enrollment.message == veskar::kMsgServiceNotAvailable) {
@@ -235,6 +219,139 @@ int ReportSuccess(const char* command, const std::string& headline, const Enroll
   std::fprintf(report, "%s\n%s%s", headline.c_str(), delivered.c_str(), more_lines.c_str());
   return kExitOk;
 }
+
+namespace {
+
+constexpr char kIpsec[] = "enroll ipsec";
+
+// This toolkit gives no reason of its own, so the CA's register is asked,
+// or the likely causes are named.
+std::string Hint(int message, const EnrollmentInput& input) {
+  switch (message) {
+    case veskar::kMsgIpsecCreateUserFailed: {
+      // The stand-ins' CA register says why it refuses a pair; a server's
+      // URL says nothing here.
+      int number = 0;
+      const std::string reason =
+          veskar::ca::ParseReferenceNumber(input.reference, &number)
+              ? veskar::standins::CaLocation::Parse(input.ca).PairRefusal(number, input.code.text)
+              : "";
+      if (!reason.empty()) return "the CA did not create the user: " + reason;
+      return "the CA did not create the user: check the reference number and the "
+             "authorisation code (a pair works once)";
+    }
+    case veskar::kMsgIpsecLoginFailed:
+      return "the profile could not be opened: a wrong password, or not a profile";
+    case veskar::kMsgIpsecRetrieveFailed:
+      return "the profile holds no certificate to fetch";
+    default:
+      return "";
+  }
+}
+
+// With a pair it creates the user and the profile, else it logs in.
+std::string IpsecUsageProblem(const Options& options, const EnrollmentInput& input,
+                              SecretSource* password) {
+  if (!options.Has("--profile")) return "needs --profile";
+  if (options.Value("--profile") == "-") return "--profile names a file; '-' cannot be one";
+  if (input.has_pair && !options.Has("--ca")) return "needs --ca to create a user";
+  return SecretOptions(options, "--password-file", "FILE", "--password-stdin", "password",
+                       password);
+}
+
+// The profile must be new to be created, and there to log in to. A link to
+// nothing counts as there: the toolkit would not follow it.
+int CheckProfile(const std::string& profile, bool create) {
+  namespace fs = std::filesystem;
+  std::error_code failed;
+  const bool exists = fs::exists(fs::symlink_status(profile, failed));
+  if (create && exists) {
+    const bool regular = fs::is_regular_file(profile, failed);
+    return Failure(kIpsec, regular ? profile +
+                                         " already exists; to log in to it, leave out "
+                                         "--reference and --code"
+                                   : "will not make the profile " + profile +
+                                         ": the name is taken by something that is not a "
+                                         "profile file");
+  }
+  std::string error;
+  if (create && !CanCreate(profile, &error)) return Failure(kIpsec, error);
+  if (!create && !exists) return Failure(kIpsec, "there is no profile " + profile);
+  return kExitOk;
+}
+
+int RunEnrollIpsec(const Options& options) {
+  EnrollmentInput input;
+  SecretSource password_source;
+  std::string problem = ReadEnrollmentOptions(options, true, &input);
+  if (problem.empty()) problem = IpsecUsageProblem(options, input, &password_source);
+  if (!problem.empty()) return UsageError(kIpsec, problem);
+  const std::string profile = AbsolutePath(options.Value("--profile"));
+  const bool create = input.has_pair;
+  if (const int status = CheckBeforeEnrolling(kIpsec, veskar::kServiceIpsec, options, &input);
+      status != kExitOk) {
+    return status;
+  }
+  if (const int status = CheckProfile(profile, create); status != kExitOk) return status;
+  std::string error;
+  SecretText password;
+  if ((create && !ReadPair(kIpsec, options, &input, &error)) ||
+      !ReadSecret(password_source, "password", create, &password.text, &error)) {
+    return Failure(kIpsec, error);
+  }
+
+  // From here on an interrupt waits until everything is written, or the
+  // pair is still unused.
+  const HeldSignals held;
+  PrivateTempFolder temp;
+  if (!temp.Make(&error)) return Failure(kIpsec, error);
+  CQnPMCrtUsrEntIPSec record("veskar", input.ca.c_str(), input.directory.c_str(),
+                             password.text.c_str(), profile.c_str(), input.code.text.c_str(),
+                             input.reference.c_str());
+  Cleanse(&password.text);
+  CQnEntIPSecPMA agent;
+  const Enrollment enrollment = Enroll(agent, record);
+  if (enrollment.failed()) {
+    return ReportFailure(kIpsec, "IPSec", veskar::kMsgIpsecIniFailed, enrollment, temp,
+                         Hint(enrollment.message, input));
+  }
+  return ReportSuccess(kIpsec, create ? "created the user's profile and logged in" : "logged in",
+                       enrollment, input, "  profile: " + profile + "\n");
+}
+
+const Verb kEnrollIpsecVerb = {
+    kIpsec,
+    RunEnrollIpsec,
+    "usage: veskar enroll ipsec --profile FILE [--ca DIR] [--directory DIR]\n"
+    "                           [--reference N (--code CODE | --code-file FILE)]\n"
+    "                           [--password-file FILE | --password-stdin]\n"
+    "                           [--cert FILE] [--ca-cert FILE] [--format pem|der]\n",
+    "With --reference and --code, creates the user through the IPSec toolkit: a new\n"
+    "key, a certificate from the CA (--ca is needed then), and the password-protected\n"
+    "profile FILE, which must not exist yet. Without them, logs in to the existing\n"
+    "profile FILE. Either way it then fetches the user's and the CA's certificates.\n",
+    {{"--profile", "FILE", "the profile"},
+     kCaOption,
+     kDirectoryOption,
+     kReferenceOption,
+     kCodeOption,
+     kCodeFileOption,
+     {"--password-file", "FILE", "read the password from the first line of FILE"},
+     {"--password-stdin", nullptr,
+      "read it from the first line of standard input\n"
+      "(otherwise it is asked for, without echo, on the\n"
+      "terminal)"},
+     kCertOption,
+     kCaCertOption,
+     kFormatOption},
+    "The password is never taken as an argument. On success prints the\n"
+    "certificate's subject, issuer, serial number and validity (on standard error\n"
+    "when a certificate goes to standard output). On failure prints the message\n"
+    "number, its text and the likely reason, and exits 1. Bad usage exits 2. An\n"
+    "interrupt (Ctrl-C, SIGTERM) while the user is created takes effect once the\n"
+    "profile and the certificates are written, or the codes are still unused.\n"};
+
+}  // namespace
 
 const Command kEnrollCommand = {
     "enroll",

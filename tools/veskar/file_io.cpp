@@ -175,6 +175,23 @@ bool CanCreate(const std::string& path, std::string* error) {
   return false;
 }
 
+bool WriteCertificate(const std::string& path, const unsigned char* der, size_t size, bool as_der,
+                      std::string* error) {
+  pki::X509Ptr certificate = pki::CertificateFromBytes(der, size);
+  if (!certificate) {
+    *error = "the certificate for " + path + " is not a certificate";
+    return false;
+  }
+  const Bytes encoded = pki::CertificateToDer(certificate.get());
+  const std::string text = as_der ? std::string(encoded.begin(), encoded.end())
+                                  : pki::CertificateToPem(certificate.get());
+  if (text.empty()) {
+    *error = "cannot encode the certificate for " + path + ": " + CryptoError();
+    return false;
+  }
+  return WriteOutput(path, text.data(), text.size(), OutputKind::kCertificate, error);
+}
+
 bool CheckOutput(const std::string& path, OutputKind kind, std::string* error) {
   Target target;
   return Resolve(path, kind, &target, error);
@@ -226,8 +243,17 @@ bool WriteOutput(const std::string& path, const void* data, size_t size, OutputK
   return false;
 }
 
-bool CanReadSecret(const SecretSource& source) {
-  return !source.file.empty() || source.from_stdin || StandardInputIsTerminal();
+std::string SecretOptions(const Options& options, const char* file, const char* value,
+                          const char* from_stdin, const char* what, SecretSource* source) {
+  *source = {options.Value(file), options.Has(from_stdin)};
+  if (!source->file.empty() && source->from_stdin) {
+    return std::string("takes ") + file + " or " + from_stdin + ", not both";
+  }
+  if (source->file.empty() && !source->from_stdin && !StandardInputIsTerminal()) {
+    return std::string("needs the ") + what + ": " + file + " " + value + ", " + from_stdin +
+           ", or a terminal to ask at";
+  }
+  return "";
 }
 
 bool ReadSecret(const SecretSource& source, const char* what, bool confirm, std::string* secret,

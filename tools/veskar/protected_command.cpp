@@ -42,15 +42,10 @@ int ReadItemOptions(const char* command, const Options* options, ItemOptions* it
   }
   item->file = options->Value("--file");
   item->label = options->Value("--label");
-  item->protection = {options->Value("--protection-file"), options->Has("--protection-stdin")};
-  if (!item->protection.file.empty() && item->protection.from_stdin) {
-    return UsageError(command, "takes --protection-file or --protection-stdin, not both");
-  }
-  if (!CanReadSecret(item->protection)) {
-    return UsageError(command,
-                      "needs the protection string: --protection-file F, --protection-stdin, "
-                      "or a terminal to ask at");
-  }
+  const std::string problem =
+      SecretOptions(*options, kProtectionFileOption.name, kProtectionFileOption.value,
+                    kProtectionStdinOption.name, "protection string", &item->protection);
+  if (!problem.empty()) return UsageError(command, problem);
   if (!(GetAvaliableServices() & veskar::kServiceCms)) {
     return Failure(command, "protected data needs the CMS toolkit: " +
                                 std::string(ToolkitOf(veskar::kServiceCms).file) +
