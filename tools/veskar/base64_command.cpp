@@ -144,6 +144,7 @@ int RunBase64(const Options& options) {
 const Verb kBase64Verb = {
     "base64",
     RunBase64,
+    {2, "takes at most one FILE"},
     "usage: veskar base64 encode [FILE]\n"
     "       veskar base64 decode [--tolerant] [FILE]\n",
     "Encodes the bytes of FILE (or of standard input, also for '-') as Base64\n"
@@ -154,9 +155,6 @@ const Verb kBase64Verb = {
     "and refuses anything else that is not Base64 (a character outside A-Z a-z\n"
     "0-9 + / =, '=' before the end, or a length that is not whole groups of four),\n"
     "writing nothing and exiting 1.\n",
-    {{"--tolerant", nullptr, "decode as the library does, skipping what is not Base64"}},
-    nullptr,
-    2,
-    "takes at most one FILE"};
+    {{"--tolerant", nullptr, "decode as the library does, skipping what is not Base64"}}};
 
 }  // namespace veskar_cli

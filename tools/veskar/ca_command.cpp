@@ -179,6 +179,7 @@ int RunServe(const Options& options) {
 const Verb kInitVerb = {
     "ca init",
     RunInit,
+    {1, "takes one folder"},
     "usage: veskar ca init DIR [--name DN] [--days N]\n",
     "Creates a certificate authority in DIR, which must be new or empty: a fresh\n"
     "EC P-256 key (DIR/ca.key, owner-only) and a self-signed CA certificate\n"
@@ -186,39 +187,31 @@ const Verb kInitVerb = {
     {{"--name", "DN",
       "the CA's name, most specific part first, e.g. \"CN=Example\n"
       "CA, O=Example, C=GB\" (default \"CN=Veskar Local CA\")"},
-     {"--days", "N", "how many days the CA certificate is valid (default 3650)"}},
-    nullptr,
-    1,
-    "takes one folder"};
+     {"--days", "N", "how many days the CA certificate is valid (default 3650)"}}};
 
 const Verb kAddUserVerb = {
     "ca add-user",
     RunAddUser,
+    {2, "takes a folder and a name"},
     "usage: veskar ca add-user DIR DN\n",
     "Authorises one enrollment for the user DN (e.g. \"CN=Alice Example, O=Example\")\n"
     "and prints the reference number and authorisation code to hand to the user.\n"
     "The pair works once: the certificate is issued for DN, whatever name the\n"
-    "user's request carries.\n",
-    {},
-    nullptr,
-    2,
-    "takes a folder and a name"};
+    "user's request carries.\n"};
 
 const Verb kListVerb = {
     "ca list",
     RunList,
+    {1, "takes one folder"},
     "usage: veskar ca list DIR\n",
     "Prints the CA certificate's subject and validity, then every authorised user:\n"
     "reference number, authorisation code (while unused), state, the serial number\n"
-    "of the certificate issued, and the name.\n",
-    {},
-    nullptr,
-    1,
-    "takes one folder"};
+    "of the certificate issued, and the name.\n"};
 
 const Verb kCaServeVerb = {
     "ca serve",
     RunServe,
+    {1, "takes one folder"},
     "usage: veskar ca serve DIR [--listen ADDRESS:PORT]\n",
     "Serves the certificate authority in DIR over the Certificate Management\n"
     "Protocol on HTTP (POST, content type application/pkixcmp, any path):\n"
@@ -236,9 +229,7 @@ const Verb kCaServeVerb = {
     "  VESKAR_CA_CONFIRM_TIMEOUT  seconds a certificate waits for confirmation\n"
     "                             (default 60)\n"
     "  VESKAR_CA_IO_TIMEOUT       seconds to read a request or write an answer\n"
-    "                             (default 10)\n",
-    1,
-    "takes one folder"};
+    "                             (default 10)\n"};
 
 }  // namespace
 

@@ -25,19 +25,23 @@ struct Option {
 
 class Options;
 
+// Plain words (operands) a verb takes at most, and the usage error for
+// more; without one, "unexpected argument 'WORD'".
+struct Operands {
+  std::size_t most = 0;
+  const char* too_many = nullptr;
+};
+
 // One thing the command does ("services", "ca init"), with its options. Its
 // usage is the synopsis, `about`, the options' lines and `notes`.
 struct Verb {
   const char* name;  // the words after "veskar"
   int (*run)(const Options& options);
+  Operands operands;
   const char* synopsis;  // "usage: veskar ...\n" lines
   const char* about;
-  std::vector<Option> options;
+  std::vector<Option> options = {};
   const char* notes = nullptr;
-  // Plain words (operands) it takes at most, and the usage error for more;
-  // without one, "unexpected argument 'WORD'".
-  std::size_t max_operands = 0;
-  const char* too_many = nullptr;
 };
 
 // A command: one verb ("services"), or a family of verbs ("ca init",

@@ -215,6 +215,7 @@ int RunEnrollCms(const Options& options) {
 const Verb kEnrollCmsVerb = {
     kCommand,
     RunEnrollCms,
+    {},
     "usage: veskar enroll cms --ca DIR [--directory DIR]\n"
     "                         (--reference N | --reference-file F)\n"
     "                         (--code CODE | --code-file FILE)\n"

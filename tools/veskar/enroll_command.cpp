@@ -322,6 +322,7 @@ int RunEnrollIpsec(const Options& options) {
 const Verb kEnrollIpsecVerb = {
     kIpsec,
     RunEnrollIpsec,
+    {},
     "usage: veskar enroll ipsec --profile FILE [--ca DIR] [--directory DIR]\n"
     "                           [--reference N (--code CODE | --code-file FILE)]\n"
     "                           [--password-file FILE | --password-stdin]\n"

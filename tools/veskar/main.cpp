@@ -159,11 +159,12 @@ bool Options::Parse(const Args& args, const Verb& verb, std::string* error) {
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     if (arg.empty() || arg[0] != '-' || arg == "-") {
-      if (operands_.size() < verb.max_operands) {
+      if (operands_.size() < verb.operands.most) {
         operands_.push_back(arg);
         continue;
       }
-      *error = verb.too_many ? verb.too_many : "unexpected argument '" + arg + "'";
+      *error =
+          verb.operands.too_many ? verb.operands.too_many : "unexpected argument '" + arg + "'";
       return false;
     }
     // "--name=value" is "--name value" in one word.

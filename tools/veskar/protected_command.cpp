@@ -156,6 +156,7 @@ int RunGet(const Options& options) {
 const Verb kPutVerb = {
     "protected put",
     RunPut,
+    {},
     "usage: veskar protected put --file FILE --label LABEL --in DATA\n"
     "                            [--protection-file F | --protection-stdin]\n",
     "Stores the bytes of the file DATA ('-' for standard input) as the item LABEL\n"
@@ -176,6 +177,7 @@ const Verb kPutVerb = {
 const Verb kGetVerb = {
     "protected get",
     RunGet,
+    {},
     "usage: veskar protected get --file FILE --label LABEL [--out DATA]\n"
     "                            [--protection-file F | --protection-stdin]\n",
     "Writes the item LABEL of the protected-data file FILE to DATA or, without\n"
