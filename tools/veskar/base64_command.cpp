@@ -56,10 +56,6 @@ int Encode(std::string& bytes) {
   return status;
 }
 
-bool IsBase64Character(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '/';
-}
-
 // Where `text` is not Base64 as the encoder writes it, said for a person;
 // "" when it is. White space, line breaks and the \n and \r escapes are
 // skipped, as the decoder skips them.
@@ -76,7 +72,7 @@ std::string Base64Problem(const std::string& text) {
     const std::string where = " at offset " + std::to_string(i);
     if (c == '=') {
       ++padding;
-    } else if (!IsBase64Character(c)) {
+    } else if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '/') {
       return std::isprint(static_cast<unsigned char>(c))
                  ? std::string("'") + c + "'" + where + " is not a Base64 character"
                  : "byte " + std::to_string(static_cast<unsigned char>(c)) + where +

@@ -210,6 +210,23 @@ int RunEnrollCms(const Options& options) {
   return error.empty() ? status : Failure(kCommand, error);
 }
 
+constexpr Option kReferenceFileOption = {
+    "--reference-file", "F",
+    "the reference number, from the first line of F ('-':\n"
+    "standard input); as it protects the protected-data copy,\n"
+    "this keeps it out of the process list"};
+constexpr Option kRequestOption = {"--request", "FILE",
+                                   "a PKCS #10 request (PEM or DER) for a key you have"};
+constexpr Option kNewKeyOption = {"--new-key", "FILE",
+                                  "make a new EC P-256 key, written to FILE as owner-only PEM\n"
+                                  "(an existing FILE is never replaced), and a request for it"};
+constexpr Option kCommonNameOption = {"--common-name", "NAME",
+                                      "the name in that request (default \"Veskar User\"); the CA\n"
+                                      "certifies the name it registered, whatever a request says"};
+constexpr Option kPublishOption = {"--publish", nullptr,
+                                   "have the CA publish the certificate in the directory"};
+constexpr Option kProtectedCopyOption = {"--protected-copy", "FILE",
+                                         "where the protected-data copy goes (an owner-only file)"};
 }  // namespace
 
 const Verb kEnrollCmsVerb = {
@@ -224,27 +241,9 @@ const Verb kEnrollCmsVerb = {
     "                         [--protected-copy FILE]\n",
     "Enrolls through the CMS toolkit with the reference number and authorisation\n"
     "code the CA's administrator handed out ('veskar ca add-user').\n",
-    {kCaOption,
-     kDirectoryOption,
-     kReferenceOption,
-     {"--reference-file", "F",
-      "the reference number, from the first line of F ('-':\n"
-      "standard input); as it protects the protected-data copy,\n"
-      "this keeps it out of the process list"},
-     kCodeOption,
-     kCodeFileOption,
-     {"--request", "FILE", "a PKCS #10 request (PEM or DER) for a key you have"},
-     {"--new-key", "FILE",
-      "make a new EC P-256 key, written to FILE as owner-only PEM\n"
-      "(an existing FILE is never replaced), and a request for it"},
-     {"--common-name", "NAME",
-      "the name in that request (default \"Veskar User\"); the CA\n"
-      "certifies the name it registered, whatever a request says"},
-     {"--publish", nullptr, "have the CA publish the certificate in the directory"},
-     kCertOption,
-     kCaCertOption,
-     kFormatOption,
-     {"--protected-copy", "FILE", "where the protected-data copy goes (an owner-only file)"}},
+    {kCaOption, kDirectoryOption, kReferenceOption, kReferenceFileOption, kCodeOption,
+     kCodeFileOption, kRequestOption, kNewKeyOption, kCommonNameOption, kPublishOption, kCertOption,
+     kCaCertOption, kFormatOption, kProtectedCopyOption},
     "On success prints the certificate's subject, issuer, serial number and validity\n"
     "(on standard error when a certificate goes to standard output). The library\n"
     "also keeps both certificates in a protected-data file, protected by the\n"

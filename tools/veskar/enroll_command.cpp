@@ -319,6 +319,14 @@ int RunEnrollIpsec(const Options& options) {
                        enrollment, input, "  profile: " + profile + "\n");
 }
 
+constexpr Option kProfileOption = {"--profile", "FILE", "the profile"};
+constexpr Option kPasswordFileOption = {"--password-file", "FILE",
+                                        "read the password from the first line of FILE"};
+constexpr Option kPasswordStdinOption = {"--password-stdin", nullptr,
+                                         "read it from the first line of standard input\n"
+                                         "(otherwise it is asked for, without echo, on the\n"
+                                         "terminal)"};
+
 const Verb kEnrollIpsecVerb = {
     kIpsec,
     RunEnrollIpsec,
@@ -331,20 +339,8 @@ const Verb kEnrollIpsecVerb = {
     "key, a certificate from the CA (--ca is needed then), and the password-protected\n"
     "profile FILE, which must not exist yet. Without them, logs in to the existing\n"
     "profile FILE. Either way it then fetches the user's and the CA's certificates.\n",
-    {{"--profile", "FILE", "the profile"},
-     kCaOption,
-     kDirectoryOption,
-     kReferenceOption,
-     kCodeOption,
-     kCodeFileOption,
-     {"--password-file", "FILE", "read the password from the first line of FILE"},
-     {"--password-stdin", nullptr,
-      "read it from the first line of standard input\n"
-      "(otherwise it is asked for, without echo, on the\n"
-      "terminal)"},
-     kCertOption,
-     kCaCertOption,
-     kFormatOption},
+    {kProfileOption, kCaOption, kDirectoryOption, kReferenceOption, kCodeOption, kCodeFileOption,
+     kPasswordFileOption, kPasswordStdinOption, kCertOption, kCaCertOption, kFormatOption},
     "The password is never taken as an argument. On success prints the\n"
     "certificate's subject, issuer, serial number and validity (on standard error\n"
     "when a certificate goes to standard output). On failure prints the message\n"

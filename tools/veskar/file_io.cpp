@@ -134,25 +134,6 @@ std::string AbsolutePath(const std::string& path) {
   return path == "." ? current : current + "/" + path;
 }
 
-bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error) {
-  out->clear();
-  unsigned char chunk[65536];
-  for (;;) {
-    const size_t got = std::fread(chunk, 1, sizeof chunk, stdin);
-    out->insert(out->end(), chunk, chunk + got);
-    if (out->size() > max_size) {
-      *error = "standard input holds more than " + std::to_string(max_size) + " bytes";
-      return false;
-    }
-    if (got < sizeof chunk) break;
-  }
-  if (std::ferror(stdin)) {
-    *error = "cannot read standard input";
-    return false;
-  }
-  return true;
-}
-
 std::string NormalPath(const std::string& path) {
   if (path.empty()) return path;
   std::string normal = fs::path(AbsolutePath(path)).lexically_normal().string();

@@ -14,10 +14,6 @@ namespace veskar_cli {
 
 using veskar::pki::Bytes;
 
-// Reads all of standard input (a pipe as well as a file). Fails with *error
-// when it cannot be read or holds more than `max_size` bytes.
-bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error);
-
 // `path` made absolute against the current folder (not resolved), so that a
 // toolkit reading it later sees the same file.
 std::string AbsolutePath(const std::string& path);
@@ -66,7 +62,6 @@ bool WriteCertificate(const std::string& path, const unsigned char* der, size_t 
 // writable, and `path` is not a folder. Otherwise false with *error.
 bool CanCreate(const std::string& path, std::string* error);
 
-// True when `path` writes to the command's standard output.
 bool GoesToStandardOutput(const std::string& path);
 
 // Where a password or protection string comes from. Never a plain argument:

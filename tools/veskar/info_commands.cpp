@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include "command.h"
@@ -96,13 +97,9 @@ std::string VersionRecordIn(const std::string& path) {
   if (at == std::string::npos) return "";
   const size_t start = at + sizeof kMarker - 1;
   const std::string text = content.substr(start, content.find('\0', start) - start);
+  std::istringstream lines(text);
   std::string indented;
-  for (size_t line = 0; line < text.size();) {
-    const size_t end = text.find('\n', line);
-    const size_t stop = end == std::string::npos ? text.size() : end;
-    indented += "  " + text.substr(line, stop - line) + "\n";
-    line = stop + 1;
-  }
+  for (std::string line; std::getline(lines, line);) indented += "  " + line + "\n";
   return indented;
 }
 

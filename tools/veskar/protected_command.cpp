@@ -28,6 +28,26 @@ constexpr Option kProtectionFileOption = {"--protection-file", "F",
 constexpr Option kProtectionStdinOption = {"--protection-stdin", nullptr,
                                            "the first line of standard input"};
 
+// All of standard input, a pipe as well as a file, up to `max_size` bytes.
+bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error) {
+  out->clear();
+  unsigned char chunk[65536];
+  for (;;) {
+    const size_t got = std::fread(chunk, 1, sizeof chunk, stdin);
+    out->insert(out->end(), chunk, chunk + got);
+    if (out->size() > max_size) {
+      *error = "standard input holds more than " + std::to_string(max_size) + " bytes";
+      return false;
+    }
+    if (got < sizeof chunk) break;
+  }
+  if (std::ferror(stdin)) {
+    *error = "cannot read standard input";
+    return false;
+  }
+  return true;
+}
+
 struct ItemOptions {
   std::string file;
   std::string label;
