@@ -35,8 +35,7 @@ int OpenCa(const char* subcommand, const std::string& directory, std::unique_ptr
 int RunInit(const Options& options) {
   if (options.operands().empty()) return UsageError("ca init", "names no folder");
   const std::string& directory = options.operands()[0];
-  const std::string name =
-      options.Has("--name") ? options.Value("--name") : LocalCa::kDefaultSubject;
+  const std::string name = options.Value("--name", LocalCa::kDefaultSubject);
   long days = LocalCa::kDefaultCaDays;
   if (options.Has("--days") &&
       !ParseNumber(options.Value("--days"), 1, LocalCa::kMaxCaDays, &days)) {
@@ -102,13 +101,10 @@ void LogLine(const std::string& client, const std::string& text) {
   const std::time_t now = std::time(nullptr);
   char stamp[32];
   std::strftime(stamp, sizeof(stamp), "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-  size_t start = 0;
-  while (start <= text.size()) {
-    const size_t end = text.find('\n', start);
-    const std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+  for (size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+    end = text.find('\n', start);
+    const std::string line = text.substr(start, end - start);  // the rest, at the end
     std::fprintf(stderr, "%s %s %s\n", stamp, client.c_str(), line.c_str());
-    if (end == std::string::npos) break;
-    start = end + 1;
   }
   std::fflush(stderr);
 }
@@ -129,7 +125,7 @@ bool SplitListen(const std::string& text, std::string* host, int* port) {
 int RunServe(const Options& options) {
   if (options.operands().empty()) return UsageError("ca serve", "names no folder");
   const std::string& directory = options.operands()[0];
-  const std::string listen = options.Has("--listen") ? options.Value("--listen") : "127.0.0.1:8080";
+  const std::string listen = options.Value("--listen", "127.0.0.1:8080");
   std::string host;
   int port = 0;
   if (!SplitListen(listen, &host, &port)) {

@@ -66,8 +66,8 @@ class Options {
   bool Parse(const Args& args, const Verb& verb, std::string* error);
 
   bool Has(const std::string& name) const { return given_.count(name) != 0; }
-  // The value given, or "" when the option was not.
-  std::string Value(const std::string& name) const;
+  // The value given, or `fallback` when the option was not.
+  std::string Value(const std::string& name, const std::string& fallback = "") const;
   // The first of `names` not given, or null when all were.
   const char* FirstMissing(std::initializer_list<const char*> names) const;
   const Args& operands() const { return operands_; }

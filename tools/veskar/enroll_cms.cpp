@@ -177,8 +177,7 @@ int RunEnrollCms(const Options& options) {
       !ReadPair(kCommand, options, &input, &error)) {
     return Failure(kCommand, error);
   }
-  const std::string common_name =
-      options.Has("--common-name") ? options.Value("--common-name") : kDefaultCommonName;
+  const std::string common_name = options.Value("--common-name", kDefaultCommonName);
 
   // From here on an interrupt waits until everything is written, or the
   // pair is still unused.

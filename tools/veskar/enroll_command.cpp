@@ -57,7 +57,7 @@ std::string PairProblem(const Options& options, bool optional, bool* has_pair) {
 std::string ReadOutputOptions(const Options& options, EnrollmentInput* input) {
   input->certificate = options.Value(kCertOption.name);
   input->ca_certificate = options.Value(kCaCertOption.name);
-  std::string format = options.Has(kFormatOption.name) ? options.Value(kFormatOption.name) : "pem";
+  std::string format = options.Value(kFormatOption.name, "pem");
   for (char& c : format) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (format != "pem" && format != "der") return "--format takes pem or der";
   input->der = format == "der";

@@ -196,9 +196,9 @@ bool Options::Parse(const Args& args, const Verb& verb, std::string* error) {
   return true;
 }
 
-std::string Options::Value(const std::string& name) const {
+std::string Options::Value(const std::string& name, const std::string& fallback) const {
   const auto found = given_.find(name);
-  return found == given_.end() ? "" : found->second;
+  return found == given_.end() ? fallback : found->second;
 }
 
 const char* Options::FirstMissing(std::initializer_list<const char*> names) const {
