@@ -68,24 +68,10 @@ std::string ReadOutputOptions(const Options& options, EnrollmentInput* input) {
   return "";
 }
 
-// A location that names a folder is made absolute (the toolkit may resolve
-// it from elsewhere); anything else, such as a server for a real toolkit,
-// is passed on as given.
+// A folder is made absolute, as the toolkit may resolve it from elsewhere;
+// anything else, such as a server's URL, is passed on as given.
 std::string ToolkitLocation(const std::string& value) {
   return pki::IsFolder(value) ? AbsolutePath(value) : value;
-}
-
-// Subject, issuer, serial number and validity, each "  <what>: <value>\n";
-// "" when `der` holds no certificate.
-std::string DescribeCertificate(const unsigned char* der, size_t size) {
-  pki::X509Ptr certificate = pki::CertificateFromBytes(der, size);
-  if (!certificate) return "";
-  X509* c = certificate.get();
-  return "  subject: " + pki::NameText(X509_get_subject_name(c)) +
-         "\n  issuer: " + pki::NameText(X509_get_issuer_name(c)) +
-         "\n  serial: " + pki::SerialText(c) +
-         "\n  valid from: " + pki::TimeText(X509_get0_notBefore(c)) +
-         "\n  valid until: " + pki::TimeText(X509_get0_notAfter(c)) + "\n";
 }
 
 }  // namespace
@@ -104,10 +90,8 @@ bool ReadPair(const char* command, const Options& options, EnrollmentInput* inpu
               std::string* error) {
   if (options.Has("--reference-file")) {
     const std::string file = options.Value("--reference-file");
-    if (!ReadSecret(SecretSource{file == "-" ? "" : file, file == "-"}, "reference number", false,
-                    &input->reference, error)) {
-      return false;
-    }
+    const SecretSource source{file == "-" ? "" : file, file == "-"};
+    if (!ReadSecret(source, "reference number", false, &input->reference, error)) return false;
     if (!IsReferenceNumber(input->reference)) {
       *error = "--reference-file must hold a number from 1 to 2147483647";
       return false;
@@ -186,24 +170,27 @@ int ReportFailure(const char* command, const char* toolkit, int ini_failed,
 
 int ReportSuccess(const char* command, const std::string& headline, const Enrollment& enrollment,
                   const EnrollmentInput& input, const std::string& more_lines) {
-  const std::string description =
-      DescribeCertificate(enrollment.certificate.get(), enrollment.length);
-  std::string delivered = description;
+  const pki::X509Ptr issued =
+      pki::CertificateFromBytes(enrollment.certificate.get(), enrollment.length);
+  X509* c = issued.get();
+  bool written = c != nullptr;
   std::string error = "the toolkit reported success but returned no certificate";
-  bool written = !description.empty();
-  const struct {
-    const std::string& path;
-    const AgentBuffer& der;
-    unsigned int length;
-    const char* what;
-  } outputs[] = {
-      {input.certificate, enrollment.certificate, enrollment.length, "certificate"},
-      {input.ca_certificate, enrollment.ca_certificate, enrollment.ca_length, "CA certificate"}};
-  for (const auto& output : outputs) {
-    if (!written || output.path.empty()) continue;
-    written = WriteCertificate(output.path, output.der.get(), output.length, input.der, &error);
-    if (written) delivered += std::string("  ") + output.what + ": " + output.path + "\n";
+  std::string delivered;
+  if (written) {
+    delivered = "  subject: " + pki::NameText(X509_get_subject_name(c)) +
+                "\n  issuer: " + pki::NameText(X509_get_issuer_name(c)) +
+                "\n  serial: " + pki::SerialText(c) +
+                "\n  valid from: " + pki::TimeText(X509_get0_notBefore(c)) +
+                "\n  valid until: " + pki::TimeText(X509_get0_notAfter(c)) + "\n";
   }
+  const auto deliver = [&](const std::string& path, const AgentBuffer& der, unsigned int length,
+                           const char* what) {
+    if (!written || path.empty()) return;
+    written = WriteCertificate(path, der.get(), length, input.der, &error);
+    if (written) delivered += std::string("  ") + what + ": " + path + "\n";
+  };
+  deliver(input.certificate, enrollment.certificate, enrollment.length, "certificate");
+  deliver(input.ca_certificate, enrollment.ca_certificate, enrollment.ca_length, "CA certificate");
   // The pair is spent and the certificate issued whatever fails from here,
   // so a failure says exactly what was delivered and where.
   if (!written) {
@@ -229,8 +216,7 @@ constexpr char kIpsec[] = "enroll ipsec";
 std::string Hint(int message, const EnrollmentInput& input) {
   switch (message) {
     case veskar::kMsgIpsecCreateUserFailed: {
-      // The stand-ins' CA register says why it refuses a pair; a server's
-      // URL says nothing here.
+      // The stand-ins' CA register says why it refuses a pair.
       int number = 0;
       const std::string reason =
           veskar::ca::ParseReferenceNumber(input.reference, &number)
