@@ -127,8 +127,11 @@ struct CmsOutputs {
   std::string copy;  // the --protected-copy file, "" for none
 };
 
-// The usage checks of its own, after the shared ones: "" or what is wrong.
-std::string UsageProblem(const Options& options, const EnrollmentInput& input, CmsOutputs* out) {
+// The shared usage checks, with the pair needed, then its own: "" or what is
+// wrong.
+std::string UsageProblem(const Options& options, EnrollmentInput* input, CmsOutputs* out) {
+  const std::string shared = ReadEnrollmentOptions(options, false, input);
+  if (!shared.empty()) return shared;
   if (const char* missing = options.FirstMissing({"--ca", "--cert"})) {
     return std::string("needs ") + missing;
   }
@@ -141,8 +144,8 @@ std::string UsageProblem(const Options& options, const EnrollmentInput& input, C
   if (options.Has("--common-name") && !out->new_key) return "--common-name goes with --new-key";
   out->publish = options.Has("--publish");
   if (out->publish && !options.Has("--directory")) return "--publish needs --directory";
-  const std::string cert = NormalPath(input.certificate);
-  const std::string ca_cert = NormalPath(input.ca_certificate);
+  const std::string cert = NormalPath(input->certificate);
+  const std::string ca_cert = NormalPath(input->ca_certificate);
   const std::string key = out->new_key ? NormalPath(out->key) : "";
   if (out->new_key && (key == cert || key == ca_cert)) {
     return "--new-key and a certificate name the same file";
@@ -162,9 +165,9 @@ std::string UsageProblem(const Options& options, const EnrollmentInput& input, C
 int RunEnrollCms(const Options& options) {
   EnrollmentInput input;
   CmsOutputs out;
-  std::string problem = ReadEnrollmentOptions(options, false, &input);
-  if (problem.empty()) problem = UsageProblem(options, input, &out);
-  if (!problem.empty()) return UsageError(kCommand, problem);
+  if (const std::string problem = UsageProblem(options, &input, &out); !problem.empty()) {
+    return UsageError(kCommand, problem);
+  }
   if (const int status = CheckBeforeEnrolling(kCommand, veskar::kServiceCms, options, &input);
       status != kExitOk) {
     return status;

@@ -1,5 +1,4 @@
-// veskar enroll: what the CMS and IPSec enrollments share, from the checks
-// made before the library is called to the report afterwards, and the IPSec
+// veskar enroll: the steps the CMS and IPSec enrollments share, and the IPSec
 // enrollment, which creates the user's profile first or logs in to one.
 
 #include <veskar/ipsec_agent.h>
@@ -83,9 +82,8 @@ std::string ReadEnrollmentOptions(const Options& options, bool pair_optional,
 }
 
 // The reference number is given, or the first line of the --reference-file
-// file or of standard input; the authorisation code is the value of --code,
-// with a warning that others can see it, or the first line of the
-// --code-file file.
+// file or of standard input; the authorisation code is given, with a warning
+// that others can see it, or the first line of the --code-file file.
 bool ReadPair(const char* command, const Options& options, EnrollmentInput* input,
               std::string* error) {
   if (options.Has("--reference-file")) {
@@ -235,12 +233,15 @@ std::string Hint(int message, const EnrollmentInput& input) {
   }
 }
 
-// With a pair it creates the user and the profile, else it logs in.
-std::string IpsecUsageProblem(const Options& options, const EnrollmentInput& input,
+// The shared usage checks, with the pair optional: with one it creates the
+// user and the profile, else it logs in. Then its own checks.
+std::string IpsecUsageProblem(const Options& options, EnrollmentInput* input,
                               SecretSource* password) {
+  const std::string shared = ReadEnrollmentOptions(options, true, input);
+  if (!shared.empty()) return shared;
   if (!options.Has("--profile")) return "needs --profile";
   if (options.Value("--profile") == "-") return "--profile names a file; '-' cannot be one";
-  if (input.has_pair && !options.Has("--ca")) return "needs --ca to create a user";
+  if (input->has_pair && !options.Has("--ca")) return "needs --ca to create a user";
   return SecretOptions(options, "--password-file", "FILE", "--password-stdin", "password",
                        password);
 }
@@ -269,9 +270,10 @@ int CheckProfile(const std::string& profile, bool create) {
 int RunEnrollIpsec(const Options& options) {
   EnrollmentInput input;
   SecretSource password_source;
-  std::string problem = ReadEnrollmentOptions(options, true, &input);
-  if (problem.empty()) problem = IpsecUsageProblem(options, input, &password_source);
-  if (!problem.empty()) return UsageError(kIpsec, problem);
+  if (const std::string problem = IpsecUsageProblem(options, &input, &password_source);
+      !problem.empty()) {
+    return UsageError(kIpsec, problem);
+  }
   const std::string profile = AbsolutePath(options.Value("--profile"));
   const bool create = input.has_pair;
   if (const int status = CheckBeforeEnrolling(kIpsec, veskar::kServiceIpsec, options, &input);
