@@ -5,7 +5,6 @@
 #include <veskar/cms_agent.h>
 #include <veskar/services.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
