@@ -50,8 +50,8 @@ struct Command {
   const char* name;
   const char* summary;
   const Verb* verb;
-  const char* usage;  // what a family does, after its verbs' synopses
-  std::vector<const Verb*> verbs;
+  const char* usage = nullptr;  // what a family does, after its verbs' synopses
+  std::vector<const Verb*> verbs = {};
 };
 
 // What a verb was given: "--name VALUE" or "--name=VALUE", bare flags

@@ -15,14 +15,11 @@ namespace {
 
 constexpr char kNoStandInsOption[] = "--no-standins";
 
-const Command kServices = {
-    "services", "show which certificate services are available", &kServicesVerb, nullptr, {}};
-const Command kMessages = {
-    "messages", "print the message table, or one message", &kMessagesVerb, nullptr, {}};
-const Command kVersion = {
-    "version", "print the library's version record", &kVersionVerb, nullptr, {}};
-const Command kBase64 = {
-    "base64", "encode bytes as Base64 text or decode it", &kBase64Verb, nullptr, {}};
+const Command kServices = {"services", "show which certificate services are available",
+                           &kServicesVerb};
+const Command kMessages = {"messages", "print the message table, or one message", &kMessagesVerb};
+const Command kVersion = {"version", "print the library's version record", &kVersionVerb};
+const Command kBase64 = {"base64", "encode bytes as Base64 text or decode it", &kBase64Verb};
 
 // Pointers, as the families are defined in other files.
 const Command* const kCommands[] = {
