@@ -94,8 +94,7 @@ int Decode(std::string& text, bool tolerant) {
     const std::string problem = Base64Problem(text);
     if (!problem.empty()) {
       return Fail("invalid input: " + problem +
-                  "; nothing was decoded (--tolerant decodes what "
-                  "it can)");
+                  "; nothing was decoded (--tolerant decodes what it can)");
     }
   }
   void* bytes = nullptr;

@@ -253,13 +253,12 @@ int CheckProfile(const std::string& profile, bool create) {
   std::error_code failed;
   const bool exists = fs::exists(fs::symlink_status(profile, failed));
   if (create && exists) {
-    const bool regular = fs::is_regular_file(profile, failed);
-    return Failure(kIpsec, regular ? profile +
-                                         " already exists; to log in to it, leave out "
-                                         "--reference and --code"
-                                   : "will not make the profile " + profile +
-                                         ": the name is taken by something that is not a "
-                                         "profile file");
+    if (fs::is_regular_file(profile, failed)) {
+      return Failure(
+          kIpsec, profile + " already exists; to log in to it, leave out --reference and --code");
+    }
+    return Failure(kIpsec, "will not make the profile " + profile +
+                               ": the name is taken by something that is not a profile file");
   }
   std::string error;
   if (create && !CanCreate(profile, &error)) return Failure(kIpsec, error);

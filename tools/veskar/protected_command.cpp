@@ -68,8 +68,7 @@ int ReadItemOptions(const char* command, const Options* options, ItemOptions* it
   if (!(GetAvaliableServices() & veskar::kServiceCms)) {
     return Failure(command, "protected data needs the CMS toolkit: " +
                                 std::string(ToolkitOf(veskar::kServiceCms).file) +
-                                " was not loaded "
-                                "('veskar services' says why)");
+                                " was not loaded ('veskar services' says why)");
   }
   return kExitOk;
 }
