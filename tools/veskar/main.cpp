@@ -199,10 +199,9 @@ std::string Options::Value(const std::string& name, const std::string& fallback)
 }
 
 const char* Options::FirstMissing(std::initializer_list<const char*> names) const {
-  for (const char* name : names) {
-    if (!Has(name)) return name;
-  }
-  return nullptr;
+  const auto missing =
+      std::find_if(names.begin(), names.end(), [this](const char* name) { return !Has(name); });
+  return missing == names.end() ? nullptr : *missing;
 }
 
 int UsageError(const char* command, const std::string& message) {
