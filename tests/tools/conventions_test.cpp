@@ -178,6 +178,33 @@ TEST(ConventionsTest, SmallThingsSaidRight) {
   EXPECT_TRUE(Contains(long_name.err, "CN takes at most 64 characters")) << long_name.err;
 }
 
+// A password or protection string comes from one source: its file, standard
+// input, or else a terminal to ask at; without a terminal one must be named.
+TEST(ConventionsTest, SecretsComeFromOneSource) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{"enroll", "ipsec", "--profile", "p", "--password-file", "f", "--password-stdin"},
+       "veskar enroll ipsec: takes --password-file or --password-stdin, not both"},
+      {{"enroll", "ipsec", "--profile", "p"},
+       "veskar enroll ipsec: needs the password: --password-file FILE, --password-stdin, or a "
+       "terminal to ask at"},
+      {{"protected", "get", "--file", "f", "--label", "l", "--protection-file", "f",
+        "--protection-stdin"},
+       "veskar protected get: takes --protection-file or --protection-stdin, not both"},
+      {{"protected", "put", "--file", "f", "--label", "l", "--in", "d"},
+       "veskar protected put: needs the protection string: --protection-file F, "
+       "--protection-stdin, or a terminal to ask at"},
+  };
+  for (const Case& c : cases) {
+    const CommandResult result = RunVeskar(c.args);
+    EXPECT_EQ(result.exit_status, 2) << c.says;
+    EXPECT_TRUE(Contains(result.err, c.says)) << result.err;
+  }
+}
+
 // A terminal on a pseudo-terminal pair, as a person's shell has one.
 class Terminal {
  public:

@@ -56,10 +56,6 @@ int Encode(std::string& bytes) {
   return status;
 }
 
-bool IsBase64Character(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '/';
-}
-
 // Where `text` is not Base64 as the encoder writes it, said for a person;
 // "" when it is. White space, line breaks and the \n and \r escapes are
 // skipped, as the decoder skips them.
@@ -76,7 +72,7 @@ std::string Base64Problem(const std::string& text) {
     const std::string where = " at offset " + std::to_string(i);
     if (c == '=') {
       ++padding;
-    } else if (!IsBase64Character(c)) {
+    } else if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '/') {
       return std::isprint(static_cast<unsigned char>(c))
                  ? std::string("'") + c + "'" + where + " is not a Base64 character"
                  : "byte " + std::to_string(static_cast<unsigned char>(c)) + where +
@@ -98,8 +94,7 @@ int Decode(std::string& text, bool tolerant) {
     const std::string problem = Base64Problem(text);
     if (!problem.empty()) {
       return Fail("invalid input: " + problem +
-                  "; nothing was decoded (--tolerant decodes what "
-                  "it can)");
+                  "; nothing was decoded (--tolerant decodes what it can)");
     }
   }
   void* bytes = nullptr;
@@ -144,6 +139,7 @@ int RunBase64(const Options& options) {
 const Verb kBase64Verb = {
     "base64",
     RunBase64,
+    {2, "takes at most one FILE"},
     "usage: veskar base64 encode [FILE]\n"
     "       veskar base64 decode [--tolerant] [FILE]\n",
     "Encodes the bytes of FILE (or of standard input, also for '-') as Base64\n"
@@ -154,9 +150,6 @@ const Verb kBase64Verb = {
     "and refuses anything else that is not Base64 (a character outside A-Z a-z\n"
     "0-9 + / =, '=' before the end, or a length that is not whole groups of four),\n"
     "writing nothing and exiting 1.\n",
-    {{"--tolerant", nullptr, "decode as the library does, skipping what is not Base64"}},
-    nullptr,
-    2,
-    "takes at most one FILE"};
+    {{"--tolerant", nullptr, "decode as the library does, skipping what is not Base64"}}};
 
 }  // namespace veskar_cli

@@ -25,19 +25,23 @@ struct Option {
 
 class Options;
 
+// Plain words (operands) a verb takes at most, and the usage error for
+// more; without one, "unexpected argument 'WORD'".
+struct Operands {
+  std::size_t most = 0;
+  const char* too_many = nullptr;
+};
+
 // One thing the command does ("services", "ca init"), with its options. Its
 // usage is the synopsis, `about`, the options' lines and `notes`.
 struct Verb {
   const char* name;  // the words after "veskar"
   int (*run)(const Options& options);
+  Operands operands;
   const char* synopsis;  // "usage: veskar ...\n" lines
   const char* about;
-  std::vector<Option> options;
+  std::vector<Option> options = {};
   const char* notes = nullptr;
-  // Plain words (operands) it takes at most, and the usage error for more;
-  // without one, "unexpected argument 'WORD'".
-  std::size_t max_operands = 0;
-  const char* too_many = nullptr;
 };
 
 // A command: one verb ("services"), or a family of verbs ("ca init",
@@ -46,8 +50,8 @@ struct Command {
   const char* name;
   const char* summary;
   const Verb* verb;
-  const char* usage;  // what a family does, after its verbs' synopses
-  std::vector<const Verb*> verbs;
+  const char* usage = nullptr;  // what a family does, after its verbs' synopses
+  std::vector<const Verb*> verbs = {};
 };
 
 // What a verb was given: "--name VALUE" or "--name=VALUE", bare flags
@@ -62,8 +66,8 @@ class Options {
   bool Parse(const Args& args, const Verb& verb, std::string* error);
 
   bool Has(const std::string& name) const { return given_.count(name) != 0; }
-  // The value given, or "" when the option was not.
-  std::string Value(const std::string& name) const;
+  // The value given, or `fallback` when the option was not.
+  std::string Value(const std::string& name, const std::string& fallback = "") const;
   // The first of `names` not given, or null when all were.
   const char* FirstMissing(std::initializer_list<const char*> names) const;
   const Args& operands() const { return operands_; }
@@ -113,7 +117,6 @@ extern const Verb kServicesVerb;
 extern const Verb kMessagesVerb;
 extern const Verb kVersionVerb;
 extern const Verb kBase64Verb;
-extern const Verb kCaServeVerb;
 extern const Command kCaCommand;
 extern const Command kEnrollCommand;
 extern const Command kProtectedCommand;

@@ -79,12 +79,6 @@ Enrollment Enroll(CQnPkiMsgAgent& agent, Record& record) {
   return result;
 }
 
-// What libcrypto says went wrong, never "".
-inline std::string CryptoError() {
-  const std::string error = veskar::pki::TakeOpensslError();
-  return error.empty() ? "libcrypto failed" : error;
-}
-
 // The steps every enrollment takes, in this order; each kind adds its own
 // checks between them. A usage problem is found before anything else, and
 // every check is made before the library is called, with a clear failure
@@ -120,19 +114,7 @@ int ReportFailure(const char* command, const char* toolkit, int ini_failed,
 int ReportSuccess(const char* command, const std::string& headline, const Enrollment& enrollment,
                   const EnrollmentInput& input, const std::string& more_lines);
 
-// The CA location `ca`, when it names a folder, must hold a CA of the
-// stand-ins; a server's URL is for the toolkit to reach. kExitOk, or
-// kExitFailure after saying what is wrong.
-int CheckCaLocation(const char* command, const std::string& ca);
-
-// Why the stand-ins' CA in `ca_folder` refuses the pair (reference,
-// code): not registered, a code that does not match, or already used; ""
-// when the register does not say.
-std::string RefusalReason(const std::string& ca_folder, const std::string& reference,
-                          const std::string& code);
-
 extern const Verb kEnrollCmsVerb;
-extern const Verb kEnrollIpsecVerb;
 
 }  // namespace veskar_cli
 

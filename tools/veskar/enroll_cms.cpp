@@ -127,8 +127,11 @@ struct CmsOutputs {
   std::string copy;  // the --protected-copy file, "" for none
 };
 
-// The usage checks of its own, after the shared ones: "" or what is wrong.
-std::string UsageProblem(const Options& options, const EnrollmentInput& input, CmsOutputs* out) {
+// The shared usage checks, with the pair needed, then its own: "" or what is
+// wrong.
+std::string UsageProblem(const Options& options, EnrollmentInput* input, CmsOutputs* out) {
+  const std::string shared = ReadEnrollmentOptions(options, false, input);
+  if (!shared.empty()) return shared;
   if (const char* missing = options.FirstMissing({"--ca", "--cert"})) {
     return std::string("needs ") + missing;
   }
@@ -141,8 +144,8 @@ std::string UsageProblem(const Options& options, const EnrollmentInput& input, C
   if (options.Has("--common-name") && !out->new_key) return "--common-name goes with --new-key";
   out->publish = options.Has("--publish");
   if (out->publish && !options.Has("--directory")) return "--publish needs --directory";
-  const std::string cert = NormalPath(input.certificate);
-  const std::string ca_cert = NormalPath(input.ca_certificate);
+  const std::string cert = NormalPath(input->certificate);
+  const std::string ca_cert = NormalPath(input->ca_certificate);
   const std::string key = out->new_key ? NormalPath(out->key) : "";
   if (out->new_key && (key == cert || key == ca_cert)) {
     return "--new-key and a certificate name the same file";
@@ -162,9 +165,9 @@ std::string UsageProblem(const Options& options, const EnrollmentInput& input, C
 int RunEnrollCms(const Options& options) {
   EnrollmentInput input;
   CmsOutputs out;
-  std::string problem = ReadEnrollmentOptions(options, false, &input);
-  if (problem.empty()) problem = UsageProblem(options, input, &out);
-  if (!problem.empty()) return UsageError(kCommand, problem);
+  if (const std::string problem = UsageProblem(options, &input, &out); !problem.empty()) {
+    return UsageError(kCommand, problem);
+  }
   if (const int status = CheckBeforeEnrolling(kCommand, veskar::kServiceCms, options, &input);
       status != kExitOk) {
     return status;
@@ -177,8 +180,7 @@ int RunEnrollCms(const Options& options) {
       !ReadPair(kCommand, options, &input, &error)) {
     return Failure(kCommand, error);
   }
-  const std::string common_name =
-      options.Has("--common-name") ? options.Value("--common-name") : kDefaultCommonName;
+  const std::string common_name = options.Value("--common-name", kDefaultCommonName);
 
   // From here on an interrupt waits until everything is written, or the
   // pair is still unused.
@@ -210,11 +212,29 @@ int RunEnrollCms(const Options& options) {
   return error.empty() ? status : Failure(kCommand, error);
 }
 
+constexpr Option kReferenceFileOption = {
+    "--reference-file", "F",
+    "the reference number, from the first line of F ('-':\n"
+    "standard input); as it protects the protected-data copy,\n"
+    "this keeps it out of the process list"};
+constexpr Option kRequestOption = {"--request", "FILE",
+                                   "a PKCS #10 request (PEM or DER) for a key you have"};
+constexpr Option kNewKeyOption = {"--new-key", "FILE",
+                                  "make a new EC P-256 key, written to FILE as owner-only PEM\n"
+                                  "(an existing FILE is never replaced), and a request for it"};
+constexpr Option kCommonNameOption = {"--common-name", "NAME",
+                                      "the name in that request (default \"Veskar User\"); the CA\n"
+                                      "certifies the name it registered, whatever a request says"};
+constexpr Option kPublishOption = {"--publish", nullptr,
+                                   "have the CA publish the certificate in the directory"};
+constexpr Option kProtectedCopyOption = {"--protected-copy", "FILE",
+                                         "where the protected-data copy goes (an owner-only file)"};
 }  // namespace
 
 const Verb kEnrollCmsVerb = {
     kCommand,
     RunEnrollCms,
+    {},
     "usage: veskar enroll cms --ca DIR [--directory DIR]\n"
     "                         (--reference N | --reference-file F)\n"
     "                         (--code CODE | --code-file FILE)\n"
@@ -223,27 +243,9 @@ const Verb kEnrollCmsVerb = {
     "                         [--protected-copy FILE]\n",
     "Enrolls through the CMS toolkit with the reference number and authorisation\n"
     "code the CA's administrator handed out ('veskar ca add-user').\n",
-    {kCaOption,
-     kDirectoryOption,
-     kReferenceOption,
-     {"--reference-file", "F",
-      "the reference number, from the first line of F ('-':\n"
-      "standard input); as it protects the protected-data copy,\n"
-      "this keeps it out of the process list"},
-     kCodeOption,
-     kCodeFileOption,
-     {"--request", "FILE", "a PKCS #10 request (PEM or DER) for a key you have"},
-     {"--new-key", "FILE",
-      "make a new EC P-256 key, written to FILE as owner-only PEM\n"
-      "(an existing FILE is never replaced), and a request for it"},
-     {"--common-name", "NAME",
-      "the name in that request (default \"Veskar User\"); the CA\n"
-      "certifies the name it registered, whatever a request says"},
-     {"--publish", nullptr, "have the CA publish the certificate in the directory"},
-     kCertOption,
-     kCaCertOption,
-     kFormatOption,
-     {"--protected-copy", "FILE", "where the protected-data copy goes (an owner-only file)"}},
+    {kCaOption, kDirectoryOption, kReferenceOption, kReferenceFileOption, kCodeOption,
+     kCodeFileOption, kRequestOption, kNewKeyOption, kCommonNameOption, kPublishOption, kCertOption,
+     kCaCertOption, kFormatOption, kProtectedCopyOption},
     "On success prints the certificate's subject, issuer, serial number and validity\n"
     "(on standard error when a certificate goes to standard output). The library\n"
     "also keeps both certificates in a protected-data file, protected by the\n"

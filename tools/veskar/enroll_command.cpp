@@ -1,15 +1,20 @@
-// veskar enroll: what the CMS and IPSec enrollments share, from the checks
-// made before the library is called to the report afterwards.
+// veskar enroll: the steps the CMS and IPSec enrollments share, and the IPSec
+// enrollment, which creates the user's profile first or logs in to one.
 
+#include <veskar/ipsec_agent.h>
 #include <veskar/message_ids.h>
+#include <veskar/records.h>
 #include <veskar/services.h>
 
 #include <cctype>
-#include <climits>
 #include <cstdio>
+#include <filesystem>
 
+#include "ca/user_register.h"
 #include "enroll.h"
 #include "pki/distinguished_name.h"
+#include "pki/folders.h"
+#include "standins/common/ca_location.h"
 
 namespace veskar_cli {
 namespace {
@@ -19,12 +24,8 @@ namespace pki = veskar::pki;
 // A reference number as a CA hands it out: decimal digits only, from 1 to
 // INT_MAX (the IPSec toolkit takes it as an int).
 bool IsReferenceNumber(const std::string& text) {
-  if (text.empty() || text.size() > 10) return false;
-  for (const char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-  }
-  const long long value = std::stoll(text);
-  return value >= 1 && value <= INT_MAX;
+  int number = 0;
+  return text.size() <= 10 && veskar::ca::ParseReferenceNumber(text, &number);
 }
 
 // Where the toolkit reads a location, a line break would end it early.
@@ -55,7 +56,7 @@ std::string PairProblem(const Options& options, bool optional, bool* has_pair) {
 std::string ReadOutputOptions(const Options& options, EnrollmentInput* input) {
   input->certificate = options.Value(kCertOption.name);
   input->ca_certificate = options.Value(kCaCertOption.name);
-  std::string format = options.Has(kFormatOption.name) ? options.Value(kFormatOption.name) : "pem";
+  std::string format = options.Value(kFormatOption.name, "pem");
   for (char& c : format) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (format != "pem" && format != "der") return "--format takes pem or der";
   input->der = format == "der";
@@ -66,42 +67,10 @@ std::string ReadOutputOptions(const Options& options, EnrollmentInput* input) {
   return "";
 }
 
-// A location that names a folder is made absolute (the toolkit may resolve
-// it from elsewhere); anything else, such as a server for a real toolkit,
-// is passed on as given.
+// A folder is made absolute, as the toolkit may resolve it from elsewhere;
+// anything else, such as a server's URL, is passed on as given.
 std::string ToolkitLocation(const std::string& value) {
-  return IsDirectory(value) ? AbsolutePath(value) : value;
-}
-
-// Writes the DER certificate `der` to `path`, as PEM unless `as_der`.
-bool WriteCertificate(const std::string& path, const unsigned char* der, size_t size, bool as_der,
-                      std::string* error) {
-  pki::X509Ptr certificate = pki::CertificateFromBytes(der, size);
-  if (!certificate) {
-    *error = "the certificate for " + path + " is not a certificate";
-    return false;
-  }
-  const Bytes encoded = pki::CertificateToDer(certificate.get());
-  const std::string text = as_der ? std::string(encoded.begin(), encoded.end())
-                                  : pki::CertificateToPem(certificate.get());
-  if (text.empty()) {
-    *error = "cannot encode the certificate for " + path + ": " + CryptoError();
-    return false;
-  }
-  return WriteOutput(path, text.data(), text.size(), OutputKind::kCertificate, error);
-}
-
-// Subject, issuer, serial number and validity, each "  <what>: <value>\n";
-// "" when `der` holds no certificate.
-std::string DescribeCertificate(const unsigned char* der, size_t size) {
-  pki::X509Ptr certificate = pki::CertificateFromBytes(der, size);
-  if (!certificate) return "";
-  X509* c = certificate.get();
-  return "  subject: " + pki::NameText(X509_get_subject_name(c)) +
-         "\n  issuer: " + pki::NameText(X509_get_issuer_name(c)) +
-         "\n  serial: " + pki::SerialText(c) +
-         "\n  valid from: " + pki::TimeText(X509_get0_notBefore(c)) +
-         "\n  valid until: " + pki::TimeText(X509_get0_notAfter(c)) + "\n";
+  return pki::IsFolder(value) ? AbsolutePath(value) : value;
 }
 
 }  // namespace
@@ -113,17 +82,14 @@ std::string ReadEnrollmentOptions(const Options& options, bool pair_optional,
 }
 
 // The reference number is given, or the first line of the --reference-file
-// file or of standard input; the authorisation code is the value of --code,
-// with a warning that others can see it, or the first line of the
-// --code-file file.
+// file or of standard input; the authorisation code is given, with a warning
+// that others can see it, or the first line of the --code-file file.
 bool ReadPair(const char* command, const Options& options, EnrollmentInput* input,
               std::string* error) {
   if (options.Has("--reference-file")) {
     const std::string file = options.Value("--reference-file");
-    if (!ReadSecret(SecretSource{file == "-" ? "" : file, file == "-"}, "reference number", false,
-                    &input->reference, error)) {
-      return false;
-    }
+    const SecretSource source{file == "-" ? "" : file, file == "-"};
+    if (!ReadSecret(source, "reference number", false, &input->reference, error)) return false;
     if (!IsReferenceNumber(input->reference)) {
       *error = "--reference-file must hold a number from 1 to 2147483647";
       return false;
@@ -158,8 +124,11 @@ int CheckBeforeEnrolling(const char* command, int service, const Options& option
   // The stand-ins take folders; another toolkit takes its own kind of
   // location, which is passed on as given.
   if (StandInLoaded(toolkit)) {
-    if (const int status = CheckCaLocation(command, input->ca); status != kExitOk) return status;
-    if (!input->directory.empty() && !IsDirectory(input->directory)) {
+    std::string reason;
+    if (!input->ca.empty() && !veskar::standins::CheckCaLocation(input->ca, &reason)) {
+      return Failure(command, reason);
+    }
+    if (!input->directory.empty() && !pki::IsFolder(input->directory)) {
       return Failure(command, "there is no directory folder " + input->directory);
     }
   }
@@ -181,9 +150,7 @@ int ReportFailure(const char* command, const char* toolkit, int ini_failed,
   std::string text =
       "failed with message " + std::to_string(enrollment.message) + ": " + enrollment.text;
   std::string extended = enrollment.extended;
-  while (!extended.empty() && (extended.back() == '\n' || extended.back() == '\r')) {
-    extended.pop_back();
-  }
+  extended.erase(extended.find_last_not_of("\r\n") + 1);
   if (!extended.empty()) text += "\n  " + extended;
   std::string cause = hint;
   if (enrollment.message == veskar::kMsgServiceNotAvailable) {
@@ -201,24 +168,27 @@ int ReportFailure(const char* command, const char* toolkit, int ini_failed,
 
 int ReportSuccess(const char* command, const std::string& headline, const Enrollment& enrollment,
                   const EnrollmentInput& input, const std::string& more_lines) {
-  const std::string description =
-      DescribeCertificate(enrollment.certificate.get(), enrollment.length);
-  std::string delivered = description;
+  const pki::X509Ptr issued =
+      pki::CertificateFromBytes(enrollment.certificate.get(), enrollment.length);
+  X509* c = issued.get();
+  bool written = c != nullptr;
   std::string error = "the toolkit reported success but returned no certificate";
-  bool written = !description.empty();
-  const struct {
-    const std::string& path;
-    const AgentBuffer& der;
-    unsigned int length;
-    const char* what;
-  } outputs[] = {
-      {input.certificate, enrollment.certificate, enrollment.length, "certificate"},
-      {input.ca_certificate, enrollment.ca_certificate, enrollment.ca_length, "CA certificate"}};
-  for (const auto& output : outputs) {
-    if (!written || output.path.empty()) continue;
-    written = WriteCertificate(output.path, output.der.get(), output.length, input.der, &error);
-    if (written) delivered += std::string("  ") + output.what + ": " + output.path + "\n";
+  std::string delivered;
+  if (written) {
+    delivered = "  subject: " + pki::NameText(X509_get_subject_name(c)) +
+                "\n  issuer: " + pki::NameText(X509_get_issuer_name(c)) +
+                "\n  serial: " + pki::SerialText(c) +
+                "\n  valid from: " + pki::TimeText(X509_get0_notBefore(c)) +
+                "\n  valid until: " + pki::TimeText(X509_get0_notAfter(c)) + "\n";
   }
+  const auto deliver = [&](const std::string& path, const AgentBuffer& der, unsigned int length,
+                           const char* what) {
+    if (!written || path.empty()) return;
+    written = WriteCertificate(path, der.get(), length, input.der, &error);
+    if (written) delivered += std::string("  ") + what + ": " + path + "\n";
+  };
+  deliver(input.certificate, enrollment.certificate, enrollment.length, "certificate");
+  deliver(input.ca_certificate, enrollment.ca_certificate, enrollment.ca_length, "CA certificate");
   // The pair is spent and the certificate issued whatever fails from here,
   // so a failure says exactly what was delivered and where.
   if (!written) {
@@ -234,6 +204,138 @@ int ReportSuccess(const char* command, const std::string& headline, const Enroll
   std::fprintf(report, "%s\n%s%s", headline.c_str(), delivered.c_str(), more_lines.c_str());
   return kExitOk;
 }
+
+namespace {
+
+constexpr char kIpsec[] = "enroll ipsec";
+
+// This toolkit gives no reason of its own, so the CA's register is asked,
+// or the likely causes are named.
+std::string Hint(int message, const EnrollmentInput& input) {
+  switch (message) {
+    case veskar::kMsgIpsecCreateUserFailed: {
+      // The stand-ins' CA register says why it refuses a pair.
+      int number = 0;
+      const std::string reason =
+          veskar::ca::ParseReferenceNumber(input.reference, &number)
+              ? veskar::standins::CaLocation::Parse(input.ca).PairRefusal(number, input.code.text)
+              : "";
+      if (!reason.empty()) return "the CA did not create the user: " + reason;
+      return "the CA did not create the user: check the reference number and the "
+             "authorisation code (a pair works once)";
+    }
+    case veskar::kMsgIpsecLoginFailed:
+      return "the profile could not be opened: a wrong password, or not a profile";
+    case veskar::kMsgIpsecRetrieveFailed:
+      return "the profile holds no certificate to fetch";
+    default:
+      return "";
+  }
+}
+
+// The shared usage checks, with the pair optional: with one it creates the
+// user and the profile, else it logs in. Then its own checks.
+std::string IpsecUsageProblem(const Options& options, EnrollmentInput* input,
+                              SecretSource* password) {
+  const std::string shared = ReadEnrollmentOptions(options, true, input);
+  if (!shared.empty()) return shared;
+  if (!options.Has("--profile")) return "needs --profile";
+  if (options.Value("--profile") == "-") return "--profile names a file; '-' cannot be one";
+  if (input->has_pair && !options.Has("--ca")) return "needs --ca to create a user";
+  return SecretOptions(options, "--password-file", "FILE", "--password-stdin", "password",
+                       password);
+}
+
+// The profile must be new to be created, and there to log in to. A link to
+// nothing counts as there: the toolkit would not follow it.
+int CheckProfile(const std::string& profile, bool create) {
+  namespace fs = std::filesystem;
+  std::error_code failed;
+  const bool exists = fs::exists(fs::symlink_status(profile, failed));
+  if (create && exists) {
+    if (fs::is_regular_file(profile, failed)) {
+      return Failure(
+          kIpsec, profile + " already exists; to log in to it, leave out --reference and --code");
+    }
+    return Failure(kIpsec, "will not make the profile " + profile +
+                               ": the name is taken by something that is not a profile file");
+  }
+  std::string error;
+  if (create && !CanCreate(profile, &error)) return Failure(kIpsec, error);
+  if (!create && !exists) return Failure(kIpsec, "there is no profile " + profile);
+  return kExitOk;
+}
+
+int RunEnrollIpsec(const Options& options) {
+  EnrollmentInput input;
+  SecretSource password_source;
+  if (const std::string problem = IpsecUsageProblem(options, &input, &password_source);
+      !problem.empty()) {
+    return UsageError(kIpsec, problem);
+  }
+  const std::string profile = AbsolutePath(options.Value("--profile"));
+  const bool create = input.has_pair;
+  if (const int status = CheckBeforeEnrolling(kIpsec, veskar::kServiceIpsec, options, &input);
+      status != kExitOk) {
+    return status;
+  }
+  if (const int status = CheckProfile(profile, create); status != kExitOk) return status;
+  std::string error;
+  SecretText password;
+  if ((create && !ReadPair(kIpsec, options, &input, &error)) ||
+      !ReadSecret(password_source, "password", create, &password.text, &error)) {
+    return Failure(kIpsec, error);
+  }
+
+  // From here on an interrupt waits until everything is written, or the
+  // pair is still unused.
+  const HeldSignals held;
+  PrivateTempFolder temp;
+  if (!temp.Make(&error)) return Failure(kIpsec, error);
+  CQnPMCrtUsrEntIPSec record("veskar", input.ca.c_str(), input.directory.c_str(),
+                             password.text.c_str(), profile.c_str(), input.code.text.c_str(),
+                             input.reference.c_str());
+  Cleanse(&password.text);
+  CQnEntIPSecPMA agent;
+  const Enrollment enrollment = Enroll(agent, record);
+  if (enrollment.failed()) {
+    return ReportFailure(kIpsec, "IPSec", veskar::kMsgIpsecIniFailed, enrollment, temp,
+                         Hint(enrollment.message, input));
+  }
+  return ReportSuccess(kIpsec, create ? "created the user's profile and logged in" : "logged in",
+                       enrollment, input, "  profile: " + profile + "\n");
+}
+
+constexpr Option kProfileOption = {"--profile", "FILE", "the profile"};
+constexpr Option kPasswordFileOption = {"--password-file", "FILE",
+                                        "read the password from the first line of FILE"};
+constexpr Option kPasswordStdinOption = {"--password-stdin", nullptr,
+                                         "read it from the first line of standard input\n"
+                                         "(otherwise it is asked for, without echo, on the\n"
+                                         "terminal)"};
+
+const Verb kEnrollIpsecVerb = {
+    kIpsec,
+    RunEnrollIpsec,
+    {},
+    "usage: veskar enroll ipsec --profile FILE [--ca DIR] [--directory DIR]\n"
+    "                           [--reference N (--code CODE | --code-file FILE)]\n"
+    "                           [--password-file FILE | --password-stdin]\n"
+    "                           [--cert FILE] [--ca-cert FILE] [--format pem|der]\n",
+    "With --reference and --code, creates the user through the IPSec toolkit: a new\n"
+    "key, a certificate from the CA (--ca is needed then), and the password-protected\n"
+    "profile FILE, which must not exist yet. Without them, logs in to the existing\n"
+    "profile FILE. Either way it then fetches the user's and the CA's certificates.\n",
+    {kProfileOption, kCaOption, kDirectoryOption, kReferenceOption, kCodeOption, kCodeFileOption,
+     kPasswordFileOption, kPasswordStdinOption, kCertOption, kCaCertOption, kFormatOption},
+    "The password is never taken as an argument. On success prints the\n"
+    "certificate's subject, issuer, serial number and validity (on standard error\n"
+    "when a certificate goes to standard output). On failure prints the message\n"
+    "number, its text and the likely reason, and exits 1. Bad usage exits 2. An\n"
+    "interrupt (Ctrl-C, SIGTERM) while the user is created takes effect once the\n"
+    "profile and the certificates are written, or the codes are still unused.\n"};
+
+}  // namespace
 
 const Command kEnrollCommand = {
     "enroll",

@@ -6,9 +6,12 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "pki/folders.h"
+
 namespace veskar_cli {
 namespace {
 
+namespace fs = std::filesystem;
 namespace pki = veskar::pki;
 
 constexpr size_t kLargestCertificateFile = 1 << 20;
@@ -20,13 +23,13 @@ struct Target {
   unsigned permissions = 0;  // an existing regular file's
 };
 
-std::string KindOfFile(FileType type) {
+std::string KindOfFile(fs::file_type type) {
   switch (type) {
-    case FileType::kFolder:
+    case fs::file_type::directory:
       return "it is a folder";
-    case FileType::kSocket:
+    case fs::file_type::socket:
       return "it is a socket";
-    case FileType::kBlockDevice:
+    case fs::file_type::block:
       return "it is a block device";
     default:
       return "it is not a file";
@@ -50,11 +53,11 @@ bool Resolve(const std::string& path, OutputKind kind, Target* target, std::stri
     target->type = Target::kStandardOutput;
     return true;
   }
-  FileStatus own;
-  int failure = 0;
-  if (!StatusOf(path, false, &own, &failure)) {
-    if (failure != ENOENT) {
-      *error = "cannot write " + path + ": " + pki::ErrnoText(failure);
+  std::error_code failed;
+  const fs::file_status own = fs::symlink_status(path, failed);
+  if (failed) {
+    if (failed.value() != ENOENT) {
+      *error = "cannot write " + path + ": " + pki::ErrnoText(failed.value());
       return false;
     }
     target->type = Target::kNewFile;
@@ -65,37 +68,37 @@ bool Resolve(const std::string& path, OutputKind kind, Target* target, std::stri
              ": it already exists (a new key goes only into a new file)";
     return false;
   }
-  FileStatus info;
-  if (!StatusOf(path, true, &info, &failure)) {
-    *error = "cannot write " + path + ": it is a link to nothing (" + pki::ErrnoText(failure) + ")";
+  const fs::file_status info = fs::status(path, failed);
+  if (failed) {
+    *error = "cannot write " + path + ": it is a link to nothing (" +
+             pki::ErrnoText(failed.value()) + ")";
     return false;
   }
-  if (info.is_standard_output) {
+  if (IsStandardOutput(path)) {
     target->type = Target::kStandardOutput;
     return true;
   }
-  if (info.type == FileType::kCharacterDevice || info.type == FileType::kFifo) {
+  if (info.type() == fs::file_type::character || info.type() == fs::file_type::fifo) {
     target->type = Target::kStream;
     return true;
   }
-  if (info.type != FileType::kRegular) {
-    *error = "will not write " + path + ": " + KindOfFile(info.type);
+  if (info.type() != fs::file_type::regular) {
+    *error = "will not write " + path + ": " + KindOfFile(info.type());
     return false;
   }
   if (kind == OutputKind::kCertificate && !HoldsCertificate(path)) {
     *error = "will not replace " + path + ": it does not hold a certificate";
     return false;
   }
-  if (own.type == FileType::kLink) {
-    std::error_code failed;
-    target->path = std::filesystem::canonical(path, failed).string();
+  if (fs::is_symlink(own)) {
+    target->path = fs::canonical(path, failed).string();
     if (failed) {
       *error = "cannot follow the link " + path + ": " + pki::ErrnoText(failed.value());
       return false;
     }
   }
   target->type = Target::kRegularFile;
-  target->permissions = info.permissions;
+  target->permissions = static_cast<unsigned>(info.permissions()) & 0777;
   return CanCreate(target->path, error);
 }
 
@@ -126,33 +129,14 @@ bool Prompt(const std::string& prompt, std::string* line) {
 std::string AbsolutePath(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
   std::error_code failed;
-  const std::string current = std::filesystem::current_path(failed).string();
+  const std::string current = fs::current_path(failed).string();
   if (failed) return path;
   return path == "." ? current : current + "/" + path;
 }
 
-bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error) {
-  out->clear();
-  unsigned char chunk[65536];
-  for (;;) {
-    const size_t got = std::fread(chunk, 1, sizeof chunk, stdin);
-    out->insert(out->end(), chunk, chunk + got);
-    if (out->size() > max_size) {
-      *error = "standard input holds more than " + std::to_string(max_size) + " bytes";
-      return false;
-    }
-    if (got < sizeof chunk) break;
-  }
-  if (std::ferror(stdin)) {
-    *error = "cannot read standard input";
-    return false;
-  }
-  return true;
-}
-
 std::string NormalPath(const std::string& path) {
   if (path.empty()) return path;
-  std::string normal = std::filesystem::path(AbsolutePath(path)).lexically_normal().string();
+  std::string normal = fs::path(AbsolutePath(path)).lexically_normal().string();
   if (normal.size() > 1 && normal.back() == '/') normal.pop_back();
   return normal;
 }
@@ -160,16 +144,33 @@ std::string NormalPath(const std::string& path) {
 bool CanCreate(const std::string& path, std::string* error) {
   const std::string folder = pki::DirectoryOf(path);
   int failure = 0;
-  if (!IsDirectory(folder)) {
+  if (!pki::IsFolder(folder)) {
     *error = "cannot write " + path + ": there is no folder " + folder;
   } else if (!MayAccess(folder, true, &failure)) {
     *error = "cannot write in " + folder + ": " + pki::ErrnoText(failure);
-  } else if (IsDirectory(path)) {
+  } else if (pki::IsFolder(path)) {
     *error = "cannot write " + path + ": it is a folder";
   } else {
     return true;
   }
   return false;
+}
+
+bool WriteCertificate(const std::string& path, const unsigned char* der, size_t size, bool as_der,
+                      std::string* error) {
+  pki::X509Ptr certificate = pki::CertificateFromBytes(der, size);
+  if (!certificate) {
+    *error = "the certificate for " + path + " is not a certificate";
+    return false;
+  }
+  const Bytes encoded = pki::CertificateToDer(certificate.get());
+  const std::string text = as_der ? std::string(encoded.begin(), encoded.end())
+                                  : pki::CertificateToPem(certificate.get());
+  if (text.empty()) {
+    *error = "cannot encode the certificate for " + path + ": " + CryptoError();
+    return false;
+  }
+  return WriteOutput(path, text.data(), text.size(), OutputKind::kCertificate, error);
 }
 
 bool CheckOutput(const std::string& path, OutputKind kind, std::string* error) {
@@ -223,8 +224,17 @@ bool WriteOutput(const std::string& path, const void* data, size_t size, OutputK
   return false;
 }
 
-bool CanReadSecret(const SecretSource& source) {
-  return !source.file.empty() || source.from_stdin || StandardInputIsTerminal();
+std::string SecretOptions(const Options& options, const char* file, const char* value,
+                          const char* from_stdin, const char* what, SecretSource* source) {
+  *source = {options.Value(file), options.Has(from_stdin)};
+  if (!source->file.empty() && source->from_stdin) {
+    return std::string("takes ") + file + " or " + from_stdin + ", not both";
+  }
+  if (source->file.empty() && !source->from_stdin && !StandardInputIsTerminal()) {
+    return std::string("needs the ") + what + ": " + file + " " + value + ", " + from_stdin +
+           ", or a terminal to ask at";
+  }
+  return "";
 }
 
 bool ReadSecret(const SecretSource& source, const char* what, bool confirm, std::string* secret,

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "command.h"
 #include "os.h"
 #include "pki/files.h"
 #include "pki/openssl_util.h"
@@ -12,10 +13,6 @@
 namespace veskar_cli {
 
 using veskar::pki::Bytes;
-
-// Reads all of standard input (a pipe as well as a file). Fails with *error
-// when it cannot be read or holds more than `max_size` bytes.
-bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error);
 
 // `path` made absolute against the current folder (not resolved), so that a
 // toolkit reading it later sees the same file.
@@ -56,11 +53,15 @@ bool CheckOutput(const std::string& path, OutputKind kind, std::string* error);
 bool WriteOutput(const std::string& path, const void* data, size_t size, OutputKind kind,
                  std::string* error);
 
+// Writes the DER certificate `der` to `path` as an output of kCertificate,
+// as PEM unless `as_der`. False with *error.
+bool WriteCertificate(const std::string& path, const unsigned char* der, size_t size, bool as_der,
+                      std::string* error);
+
 // True when a file named `path` could be made: its folder exists and is
 // writable, and `path` is not a folder. Otherwise false with *error.
 bool CanCreate(const std::string& path, std::string* error);
 
-// True when `path` writes to the command's standard output.
 bool GoesToStandardOutput(const std::string& path);
 
 // Where a password or protection string comes from. Never a plain argument:
@@ -71,9 +72,11 @@ struct SecretSource {
   // else a prompt on the terminal, without echo
 };
 
-// True when `source` can give a secret: a file, standard input, or a
-// terminal on standard input to prompt at.
-bool CanReadSecret(const SecretSource& source);
+// Where the secret `what` comes from: the option `file` (named `value` in
+// the usage), the flag `from_stdin`, or else a terminal on standard input to
+// prompt at. "" or the usage problem.
+std::string SecretOptions(const Options& options, const char* file, const char* value,
+                          const char* from_stdin, const char* what, SecretSource* source);
 
 // Reads the secret (`what` names it in prompts and errors: "password").
 // With `confirm`, a prompt asks twice and the two must match. The line end
@@ -83,6 +86,12 @@ bool ReadSecret(const SecretSource& source, const char* what, bool confirm, std:
                 std::string* error);
 
 using veskar::pki::Cleanse;
+
+// What libcrypto says went wrong, never "".
+inline std::string CryptoError() {
+  const std::string error = veskar::pki::TakeOpensslError();
+  return error.empty() ? "libcrypto failed" : error;
+}
 
 // A secret read from the user, overwritten when it goes.
 struct SecretText {

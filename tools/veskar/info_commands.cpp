@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include "command.h"
@@ -96,13 +97,9 @@ std::string VersionRecordIn(const std::string& path) {
   if (at == std::string::npos) return "";
   const size_t start = at + sizeof kMarker - 1;
   const std::string text = content.substr(start, content.find('\0', start) - start);
+  std::istringstream lines(text);
   std::string indented;
-  for (size_t line = 0; line < text.size();) {
-    const size_t end = text.find('\n', line);
-    const size_t stop = end == std::string::npos ? text.size() : end;
-    indented += "  " + text.substr(line, stop - line) + "\n";
-    line = stop + 1;
-  }
+  for (std::string line; std::getline(lines, line);) indented += "  " + line + "\n";
   return indented;
 }
 
@@ -161,41 +158,32 @@ int RunVersion(const Options& /*options*/) {
 const Verb kServicesVerb = {
     "services",
     RunServices,
+    {0, "takes no arguments"},
     "usage: veskar services\n",
     "Prints the service mask and what each bit means: Netscape (1, always), IPSec\n"
     "key management (2, when libkmpapi32.so loads) and CMS enrollment (4, when\n"
     "libcmsapi32.so loads). For each toolkit it says whether the library found it\n"
     "on the loader's search path (LD_LIBRARY_PATH, then the system's), which file\n"
     "it loaded, and which entry points that file lacks: a toolkit that lacks any\n"
-    "still shows in the mask, but its agent refuses every request (51000).\n",
-    {},
-    nullptr,
-    0,
-    "takes no arguments"};
+    "still shows in the mask, but its agent refuses every request (51000).\n"};
 
 const Verb kMessagesVerb = {
     "messages",
     RunMessages,
+    {1, "takes at most one message number"},
     "usage: veskar messages [NUMBER]\n",
     "Prints every message of the message table as 'NUMBER<TAB>TEXT', or the\n"
     "text of one message. Line breaks inside a text are shown as \\n. Message\n"
     "42157 is not a failure but the template of the INI file the library writes\n"
-    "for the CMS toolkit; the list marks it so, after a second TAB.\n",
-    {},
-    nullptr,
-    1,
-    "takes at most one message number"};
+    "for the CMS toolkit; the list marks it so, after a second TAB.\n"};
 
 const Verb kVersionVerb = {
     "version",
     RunVersion,
+    {0, "takes no arguments"},
     "usage: veskar version\n",
     "Prints the version record the command was built with, then the file of the\n"
     "library actually loaded and the version record kept in that file, which\n"
-    "differ when the loader found another copy of the library.\n",
-    {},
-    nullptr,
-    0,
-    "takes no arguments"};
+    "differ when the loader found another copy of the library.\n"};
 
 }  // namespace veskar_cli

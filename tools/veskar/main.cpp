@@ -15,14 +15,11 @@ namespace {
 
 constexpr char kNoStandInsOption[] = "--no-standins";
 
-const Command kServices = {
-    "services", "show which certificate services are available", &kServicesVerb, nullptr, {}};
-const Command kMessages = {
-    "messages", "print the message table, or one message", &kMessagesVerb, nullptr, {}};
-const Command kVersion = {
-    "version", "print the library's version record", &kVersionVerb, nullptr, {}};
-const Command kBase64 = {
-    "base64", "encode bytes as Base64 text or decode it", &kBase64Verb, nullptr, {}};
+const Command kServices = {"services", "show which certificate services are available",
+                           &kServicesVerb};
+const Command kMessages = {"messages", "print the message table, or one message", &kMessagesVerb};
+const Command kVersion = {"version", "print the library's version record", &kVersionVerb};
+const Command kBase64 = {"base64", "encode bytes as Base64 text or decode it", &kBase64Verb};
 
 // Pointers, as the families are defined in other files.
 const Command* const kCommands[] = {
@@ -159,11 +156,12 @@ bool Options::Parse(const Args& args, const Verb& verb, std::string* error) {
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     if (arg.empty() || arg[0] != '-' || arg == "-") {
-      if (operands_.size() < verb.max_operands) {
+      if (operands_.size() < verb.operands.most) {
         operands_.push_back(arg);
         continue;
       }
-      *error = verb.too_many ? verb.too_many : "unexpected argument '" + arg + "'";
+      *error =
+          verb.operands.too_many ? verb.operands.too_many : "unexpected argument '" + arg + "'";
       return false;
     }
     // "--name=value" is "--name value" in one word.
@@ -195,16 +193,15 @@ bool Options::Parse(const Args& args, const Verb& verb, std::string* error) {
   return true;
 }
 
-std::string Options::Value(const std::string& name) const {
+std::string Options::Value(const std::string& name, const std::string& fallback) const {
   const auto found = given_.find(name);
-  return found == given_.end() ? "" : found->second;
+  return found == given_.end() ? fallback : found->second;
 }
 
 const char* Options::FirstMissing(std::initializer_list<const char*> names) const {
-  for (const char* name : names) {
-    if (!Has(name)) return name;
-  }
-  return nullptr;
+  const auto missing =
+      std::find_if(names.begin(), names.end(), [this](const char* name) { return !Has(name); });
+  return missing == names.end() ? nullptr : *missing;
 }
 
 int UsageError(const char* command, const std::string& message) {

@@ -55,29 +55,8 @@ std::string WhyNotLoaded(const char* file);
 // ---- POSIX only: the verbs that need OpenSSL. Those that fail give the
 // errno value in *error_number.
 
-// What a name in the file system is.
-enum class FileType {
-  kRegular,
-  kFolder,
-  kLink,
-  kCharacterDevice,
-  kFifo,
-  kSocket,
-  kBlockDevice,
-  kOther
-};
-
-struct FileStatus {
-  FileType type = FileType::kRegular;
-  unsigned permissions = 0;         // the mode's permission bits
-  bool is_standard_output = false;  // the same file as the command's standard output
-};
-
-// The status of `path`; with `follow_links` false a link is described itself
-// (kLink).
-bool StatusOf(const std::string& path, bool follow_links, FileStatus* status, int* error_number);
-
-bool IsDirectory(const std::string& path);
+// True when `path` is the same file as the command's standard output.
+bool IsStandardOutput(const std::string& path);
 
 // Whether this user may write in (`write`) or read `path`.
 bool MayAccess(const std::string& path, bool write, int* error_number);

@@ -91,17 +91,6 @@ void RestoreTerminalAndEnd(int number) {
   raise(number);
 }
 
-FileType TypeOf(mode_t mode) {
-  if (S_ISREG(mode)) return FileType::kRegular;
-  if (S_ISDIR(mode)) return FileType::kFolder;
-  if (S_ISLNK(mode)) return FileType::kLink;
-  if (S_ISCHR(mode)) return FileType::kCharacterDevice;
-  if (S_ISFIFO(mode)) return FileType::kFifo;
-  if (S_ISSOCK(mode)) return FileType::kSocket;
-  if (S_ISBLK(mode)) return FileType::kBlockDevice;
-  return FileType::kOther;
-}
-
 // Sets `name` to `value`, or unsets it for null.
 void RestoreVariable(const char* name, const std::string* value) {
   if (value != nullptr) {
@@ -203,23 +192,11 @@ std::string WhyNotLoaded(const char* file) {
   return error != nullptr ? error : "not found";
 }
 
-bool StatusOf(const std::string& path, bool follow_links, FileStatus* status, int* error_number) {
+bool IsStandardOutput(const std::string& path) {
   struct stat info {};
-  if ((follow_links ? stat(path.c_str(), &info) : lstat(path.c_str(), &info)) != 0) {
-    *error_number = errno;
-    return false;
-  }
   struct stat out {};
-  status->type = TypeOf(info.st_mode);
-  status->permissions = info.st_mode & 0777;
-  status->is_standard_output =
-      fstat(STDOUT_FILENO, &out) == 0 && info.st_dev == out.st_dev && info.st_ino == out.st_ino;
-  return true;
-}
-
-bool IsDirectory(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return stat(path.c_str(), &info) == 0 && fstat(STDOUT_FILENO, &out) == 0 &&
+         info.st_dev == out.st_dev && info.st_ino == out.st_ino;
 }
 
 bool MayAccess(const std::string& path, bool write, int* error_number) {

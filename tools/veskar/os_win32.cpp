@@ -80,10 +80,7 @@ std::string WhyNotLoaded(const char* file) {
       nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string reason = text != nullptr ? text : "";
   if (text != nullptr) LocalFree(text);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                             reason.back() == ' ' || reason.back() == '.')) {
-    reason.pop_back();
-  }
+  reason.erase(reason.find_last_not_of("\r\n .") + 1);
   return reason.empty() ? "Windows error " + std::to_string(error) : reason;
 }
 

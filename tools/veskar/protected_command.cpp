@@ -5,7 +5,6 @@
 #include <veskar/cms_agent.h>
 #include <veskar/services.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -13,6 +12,7 @@
 
 #include "command.h"
 #include "file_io.h"
+#include "pki/folders.h"
 
 namespace veskar_cli {
 namespace {
@@ -26,6 +26,26 @@ constexpr Option kProtectionFileOption = {"--protection-file", "F",
                                           "the protection string: the first line of F"};
 constexpr Option kProtectionStdinOption = {"--protection-stdin", nullptr,
                                            "the first line of standard input"};
+
+// All of standard input, a pipe as well as a file, up to `max_size` bytes.
+bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error) {
+  out->clear();
+  unsigned char chunk[65536];
+  for (;;) {
+    const size_t got = std::fread(chunk, 1, sizeof chunk, stdin);
+    out->insert(out->end(), chunk, chunk + got);
+    if (out->size() > max_size) {
+      *error = "standard input holds more than " + std::to_string(max_size) + " bytes";
+      return false;
+    }
+    if (got < sizeof chunk) break;
+  }
+  if (std::ferror(stdin)) {
+    *error = "cannot read standard input";
+    return false;
+  }
+  return true;
+}
 
 struct ItemOptions {
   std::string file;
@@ -41,20 +61,14 @@ int ReadItemOptions(const char* command, const Options* options, ItemOptions* it
   }
   item->file = options->Value("--file");
   item->label = options->Value("--label");
-  item->protection = {options->Value("--protection-file"), options->Has("--protection-stdin")};
-  if (!item->protection.file.empty() && item->protection.from_stdin) {
-    return UsageError(command, "takes --protection-file or --protection-stdin, not both");
-  }
-  if (!CanReadSecret(item->protection)) {
-    return UsageError(command,
-                      "needs the protection string: --protection-file F, --protection-stdin, "
-                      "or a terminal to ask at");
-  }
+  const std::string problem =
+      SecretOptions(*options, kProtectionFileOption.name, kProtectionFileOption.value,
+                    kProtectionStdinOption.name, "protection string", &item->protection);
+  if (!problem.empty()) return UsageError(command, problem);
   if (!(GetAvaliableServices() & veskar::kServiceCms)) {
     return Failure(command, "protected data needs the CMS toolkit: " +
                                 std::string(ToolkitOf(veskar::kServiceCms).file) +
-                                " was not loaded "
-                                "('veskar services' says why)");
+                                " was not loaded ('veskar services' says why)");
   }
   return kExitOk;
 }
@@ -121,7 +135,7 @@ int RunGet(const Options& options) {
   }
   const std::string output = options.Value("--out");
   std::string error;
-  if (IsDirectory(item.file)) return Failure(kCommand, item.file + " is a folder");
+  if (veskar::pki::IsFolder(item.file)) return Failure(kCommand, item.file + " is a folder");
   int failure = 0;
   if (!MayAccess(item.file, false, &failure)) {
     return Failure(kCommand, "cannot read " + item.file + ": " + std::strerror(failure));
@@ -160,6 +174,7 @@ int RunGet(const Options& options) {
 const Verb kPutVerb = {
     "protected put",
     RunPut,
+    {},
     "usage: veskar protected put --file FILE --label LABEL --in DATA\n"
     "                            [--protection-file F | --protection-stdin]\n",
     "Stores the bytes of the file DATA ('-' for standard input) as the item LABEL\n"
@@ -180,6 +195,7 @@ const Verb kPutVerb = {
 const Verb kGetVerb = {
     "protected get",
     RunGet,
+    {},
     "usage: veskar protected get --file FILE --label LABEL [--out DATA]\n"
     "                            [--protection-file F | --protection-stdin]\n",
     "Writes the item LABEL of the protected-data file FILE to DATA or, without\n"
