@@ -41,8 +41,6 @@ const Toolkit& ToolkitOf(int bit) { return bit == kToolkits[0].bit ? kToolkits[0
 namespace {
 
 constexpr unsigned int kHighestMessageNumber = 65535;
-// The one entry of the table that is a file template, not a message.
-constexpr unsigned int kIniTemplateMessage = 42157;
 
 void Explain(const Toolkit& toolkit, int mask) {
   // The library opened the toolkit at start-up; only that copy is looked at.
@@ -120,7 +118,7 @@ int RunMessages(const Options& options) {
   for (unsigned int number = 1; number <= kHighestMessageNumber; ++number) {
     if (!text.LoadString(number)) continue;
     std::printf("%u\t%s%s\n", number, Escaped(text).c_str(),
-                number == kIniTemplateMessage
+                number == veskar::kMsgIniTemplate
                     ? "\t(the CMS toolkit's INI file template, not a failure)"
                     : "");
   }
