@@ -1,14 +1,15 @@
 #ifndef VESKAR_RECORDS_MESSAGE_SERVERS_H_
 #define VESKAR_RECORDS_MESSAGE_SERVERS_H_
 
+#include <veskar/service_bits.h>
+
 namespace veskar {
 
-// Message-server types a record reports, the same numbers as the
-// service-mask bits.
+// Message-server types a record reports: the service-mask bits.
 enum MsgSvrType : int {
-  kMsgSvrNetscape = 1,
-  kMsgSvrEntrustIPSec = 2,
-  kMsgSvrEntrustCms = 4,
+  kMsgSvrNetscape = kServiceNetscape,
+  kMsgSvrEntrustIPSec = kServiceIpsec,
+  kMsgSvrEntrustCms = kServiceCms,
 };
 
 }  // namespace veskar

@@ -27,7 +27,7 @@ readonly kStandinFloor=10
 # header gathers them all, so it sits at the library's top; the toolkit ABI
 # headers and the generated ones depend on nothing.
 declare -A public=(
-  [export.h]=base [message_ids.h]=base [version.h]=base
+  [export.h]=base [message_ids.h]=base [service_bits.h]=base [version.h]=base
   [cstring.h]=framework [file_exception.h]=framework [base64.h]=codec
   [records.h]=records [session.h]=records [services.h]=binding
   [agent.h]=agents [cms_agent.h]=cms [ipsec_agent.h]=ipsec [veskar.h]=module

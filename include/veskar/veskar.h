@@ -13,6 +13,7 @@
 #include <veskar/ipsec_agent.h>
 #include <veskar/message_ids.h>
 #include <veskar/records.h>
+#include <veskar/service_bits.h>
 #include <veskar/services.h>
 #include <veskar/session.h>
 #include <veskar/version.h>
