@@ -389,12 +389,7 @@ pki::Bytes CmpService::Handle(const unsigned char* der, size_t size, Outcome* ou
     outcome->log += line;
   }
   if (!response) return {};
-  unsigned char* encoded = nullptr;
-  const int length = i2d_OSSL_CMP_MSG(response.get(), &encoded);
-  if (length <= 0) return {};
-  pki::Bytes out(encoded, encoded + length);
-  OPENSSL_free(encoded);
-  return out;
+  return pki::Encoded(response.get(), i2d_OSSL_CMP_MSG);
 }
 
 ServedCaSettings ServedCaSettings::FromEnvironment() {

@@ -38,20 +38,10 @@ bool ForEachChild(const pki::Bytes& der, const std::function<bool(const Element&
   return true;
 }
 
-template <typename T>
-pki::Bytes Encoded(const T* object, int (*encode)(const T*, unsigned char**)) {
-  unsigned char* der = nullptr;
-  const int length = object == nullptr ? -1 : encode(object, &der);
-  if (length <= 0) return {};
-  pki::Bytes out(der, der + length);
-  OPENSSL_free(der);
-  return out;
-}
-
 }  // namespace
 
 std::optional<std::string> SenderKeyId(const OSSL_CMP_MSG* message) {
-  const pki::Bytes header = Encoded(OSSL_CMP_MSG_get0_header(message), i2d_OSSL_CMP_PKIHEADER);
+  const pki::Bytes header = pki::Encoded(OSSL_CMP_MSG_get0_header(message), i2d_OSSL_CMP_PKIHEADER);
   std::optional<std::string> id;
   ForEachChild(header, [&](const Element& e) {
     // senderKID [2] EXPLICIT KeyIdentifier (an OCTET STRING).
@@ -69,7 +59,7 @@ std::optional<std::string> SenderKeyId(const OSSL_CMP_MSG* message) {
 }
 
 int PkiStatusOf(const OSSL_CMP_PKISI* status_info) {
-  const pki::Bytes der = Encoded(status_info, i2d_OSSL_CMP_PKISI);
+  const pki::Bytes der = pki::Encoded(status_info, i2d_OSSL_CMP_PKISI);
   int status = -1;
   ForEachChild(der, [&](const Element& e) {
     if (e.tag_class == V_ASN1_UNIVERSAL && e.tag == V_ASN1_INTEGER && e.length > 0 &&
@@ -85,7 +75,7 @@ int PkiStatusOf(const OSSL_CMP_PKISI* status_info) {
 }
 
 pki::EvpPkeyPtr TemplatePublicKey(const OSSL_CRMF_MSG* request) {
-  const pki::Bytes der = Encoded(OSSL_CRMF_MSG_get0_tmpl(request), i2d_OSSL_CRMF_CERTTEMPLATE);
+  const pki::Bytes der = pki::Encoded(OSSL_CRMF_MSG_get0_tmpl(request), i2d_OSSL_CRMF_CERTTEMPLATE);
   pki::EvpPkeyPtr key;
   ForEachChild(der, [&](const Element& e) {
     // publicKey [6] IMPLICIT SubjectPublicKeyInfo: the SEQUENCE's content

@@ -46,11 +46,8 @@ BIO* TlsOverHttp(BIO* bio, void* arg, int connect, int /*detail*/) {
 // The in-process transport: the Transport's answer function.
 OSSL_CMP_MSG* TransferInProcess(OSSL_CMP_CTX* context, const OSSL_CMP_MSG* request) {
   const auto* transport = static_cast<const Transport*>(OSSL_CMP_CTX_get_transfer_cb_arg(context));
-  unsigned char* der = nullptr;
-  const int length = i2d_OSSL_CMP_MSG(request, &der);
-  if (length <= 0) return nullptr;
-  const pki::Bytes asked(der, der + length);
-  OPENSSL_free(der);
+  const pki::Bytes asked = pki::Encoded(request, i2d_OSSL_CMP_MSG);
+  if (asked.empty()) return nullptr;
   const pki::Bytes answer = transport->answer(asked);
   const unsigned char* p = answer.data();
   return answer.empty() ? nullptr : d2i_OSSL_CMP_MSG(nullptr, &p, static_cast<long>(answer.size()));

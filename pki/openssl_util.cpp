@@ -51,14 +51,7 @@ std::string TakeOpensslError() {
 
 EvpPkeyPtr NewEcKey() { return EvpPkeyPtr(EVP_EC_gen("P-256")); }
 
-Bytes CertificateToDer(X509* certificate) {
-  unsigned char* der = nullptr;
-  const int length = i2d_X509(certificate, &der);
-  if (length <= 0) return {};
-  Bytes out(der, der + length);
-  OPENSSL_free(der);
-  return out;
-}
+Bytes CertificateToDer(X509* certificate) { return Encoded(certificate, i2d_X509); }
 
 std::string CertificateToPem(X509* certificate) {
   BioPtr bio(BIO_new(BIO_s_mem()));

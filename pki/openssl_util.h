@@ -2,6 +2,7 @@
 #define VESKAR_PKI_OPENSSL_UTIL_H_
 
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
@@ -46,6 +47,18 @@ std::string TakeOpensslError();
 // Fresh key pairs for the CA and for users: EC P-256 (fast to make, small
 // certificates, accepted everywhere). Null on failure.
 EvpPkeyPtr NewEcKey();
+
+// The DER encoding of `object` by OpenSSL's i2d function `encode`; empty
+// when `object` is null or cannot be encoded.
+template <typename T>
+Bytes Encoded(const T* object, int (*encode)(const T*, unsigned char**)) {
+  unsigned char* der = nullptr;
+  const int length = object == nullptr ? -1 : encode(object, &der);
+  if (length <= 0) return {};
+  Bytes out(der, der + length);
+  OPENSSL_free(der);
+  return out;
+}
 
 // DER or PEM encodings. An empty result means the object could not be
 // encoded.

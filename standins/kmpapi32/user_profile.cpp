@@ -26,12 +26,7 @@ pki::Bytes EncodeProfile(const UserProfile& profile, const std::string& password
                                          profile.certificate.get(), chain.get(), NID_aes_256_cbc,
                                          NID_aes_256_cbc, kIterations, kIterations, 0));
   if (!container) return {};
-  unsigned char* der = nullptr;
-  const int length = i2d_PKCS12(container.get(), &der);
-  if (length <= 0) return {};
-  pki::Bytes out(der, der + length);
-  OPENSSL_free(der);
-  return out;
+  return pki::Encoded(container.get(), i2d_PKCS12);
 }
 
 short ReadProfile(const std::string& path, const std::string& password, UserProfile* profile) {

@@ -24,12 +24,8 @@ constexpr size_t kMaxRequestFile = 64 * 1024;
 namespace pki = veskar::pki;
 
 bool RequestDer(X509_REQ* request, Bytes* der) {
-  unsigned char* encoded = nullptr;
-  const int length = i2d_X509_REQ(request, &encoded);
-  if (length <= 0) return false;
-  der->assign(encoded, encoded + length);
-  OPENSSL_free(encoded);
-  return true;
+  *der = pki::Encoded(request, i2d_X509_REQ);
+  return !der->empty();
 }
 
 // Reads the PKCS #10 request in `path`, PEM or DER, into *der.
