@@ -2,7 +2,29 @@
 # with, as veskar_library_settings is for the library: hidden symbols (the
 # toolkits export only their entry points), position-independent code (the
 # static parts end up in shared toolkits), includes from the source root.
-find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto SSL)
+if(WIN32)
+  # Debian has no OpenSSL for mingw-w64: scripts/openssl_mingw.sh builds a
+  # static one, linked into each toolkit DLL so that none of it is visible
+  # outside (a host's own libcrypto DLL is never disturbed).
+  set(VESKAR_OPENSSL_ROOT "" CACHE PATH
+    "A static OpenSSL 3 for this target, as scripts/openssl_mingw.sh installs it")
+  if(NOT EXISTS "${VESKAR_OPENSSL_ROOT}/lib/libcrypto.a")
+    message(FATAL_ERROR "The stand-in toolkits on Windows need a static OpenSSL: run "
+      "'bash scripts/openssl_mingw.sh ${CMAKE_SYSTEM_PROCESSOR}' and pass the folder it "
+      "prints as -DVESKAR_OPENSSL_ROOT=..., or pass -DVESKAR_BUILD_TOOLKITS=OFF")
+  endif()
+  add_library(OpenSSL::Crypto STATIC IMPORTED)
+  set_target_properties(OpenSSL::Crypto PROPERTIES
+    IMPORTED_LOCATION "${VESKAR_OPENSSL_ROOT}/lib/libcrypto.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${VESKAR_OPENSSL_ROOT}/include"
+    INTERFACE_LINK_LIBRARIES "ws2_32;gdi32;advapi32;crypt32;user32;bcrypt")
+  add_library(OpenSSL::SSL STATIC IMPORTED)
+  set_target_properties(OpenSSL::SSL PROPERTIES
+    IMPORTED_LOCATION "${VESKAR_OPENSSL_ROOT}/lib/libssl.a"
+    INTERFACE_LINK_LIBRARIES OpenSSL::Crypto)
+else()
+  find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto SSL)
+endif()
 
 add_library(veskar_standin_settings INTERFACE)
 target_include_directories(veskar_standin_settings INTERFACE
