@@ -26,6 +26,7 @@ using X509Ptr = std::unique_ptr<X509, OpensslDeleter<X509, X509_free>>;
 using X509ReqPtr = std::unique_ptr<X509_REQ, OpensslDeleter<X509_REQ, X509_REQ_free>>;
 using X509NamePtr = std::unique_ptr<X509_NAME, OpensslDeleter<X509_NAME, X509_NAME_free>>;
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OpensslDeleter<EVP_PKEY, EVP_PKEY_free>>;
+using EvpCipherPtr = std::unique_ptr<EVP_CIPHER, OpensslDeleter<EVP_CIPHER, EVP_CIPHER_free>>;
 using EvpCipherCtxPtr =
     std::unique_ptr<EVP_CIPHER_CTX, OpensslDeleter<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>>;
 using Pkcs12Ptr = std::unique_ptr<PKCS12, OpensslDeleter<PKCS12, PKCS12_free>>;

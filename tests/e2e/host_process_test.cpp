@@ -3,7 +3,6 @@
 // its environment (http_proxy) does not change an enrollment; only the
 // documented proxy setting does.
 
-#include <openssl/evp.h>
 #include <stdlib.h>
 
 #include <string>
@@ -42,20 +41,6 @@ class ScopedEnv {
   const char* name_;
   bool had_ = false;
   std::string before_;
-};
-
-// The host's default context fetches nothing while the object lives.
-class HostFetchesNothing {
- public:
-  HostFetchesNothing() { ok_ = EVP_set_default_properties(nullptr, "provider=nonexistent") == 1; }
-  ~HostFetchesNothing() { EVP_set_default_properties(nullptr, ""); }
-  HostFetchesNothing(const HostFetchesNothing&) = delete;
-  HostFetchesNothing& operator=(const HostFetchesNothing&) = delete;
-
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_ = false;
 };
 
 class HostProcessTest : public EndToEndTest {
@@ -97,11 +82,8 @@ class HostProcessTest : public EndToEndTest {
 TEST_F(HostProcessTest, TheHostsDefaultContextDoesNotReachAnEnrollment) {
   const ca::RegisteredUser second = ca_.AddUser("CN=Second User");
   const std::string profile = ca_.scratch.File("user.p12");
-  const HostFetchesNothing host;
+  const toolkit_test::HostFetchesNothing host;
   ASSERT_TRUE(host.ok());
-  EVP_MD* digest = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-  EXPECT_EQ(digest, nullptr) << "the host's own fetches fail";
-  EVP_MD_free(digest);
 
   const Outcome cms = EnrollCmsAt(server_.url());
   EXPECT_EQ(cms.message, 0) << cms.extended_error;

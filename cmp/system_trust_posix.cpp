@@ -1,5 +1,6 @@
-#include "cmp/system_trust.h"
+// The system's trust store on POSIX: OpenSSL's default verify paths.
 
+#include "cmp/system_trust.h"
 #include "pki/openssl_util.h"
 
 namespace veskar::cmp {

@@ -1,9 +1,9 @@
-// The ROOT store of Windows as OpenSSL's trust store, read with CryptoAPI.
-
-#include "cmp/system_trust.h"
+// The system's trust store on Windows: the ROOT certificate store, read
+// with CryptoAPI, as OpenSSL cannot read it itself.
 
 #include <openssl/err.h>
 
+#include "cmp/system_trust.h"
 #include "pki/openssl_util.h"
 
 // Last: wincrypt.h needs windows.h before it, and its macros (X509_NAME among
