@@ -147,20 +147,36 @@ TEST_F(HostProcessTest, AProxySettingThatCannotBeUsedFailsWithTheReason) {
 }
 
 // Over https through the proxy: a tunnel to the server, whose certificate
-// must chain to the configured CA file (the system's store does not have it).
+// must chain to the configured CA file, or else to the system's store (the
+// distribution's, which OpenSSL lets SSL_CERT_FILE stand in for).
 TEST_F(HostProcessTest, HttpsGoesThroughATunnelAndIsVerified) {
   HttpRelay proxy(ca_port_, HttpRelay::Ending::kClose);
   ASSERT_TRUE(proxy.ServeTls(tls_certificate_.certificate.get(), tls_key_.get()));
   const ScopedEnv setting(pki::kEnvCmpProxy, proxy.Address());
   const std::string location = "https://localhost:4433/pkix/";
+  const std::string ca_file = ca_.scratch.File("ca.pem");
 
   const Outcome untrusted = EnrollCmsAt(location);
   EXPECT_NE(untrusted.message, 0);
   EXPECT_NE(untrusted.extended_error.find("certificate verify failed"), std::string::npos)
       << untrusted.extended_error;
-
-  const ScopedEnv trust(pki::kEnvCmpTlsCaFile, ca_.scratch.File("ca.pem"));
-  const Outcome enrolled = EnrollCmsAt(location);
+  {
+    // The CA file alone: the system's store is not consulted besides.
+    const ScopedEnv system("SSL_CERT_FILE", ca_file);
+    const ScopedEnv other(pki::kEnvCmpTlsCaFile, ca_.scratch.File("user.pem"));
+    toolkit_test::WriteFile(ca_.scratch.File("user.pem"),
+                            pki::CertificateToPem(tls_certificate_.certificate.get()));
+    EXPECT_NE(EnrollCmsAt(location).message, 0);
+  }
+  {
+    const ScopedEnv system("SSL_CERT_FILE", ca_file);
+    const Outcome enrolled = EnrollCmsAt(location);
+    EXPECT_EQ(enrolled.message, 0) << enrolled.extended_error;
+  }
+  const ca::RegisteredUser second = ca_.AddUser("CN=Second User");
+  const ScopedEnv trust(pki::kEnvCmpTlsCaFile, ca_file);
+  const Outcome enrolled = EnrollCms({location, "", second.authorisation_code,
+                                      std::to_string(second.reference_number), 0, request_});
   EXPECT_EQ(enrolled.message, 0) << enrolled.extended_error;
   const std::vector<std::string> lines = proxy.FirstLines();
   ASSERT_GE(lines.size(), 3u);
