@@ -246,10 +246,11 @@ const Verb kEnrollCmsVerb = {
     "(on standard error when a certificate goes to standard output). The library\n"
     "also keeps both certificates in a protected-data file, protected by the\n"
     "reference number: this run's copy goes to --protected-copy, else to an\n"
-    "ENT*.DER file in the temporary folder ($TMPDIR, else /tmp), and its name is\n"
-    "printed ('veskar protected get' reads it). On failure prints the message\n"
-    "number, its text and the toolkit's reason, removes a key it made, and exits 1.\n"
-    "Bad usage exits 2. An interrupt (Ctrl-C, SIGTERM) during the enrollment takes\n"
-    "effect once its files are all written, or all removed.\n"};
+    "ENT*.DER file in the temporary folder ($TMPDIR, else /tmp; on Windows %TMP%,\n"
+    "else %TEMP%), and its name is printed ('veskar protected get' reads it). On\n"
+    "failure prints the message number, its text and the toolkit's reason, removes\n"
+    "a key it made, and exits 1. Bad usage exits 2. An interrupt (Ctrl-C, SIGTERM)\n"
+    "during the enrollment takes effect once its files are all written, or all\n"
+    "removed.\n"};
 
 }  // namespace veskar_cli
