@@ -14,8 +14,12 @@ namespace veskar::pki {
 // strerror text of an errno value.
 std::string ErrnoText(int error);
 
-// Owns a file descriptor and closes it when destroyed, ignoring errors; call
-// Close() where a failed close means lost data (after writing).
+// Closes the descriptor `fd`. Returns 0 or the errno value.
+int CloseFd(int fd);
+
+// Owns a file descriptor (on Windows, one of the C runtime's) and closes it
+// when destroyed, ignoring errors; call Close() where a failed close means
+// lost data (after writing).
 class UniqueFd {
  public:
   UniqueFd() = default;
@@ -41,7 +45,8 @@ class UniqueFd {
 // *error holds the reason and errno is left as the failed write set it.
 bool WriteAll(int fd, const void* data, size_t size, std::string* error);
 
-// The folder part of `path` ("." when it has none).
+// The folder part of `path` ("." when it has none; on Windows "\\" and
+// drive letters count too).
 std::string DirectoryOf(const std::string& path);
 
 // Reads all of `path`. Fails (with a message naming the file) when it cannot
@@ -63,6 +68,10 @@ enum class Overwrite { kNever, kReplace };
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size, mode_t mode,
                          Overwrite overwrite, std::string* error, int* error_number = nullptr);
 
+// Whether `suffix` is one WriteFileAtomically gives its temporary files
+// (six letters or digits).
+bool IsTemporarySuffix(const std::string& suffix);
+
 // Removes from `folder` the temporary files that writes by
 // WriteFileAtomically left when their process died: regular files of this
 // user named "<name>.XXXXXX" (six letters or digits) where `is_ours(name)`
@@ -83,9 +92,10 @@ PathKind KindOfPath(const std::string& path);
 // is a folder.
 bool MakeDirectory(const std::string& path, mode_t mode, std::string* error);
 
-// An exclusive advisory lock (flock) on a lock file, held until destruction.
-// Serialises writers across threads and processes: each lock opens its own
-// descriptor, and flock locks belong to the open file description.
+// An exclusive lock on a lock file, held until destruction (flock; on
+// Windows LockFileEx on the whole file). Serialises writers across threads
+// and processes: each lock opens its own descriptor, and the lock belongs to
+// that open file.
 class FileLock {
  public:
   FileLock() = default;

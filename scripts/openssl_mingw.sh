@@ -12,11 +12,10 @@ set -euo pipefail
 
 arch=${1:?usage: openssl_mingw.sh x86_64|i686}
 options=(no-shared no-pinshared no-tests no-engine no-module)
+reverted=""
 case "$arch" in
   x86_64) target=mingw64 ;;
-  # The 32-bit assembler modules, built position-independent, use ELF
-  # relocations that COFF cannot hold; a Windows DLL needs no PIC anyway.
-  i686) target=mingw; options+=(no-pic) ;;
+  i686) target=mingw; reverted=" without pic.patch" ;;
   *) echo "openssl_mingw.sh: unknown architecture $arch" >&2; exit 2 ;;
 esac
 prefix_tool="$arch-w64-mingw32-"
@@ -52,7 +51,9 @@ mapfile -t versions < <(apt-cache showsrc openssl 2>/dev/null |
                           sed -n 's/^Version: //p' | sort -rV | uniq)
 [ ${#versions[@]} -gt 0 ] || { echo "openssl_mingw.sh: apt knows no openssl source" >&2; exit 1; }
 
-key_of() { printf '%s %s %s' "$1" "$target" "${options[*]}" | sha256sum | cut -c1-16; }
+# The key names everything that changes the result, this script's own
+# handling of Debian's patches included.
+key_of() { printf '%s %s %s%s' "$1" "$target" "${options[*]}" "$reverted" | sha256sum | cut -c1-16; }
 for version in "${versions[@]}"; do
   dest="$cache/$arch-$version-$(key_of "$version")"
   if [ -f "$dest/.complete" ]; then
@@ -86,8 +87,13 @@ else
   tar -xf "$work"/openssl_*.orig.tar.* -C "$work/src" --strip-components=1
 fi
 
-echo "== OpenSSL $version for $arch: $target ${options[*]} ==" >&2
 cd "$work/src"
+# Debian's pic.patch makes the 32-bit x86 assembler call through the ELF
+# GOT, which COFF cannot express; Windows code needs no such thing.
+if [ "$arch" = i686 ] && [ -f debian/patches/pic.patch ]; then
+  patch -s -R -p1 < debian/patches/pic.patch
+fi
+echo "== OpenSSL $version for $arch: $target ${options[*]} ==" >&2
 ./Configure "$target" --cross-compile-prefix="$prefix_tool" "${options[@]}" \
   --prefix="$dest" --libdir=lib >/dev/null
 make -s -j"$(nproc)" build_libs >/dev/null 2>"$work/make.log" ||

@@ -1,5 +1,3 @@
-#include "pki/folders.h"
-
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +7,7 @@
 #include <memory>
 
 #include "pki/files.h"
+#include "pki/folders.h"
 
 namespace veskar::pki {
 namespace {

@@ -1,9 +1,9 @@
-#include "pki/signals.h"
-
 #include <pthread.h>
 #include <signal.h>
 
 #include <cerrno>
+
+#include "pki/signals.h"
 
 namespace veskar::pki {
 
