@@ -131,9 +131,9 @@ const Command kCaCommand = {
 #else
     {&kInitVerb, &kAddUserVerb, &kListVerb},
     {{"serve",
-      "serving a CA is not built on Windows; a CA served by 'veskar ca serve' on\n"
-      "another (Linux) machine is used by its URL, as in 'veskar enroll cms --ca\n"
-      "http://HOST:PORT/pkix/ ...'"}}};
+      "serving a CA is not built on Windows; a CA that 'veskar ca\n"
+      "serve' serves on another (Linux) machine is used by its URL, as in\n"
+      "'veskar enroll cms --ca http://HOST:PORT/pkix/ ...'"}}};
 #endif
 
 }  // namespace veskar_cli

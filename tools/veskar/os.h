@@ -2,7 +2,8 @@
 #define VESKAR_TOOLS_VESKAR_OS_H_
 
 // Everything the command asks of the operating system, so that no other file
-// of it includes a system header: os_posix.cpp (Linux) and os_win32.cpp.
+// of it includes a system header: os_posix.cpp (Linux), and os_win32.cpp
+// with os_win32_pki_verbs.cpp, the second part, built with the PKI verbs.
 // Both implement all of it but the server's stop signals, which only the
 // builds that serve the CA (Linux) have.
 
@@ -78,6 +79,8 @@ int TryMakingAFileIn(const std::string& folder);
 // the controlling terminal; -1 with errno on failure. The caller closes it.
 int OpenForWriting(const std::string& path);
 
+// Standard output's descriptor, carrying bytes unchanged from now on (on
+// Windows it leaves text mode).
 int StandardOutputFd();
 bool StandardInputIsTerminal();
 bool StandardOutputIsTerminal();
