@@ -5,12 +5,12 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang clang-format libclang-rt-dev pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
-          libcpp-httplib-dev)
+          libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev)
 # `deps.sh windows`: the cross compilers and Wine of the Windows stage
 # (64-bit Wine only: 32-bit programs are built and inspected, never run).
 if [ "${1:-}" = "windows" ]; then
   packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
-             binutils-mingw-w64-i686 wine64)
+             binutils-mingw-w64-i686 wine64 tcl)
 fi
 
 missing=()
