@@ -54,6 +54,15 @@ peer_need() {
     { apt-get update -qq && apt-get install -y -q "${need[@]}" >/dev/null; }
 }
 
+# Test keys and roots in the folder $p: new_key NAME makes $p/NAME.key (EC
+# P-256); new_root NAME SUBJECT_CN also $p/NAME.pem, a CA for 30 days.
+new_key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$p/$1.key" 2>/dev/null; }
+new_root() {
+  new_key "$1"
+  openssl req -x509 -new -key "$p/$1.key" -subj "/CN=$2" -days 30 -out "$p/$1.pem" \
+    -addext basicConstraints=critical,CA:true -addext keyUsage=critical,keyCertSign,cRLSign
+}
+
 free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }

@@ -30,18 +30,12 @@ c++ -std=c++17 -I"$source_dir/include" -I"$build/generated/include" \
 # Test PKI: the CA and its user, a certificate for another key, one from
 # another CA, and the server's own signing certificate.
 p=$tmp/pki
-new_key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$p/$1.key" 2>/dev/null; }
-new_ca() {
-  new_key "$1"
-  openssl req -x509 -new -key "$p/$1.key" -subj "/CN=$2" -days 30 -out "$p/$1.pem" \
-    -addext basicConstraints=critical,CA:true -addext keyUsage=critical,keyCertSign,cRLSign
-}
 issue() { # NAME KEY CA SUBJECT
   openssl req -new -key "$p/$2.key" -subj "/CN=$4" |
     openssl x509 -req -CA "$p/$3.pem" -CAkey "$p/$3.key" -days 30 -out "$p/$1.pem" 2>/dev/null
 }
-new_ca ca "Peer Mock CA"
-new_ca other-ca "Another CA"
+new_root ca "Peer Mock CA"
+new_root other-ca "Another CA"
 new_key user
 new_key other
 new_key srv
