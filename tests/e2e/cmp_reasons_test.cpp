@@ -142,16 +142,21 @@ class MockModesTest : public CmpReasonsTest {
                             pki::CertificateToPem(issued.certificate.get()));
     toolkit_test::WriteFile(ca_.scratch.File("ca.pem"),
                             pki::CertificateToPem(ca_.ca->certificate()));
-    // A signer for answers signed instead of MAC-protected.
+    // A signer for answers signed instead of MAC-protected, and one whose
+    // key usage leaves out signatures, as some CA certificates do.
     std::string output;
-    ASSERT_EQ(
-        RunProgram({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                    "ec_paramgen_curve:P-256", "-nodes", "-keyout", ca_.scratch.File("signer.key"),
-                    "-out", ca_.scratch.File("signer.pem"), "-subj", "/CN=Signer", "-days", "30",
-                    "-addext", "keyUsage=digitalSignature,keyCertSign"},
-                   &output),
-        0)
-        << output;
+    for (const std::string name : {"signer", "certsigner"}) {
+      const std::string usage =
+          std::string("keyUsage=") + (name == "signer" ? "digitalSignature," : "") + "keyCertSign";
+      ASSERT_EQ(
+          RunProgram({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                      "ec_paramgen_curve:P-256", "-nodes", "-keyout",
+                      ca_.scratch.File(name + ".key"), "-out", ca_.scratch.File(name + ".pem"),
+                      "-subj", "/CN=Signer", "-days", "30", "-addext", usage},
+                     &output),
+          0)
+          << output;
+    }
   }
   // Starts the mock server with `options` besides the answer.
   void Serve(std::vector<std::string> options) {
@@ -229,6 +234,14 @@ TEST_F(MockModesTest, EachModeEndsAsTheHostShouldSeeIt) {
        0,
        3},
       {"signed and trusted", signing, {{pki::kEnvCmpTrustFile, signer}}, false, "", 0, 3},
+      {"signed with a key not meant for signatures",
+       {"-srv_cert", ca_.scratch.File("certsigner.pem"), "-srv_key",
+        ca_.scratch.File("certsigner.key"), "-accept_unprotected"},
+       {{pki::kEnvCmpTrustFile, ca_.scratch.File("certsigner.pem")}},
+       false,
+       "key usage does not allow signatures",
+       0,
+       3},
       {"with a recipient name",
        {"-srv_secret", secret},
        {{pki::kEnvCmpRecipient, "CN=Mock CA, O=Tests"}},
