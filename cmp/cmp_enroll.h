@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "cmp/proxy_choice.h"
 #include "pki/openssl_util.h"
 #include "pki/outcome.h"
 
@@ -15,10 +16,13 @@ using pki::Bytes;
 // (the stand-ins take them from the environment, see standins/common).
 struct ClientOptions {
   int message_timeout = 30;  // seconds for one message round trip
-  int total_timeout = 120;   // seconds for a whole enrollment
+  int total_timeout = 120;   // seconds for a whole enrollment, polling included
   std::string tls_ca_file;   // CA certificates (PEM) that https:// servers are
                              // verified against instead of the system's store
-  std::string proxy;         // http://host:port of an HTTP proxy; "" for none
+  std::string trust_file;    // trust anchors (PEM) for answers a CA signs
+                             // instead of protecting them with the MAC
+  std::string recipient;     // the recipient name, as a DN; "" the empty name
+  ProxySettings proxies;
 };
 
 // How the client's messages reach the CA: an http:// or https:// URL of a

@@ -25,4 +25,11 @@ std::string TextFromEnvironment(const char* name) {
   return text != nullptr ? text : "";
 }
 
+bool IsSetInEnvironment(const char* name) { return std::getenv(name) != nullptr; }
+
+std::string FirstFromEnvironment(const char* name, const char* fallback) {
+  const std::string first = TextFromEnvironment(name);
+  return first.empty() ? TextFromEnvironment(fallback) : first;
+}
+
 }  // namespace veskar::pki

@@ -10,7 +10,19 @@ namespace veskar::pki {
 inline constexpr char kEnvCmpMessageTimeout[] = "VESKAR_CMP_MSG_TIMEOUT";
 inline constexpr char kEnvCmpTotalTimeout[] = "VESKAR_CMP_TOTAL_TIMEOUT";
 inline constexpr char kEnvCmpTlsCaFile[] = "VESKAR_CMP_TLS_CA_FILE";
+inline constexpr char kEnvCmpTrustFile[] = "VESKAR_CMP_TRUST_FILE";
+inline constexpr char kEnvCmpRecipient[] = "VESKAR_CMP_RECIPIENT";
 inline constexpr char kEnvCmpProxy[] = "VESKAR_CMP_PROXY";
+// The proxy variables of the host's environment, read as curl reads them:
+// http_proxy only in lower case (a CGI program's HTTP_PROXY comes from a
+// request header), the others in either case, lower case first.
+inline constexpr char kEnvHttpProxy[] = "http_proxy";
+inline constexpr char kEnvHttpsProxy[] = "https_proxy";
+inline constexpr char kEnvHttpsProxyUpper[] = "HTTPS_PROXY";
+inline constexpr char kEnvAllProxy[] = "all_proxy";
+inline constexpr char kEnvAllProxyUpper[] = "ALL_PROXY";
+inline constexpr char kEnvNoProxy[] = "no_proxy";
+inline constexpr char kEnvNoProxyUpper[] = "NO_PROXY";
 inline constexpr char kEnvKmpKeyFile[] = "VESKAR_KMP_KEY_FILE";
 inline constexpr char kEnvCaConfirmTimeout[] = "VESKAR_CA_CONFIRM_TIMEOUT";
 inline constexpr char kEnvCaIoTimeout[] = "VESKAR_CA_IO_TIMEOUT";
@@ -25,6 +37,13 @@ std::chrono::seconds SecondsFromEnvironment(const char* name, int fallback, int 
 
 // The value of the environment variable `name`; empty when unset.
 std::string TextFromEnvironment(const char* name);
+
+// Whether the environment variable `name` is set, even to "".
+bool IsSetInEnvironment(const char* name);
+
+// The first of `name` and `fallback` that is set and not empty; "" when
+// neither is.
+std::string FirstFromEnvironment(const char* name, const char* fallback);
 
 }  // namespace veskar::pki
 

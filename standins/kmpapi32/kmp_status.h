@@ -8,8 +8,9 @@ namespace veskar::kmpapi {
 
 // Statuses the IPSec stand-in returns, each once: name, number, the
 // enrollment outcome it reports, text. 0 is success, anything else a
-// failure. Each cause has its own number, because this toolkit has no
-// separate reason channel: IKMPGetErrString is all a caller gets. 16 is
+// failure. Each cause has its own number, because the library's agent
+// reads no reason besides: IKMPGetErrString of the status is all a host
+// gets. 16 is
 // retired (an expired CA is reported as kKmpCaUnavailable: CMP has no
 // failure bit that tells it apart).
 #define VESKAR_KMP_STATUSES(X)                                                               \
@@ -34,6 +35,12 @@ namespace veskar::kmpapi {
   X(kKmpWrongPassword, 23, kNoOutcome, "the password does not open the profile")             \
   X(kKmpProfileDamaged, 24, kNoOutcome, "the profile is damaged or incomplete")              \
   X(kKmpNoSuchCertificate, 30, kNoOutcome, "the profile holds no certificate of that kind")
+
+// What IKMPGetErrString gives for this number, which no status has: the
+// reason of the last failed IKMPCreateUser or IKMPLogin on the calling
+// thread, "" when it had none. The veskar command asks for it; the
+// library never does.
+constexpr short kKmpLastReason = -1;
 
 #define VESKAR_KMP_STATUS_NUMBER(name, number, outcome, text) constexpr short name = number;
 VESKAR_KMP_STATUSES(VESKAR_KMP_STATUS_NUMBER)

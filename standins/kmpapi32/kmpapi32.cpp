@@ -31,6 +31,16 @@ struct Session {
   pki::Bytes ca_certificate;
 };
 
+// The reason of the last failed creation or log-in on this thread.
+thread_local std::string last_reason;
+
+// Keeps `why` (or else the status's text) as the reason of `status` when it
+// is a failure.
+short Reporting(short status, const std::string& why) {
+  last_reason = status == kKmpOk ? "" : why.empty() ? StatusText(status) : why;
+  return status;
+}
+
 standins::HandleRegistry<Session>& Sessions() {
   static standins::HandleRegistry<Session> registry;
   return registry;
@@ -74,7 +84,9 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   if (status != kKmpOk) return status;
   standins::ClientSettings settings;
   std::string error;
-  if (!standins::ReadClientIni(ini_path, &settings, &error)) return kKmpIniUnreadable;
+  if (!standins::ReadClientIni(ini_path, &settings, &error)) {
+    return Reporting(kKmpIniUnreadable, error);
+  }
 
   const standins::StandinSettings from_environment = standins::StandinSettings::FromEnvironment();
   // The enrollment's own context; what is made in it goes first.
@@ -89,7 +101,9 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   short delivery = kKmpProfileWriteFailed;
   bool wrote = false;
   cmp::Enrollment enrollment;
-  if (!settings.ca.Connect(&enrollment.transport).ok()) return kKmpCaUnavailable;
+  if (const ca::CaStatus connected = settings.ca.Connect(&enrollment.transport); !connected.ok()) {
+    return Reporting(kKmpCaUnavailable, connected.message);
+  }
   enrollment.libctx = libctx.get();
   enrollment.options = from_environment.cmp;
   enrollment.reference_number = std::to_string(ref_num);
@@ -119,7 +133,9 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   // Written, but the confirmation failed (the CA stopped, or spent the pair
   // on another transaction): the profile holds no certificate of the CA's.
   if (!result.ok() && wrote) pki::RemoveFile(profile_path);
-  return result.outcome == pki::Outcome::kRejectedLocally ? delivery : StatusFor(result.outcome);
+  return Reporting(
+      result.outcome == pki::Outcome::kRejectedLocally ? delivery : StatusFor(result.outcome),
+      result.reason);
 }
 
 }  // namespace
@@ -132,6 +148,7 @@ extern "C" {
 
 short VESKAR_TOOLKIT_CALL IKMPCreateUser(int ref_num, const char* auth_code, const char* password,
                                          const char* ini_path, const char* profile, int flags) {
+  kmp::last_reason.clear();
   return veskar::standins::Guarded(kmp::kKmpInternalError, [&] {
     if (auth_code == nullptr || password == nullptr || password[0] == '\0' || profile == nullptr ||
         profile[0] == '\0' || flags != kmp::kVerificationKeys) {
@@ -139,14 +156,18 @@ short VESKAR_TOOLKIT_CALL IKMPCreateUser(int ref_num, const char* auth_code, con
     }
     const veskar::pki::Secret code(auth_code);
     const veskar::pki::Secret secret(password);
-    return kmp::CreateUser(ref_num, code.str(), secret.str(), ini_path, profile);
+    return kmp::Reporting(kmp::CreateUser(ref_num, code.str(), secret.str(), ini_path, profile),
+                          kmp::last_reason);
   });
 }
 
-const char* VESKAR_TOOLKIT_CALL IKMPGetErrString(short status) { return kmp::StatusText(status); }
+const char* VESKAR_TOOLKIT_CALL IKMPGetErrString(short status) {
+  return status == kmp::kKmpLastReason ? kmp::last_reason.c_str() : kmp::StatusText(status);
+}
 
 short VESKAR_TOOLKIT_CALL IKMPLogin(void** login, const char* profile, const char* password,
                                     const char* /*ini_path*/, isakmp_options_struct /*options*/) {
+  kmp::last_reason.clear();
   return veskar::standins::Guarded(kmp::kKmpInternalError, [&] {
     if (login == nullptr) return kmp::kKmpBadArgument;
     *login = nullptr;
@@ -158,7 +179,7 @@ short VESKAR_TOOLKIT_CALL IKMPLogin(void** login, const char* profile, const cha
     kmp::UserProfile opened;  // made in libctx, and gone before it
     const veskar::pki::Secret secret(password);
     const short status = kmp::ReadProfile(profile, secret.str(), libctx.get(), &opened);
-    if (status != kmp::kKmpOk) return status;
+    if (status != kmp::kKmpOk) return kmp::Reporting(status, "");
     auto session = std::make_unique<kmp::Session>();
     session->profile_path = profile;
     session->certificate = veskar::pki::CertificateToDer(opened.certificate.get());

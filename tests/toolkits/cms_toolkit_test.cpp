@@ -145,7 +145,8 @@ TEST_F(CmsToolkitTest, UnreachableServerIsUnavailable) {
   const Outcome outcome = Enroll(in);
   EXPECT_EQ(outcome.failed_step, "issue");
   EXPECT_EQ(outcome.status, kCmsCaUnavailable);
-  EXPECT_NE(outcome.reason.find("the CA at http://127.0.0.1:1/pkix/ did not answer"),
+  EXPECT_NE(outcome.reason.find("the CA at http://127.0.0.1:1/pkix/: nothing listens at "
+                                "127.0.0.1:1 (connection refused)"),
             std::string::npos)
       << outcome.reason;
   const std::string text = CMSLogToString(kCmsCaUnavailable);

@@ -5,6 +5,7 @@
 #include <veskar/message_ids.h>
 #include <veskar/records.h>
 #include <veskar/services.h>
+#include <veskar/toolkit/kmpapi32.h>
 
 #include <cctype>
 #include <cstdio>
@@ -12,9 +13,11 @@
 
 #include "ca/user_register.h"
 #include "enroll.h"
+#include "os.h"
 #include "pki/distinguished_name.h"
 #include "pki/folders.h"
 #include "standins/common/ca_location.h"
+#include "standins/kmpapi32/kmp_status.h"
 
 namespace veskar_cli {
 namespace {
@@ -209,9 +212,27 @@ namespace {
 
 constexpr char kIpsec[] = "enroll ipsec";
 
-// This toolkit gives no reason of its own, so the CA's register is asked,
-// or the likely causes are named.
+// The stand-in's own reason for its last failed creation or log-in on this
+// thread, which the library does not pass on; "" from another toolkit.
+std::string ToolkitReason() {
+  const Toolkit& toolkit = ToolkitOf(veskar::kServiceIpsec);
+  if (!StandInLoaded(toolkit)) return "";
+  const EntryName entry = {"IKMPGetErrString", VESKAR_TOOLKIT_DECORATED_NAME(IKMPGetErrString, 4)};
+  const auto reason = reinterpret_cast<PFN_IKMPGetErrString>(LoadedToolkitEntry(toolkit, entry));
+  const char* text = reason != nullptr ? reason(veskar::kmpapi::kKmpLastReason) : nullptr;
+  return text != nullptr ? text : "";
+}
+
+// The toolkit's own reason; without one, the CA's register is asked, or
+// the likely causes are named.
 std::string Hint(int message, const EnrollmentInput& input) {
+  const std::string reason = ToolkitReason();
+  if (!reason.empty() &&
+      (message == veskar::kMsgIpsecCreateUserFailed || message == veskar::kMsgIpsecLoginFailed)) {
+    return (message == veskar::kMsgIpsecLoginFailed ? "the toolkit could not log in: "
+                                                    : "the toolkit could not create the user: ") +
+           reason;
+  }
   switch (message) {
     case veskar::kMsgIpsecCreateUserFailed: {
       // The stand-ins' CA register says why it refuses a pair.

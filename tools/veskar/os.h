@@ -59,6 +59,11 @@ bool StandInLoaded(const Toolkit& toolkit);
 // decorated names.
 bool InspectLoadedToolkit(const Toolkit& toolkit, std::string* path, std::string* missing);
 
+// The entry point `entry` of the copy of `toolkit` the library loaded
+// (32-bit Windows looks for the decorated name); null when that copy or the
+// entry point is not there. Never loads a copy.
+void* LoadedToolkitEntry(const Toolkit& toolkit, const EntryName& entry);
+
 // Why the loader does not give us `file`, in its own words.
 std::string WhyNotLoaded(const char* file);
 

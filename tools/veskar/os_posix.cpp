@@ -143,6 +143,15 @@ bool InspectLoadedToolkit(const Toolkit& toolkit, std::string* path, std::string
   return true;
 }
 
+void* LoadedToolkitEntry(const Toolkit& toolkit, const EntryName& entry) {
+  void* module = dlopen(toolkit.file, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+  if (module == nullptr) return nullptr;
+  // The library keeps its own reference, so the address stays good.
+  void* address = dlsym(module, entry.plain);
+  dlclose(module);
+  return address;
+}
+
 bool StandInLoaded(const Toolkit& toolkit) {
   std::string path;
   std::string missing;

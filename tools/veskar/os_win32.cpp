@@ -89,6 +89,19 @@ std::string StandInAdvice(const std::string& folder) {
   return "put that folder on PATH, or copy the DLL beside veskar.exe";
 }
 
+void* LoadedToolkitEntry(const Toolkit& toolkit, const EntryName& entry) {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, toolkit.file, &module)) {
+    return nullptr;
+  }
+#if defined(_M_IX86) || defined(__i386__)
+  const char* name = entry.decorated;
+#else
+  const char* name = entry.plain;
+#endif
+  return reinterpret_cast<void*>(GetProcAddress(module, name));
+}
+
 bool StandInLoaded(const Toolkit& toolkit) {
   std::string path;
   std::string missing;
