@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "cmp/socket_wait.h"
+
 namespace veskar::cmp {
 namespace {
 
@@ -113,7 +115,7 @@ BIO* HttpLink::Connect(const std::string& host, const std::string& port, time_t 
     if (!connected && ERR_peek_last_error() == 0) {
       // In progress: wait until it is writable, then ask how it went.
       ERR_pop_to_mark();
-      const int ready = BIO_socket_wait(socket, 0, deadline);
+      const int ready = WaitUntilWritable(socket, deadline);
       if (ready > 0) {
         error = BIO_sock_error(socket);
         connected = error == 0;
