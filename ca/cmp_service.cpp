@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "ca/der_fields.h"
+#include "ca/request_policy.h"
 #include "pki/cmp_util.h"
 #include "pki/distinguished_name.h"
 #include "pki/environment.h"
@@ -13,6 +14,13 @@
 namespace veskar::ca {
 
 using Clock = std::chrono::steady_clock;
+
+// The answer to a request that names no registered reference number, and
+// to one whose MAC does not verify under the registered code: the same, so
+// that the numbers cannot be told apart from outside.
+constexpr char kNoSuchPair[] =
+    "bad message check: the reference number is not registered, or the authorisation code "
+    "does not match it";
 
 // One enrollment, from its certificate request to the confirmation.
 struct CmpService::Transaction {
@@ -23,10 +31,12 @@ struct CmpService::Transaction {
 
   int reference_number = 0;
   std::string code;  // the registered authorisation code
-  // Set when the request is to be refused before anything else, because
-  // its protection cannot be checked or does not verify.
+  // Set when the request is to be refused before anything else: the
+  // answer, its failure bit, and the kind of refusal for the log. A refused
+  // certificate request is answered on a stand-in (RefusalRequest).
   std::string refusal;
   int refusal_bit = OSSL_CMP_PKIFAILUREINFO_badMessageCheck;
+  std::string refusal_kind;
 
   Clock::time_point deadline;  // guarded by the service's mutex
 
@@ -64,8 +74,16 @@ const char* BodyName(int type) {
   }
 }
 
+// Certificate requests; each starts a transaction (a kur only to be
+// refused once its MAC verified).
 bool StartsTransaction(int type) {
-  return type == pki::kBodyIr || type == pki::kBodyCr || type == pki::kBodyP10cr;
+  return type == pki::kBodyIr || type == pki::kBodyCr || type == pki::kBodyP10cr ||
+         type == pki::kBodyKur;
+}
+
+// The messages that continue an open transaction.
+bool ContinuesTransaction(int type) {
+  return type == pki::kBodyCertConf || type == pki::kBodyError;
 }
 
 OSSL_CMP_PKISI* Rejection(int bit, const std::string& text) {
@@ -82,10 +100,19 @@ pki::X509StackPtr StackOf(X509* certificate) {
   return stack;
 }
 
+// Whether `message` carries a MAC that verifies under `secret`.
+bool MacVerifies(const OSSL_CMP_MSG* message, const std::string& secret) {
+  pki::CtxPtr check(OSSL_CMP_CTX_new(nullptr, nullptr));
+  const bool verified = check && pki::Quiet(check.get()) && pki::SetSecret(check.get(), secret) &&
+                        OSSL_CMP_validate_msg(check.get(), message) == 1;
+  ERR_clear_error();
+  return verified;
+}
+
 }  // namespace
 
 CmpService::CmpService(std::unique_ptr<ca::LocalCa> ca, ServiceOptions options)
-    : ca_(std::move(ca)), options_(options) {}
+    : ca_(std::move(ca)), options_(options), stand_in_code_(ca::NewAuthorisationCode()) {}
 
 CmpService::~CmpService() = default;
 
@@ -108,7 +135,10 @@ std::shared_ptr<CmpService::Transaction> CmpService::NewTransaction(const std::s
   // Anything but a new enrollment or a step of an open one is answered
   // with an error; unprotected, as there is no key to protect it with.
   if (!StartsTransaction(type)) {
-    transaction->refusal = "no open transaction " + id;
+    transaction->refusal = ContinuesTransaction(type)
+                               ? "no open transaction " + id + " under this MAC"
+                               : std::string(BodyName(type)) + " messages are not served";
+    transaction->refusal_kind = ContinuesTransaction(type) ? "no open transaction" : BodyName(type);
     OSSL_CMP_SRV_CTX_set_accept_unprotected(server, 1);
     OSSL_CMP_SRV_CTX_set_send_unprotected_errors(server, 1);
   }
@@ -119,49 +149,94 @@ std::shared_ptr<CmpService::Transaction> CmpService::Begin(const std::string& id
                                                            const OSSL_CMP_MSG* request) {
   std::shared_ptr<Transaction> transaction = NewTransaction(id, OSSL_CMP_MSG_get_bodytype(request));
   if (!transaction) return nullptr;
-  auto refuse = [&](int bit, std::string why) {
-    transaction->refusal = std::move(why);
+  // The stand-in a refusal is answered on asks for nothing and is vouched
+  // for by an RA: nothing of the request is verified.
+  auto refuse = [&](int bit, std::string answer, std::string kind, std::string log = "") {
+    transaction->refusal = std::move(answer);
     transaction->refusal_bit = bit;
-    OSSL_CMP_SRV_CTX_set_accept_unprotected(transaction->server.get(), 1);
-    OSSL_CMP_SRV_CTX_set_send_unprotected_errors(transaction->server.get(), 1);
+    transaction->refusal_kind = std::move(kind);
+    transaction->log = std::move(log);
+    OSSL_CMP_SRV_CTX* server = transaction->server.get();
+    OSSL_CMP_SRV_CTX_set_accept_unprotected(server, 1);
+    OSSL_CMP_SRV_CTX_set_send_unprotected_errors(server, 1);
+    OSSL_CMP_SRV_CTX_set_accept_raverified(server, 1);
     return transaction;
   };
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (id.empty()) return refuse(OSSL_CMP_PKIFAILUREINFO_badDataFormat, "no transaction ID");
+    if (id.empty()) {
+      return refuse(OSSL_CMP_PKIFAILUREINFO_badDataFormat, "no transaction ID",
+                    "no transaction ID");
+    }
     if (transactions_.count(id) != 0) {
-      return refuse(OSSL_CMP_PKIFAILUREINFO_transactionIdInUse, "transaction ID " + id + " in use");
+      return refuse(OSSL_CMP_PKIFAILUREINFO_transactionIdInUse, "transaction ID " + id + " in use",
+                    "transaction ID in use");
     }
     if (transactions_.size() >= options_.max_transactions) {
       return refuse(OSSL_CMP_PKIFAILUREINFO_systemUnavail,
-                    "too many enrollments in progress; try again later");
+                    "too many enrollments in progress; try again later", "too many enrollments");
     }
   }
   const std::optional<std::string> key_id = SenderKeyId(request);
   if (!key_id) {
     return refuse(OSSL_CMP_PKIFAILUREINFO_badMessageCheck,
-                  "the request names no reference number (sender key identifier)");
+                  "the request names no reference number (sender key identifier)",
+                  "no reference number");
+  }
+  // The MAC's algorithms decide what verifying it costs: from a short list.
+  const std::optional<MacParameters> protection = ProtectionOf(request);
+  std::string why;
+  if (!protection) {
+    return refuse(OSSL_CMP_PKIFAILUREINFO_badMessageCheck,
+                  "the request must be protected with a password-based MAC", "unprotected");
+  }
+  if (!MacAcceptable(*protection, &why)) {
+    return refuse(OSSL_CMP_PKIFAILUREINFO_badAlg, why, "MAC algorithm");
   }
   int reference = 0;
   ca::RegisteredUser user;
-  if (!ca::ParseReferenceNumber(*key_id, &reference)) {
-    return refuse(OSSL_CMP_PKIFAILUREINFO_signerNotTrusted,
-                  "reference number '" + pki::Printable(*key_id) + "' is not registered");
+  bool registered = ca::ParseReferenceNumber(*key_id, &reference);
+  if (registered) {
+    const ca::CaStatus found = ca_->FindUser(reference, &user);
+    if (!found.ok() && found.error != pki::Outcome::kUnknownReference) {
+      return refuse(pki::FailureBitOf(found.error), found.message, "register");
+    }
+    registered = found.ok();
   }
-  const ca::CaStatus found = ca_->FindUser(reference, &user);
-  if (!found.ok()) return refuse(pki::FailureBitOf(found.error), found.message);
+  // Verified under the registered code, or under a stand-in one when there
+  // is none: the same work either way.
+  const bool verified = MacVerifies(request, registered ? user.authorisation_code : stand_in_code_);
+  const std::string printable = pki::Printable(*key_id);
+  const bool hide = options_.hide_unknown_references;
+  if (!registered) {
+    return refuse(hide ? OSSL_CMP_PKIFAILUREINFO_badMessageCheck
+                       : pki::FailureBitOf(pki::Outcome::kUnknownReference),
+                  hide ? kNoSuchPair : "reference number " + printable + " is not registered",
+                  "unknown reference number",
+                  "refused: reference number '" + printable + "' is not registered");
+  }
+  const std::string number = std::to_string(reference);
   transaction->reference_number = reference;
+  if (!verified) {
+    return refuse(
+        OSSL_CMP_PKIFAILUREINFO_badMessageCheck,
+        hide
+            ? kNoSuchPair
+            : "bad message check: the authorisation code does not match reference number " + number,
+        "wrong code for reference number " + number,
+        "reference number " + number + ": refused: the authorisation code does not match");
+  }
   transaction->code = user.authorisation_code;
-
-  // The request must carry a MAC under the registered code. Checked apart
-  // first, so that a mismatch is answered with its own reason.
-  pki::CtxPtr check(OSSL_CMP_CTX_new(nullptr, nullptr));
-  if (!check || !pki::Quiet(check.get()) || !pki::SetSecret(check.get(), user.authorisation_code) ||
-      OSSL_CMP_validate_msg(check.get(), request) != 1) {
-    ERR_clear_error();
-    return refuse(OSSL_CMP_PKIFAILUREINFO_badMessageCheck,
-                  "bad message check: the authorisation code does not match reference number " +
-                      std::to_string(reference));
+  // Only now is the request itself looked at: its key must be one whose
+  // signature costs little to check.
+  pki::EvpPkeyPtr key = RequestedPublicKey(request);
+  const ca::CaStatus bounded =
+      key ? CheckKeyBounds(key.get())
+          : Fail(pki::Outcome::kKeyRejected, "the request carries no public key");
+  if (!bounded.ok()) {
+    return refuse(pki::FailureBitOf(bounded.error), bounded.message,
+                  "key of reference number " + number,
+                  "reference number " + number + ": refused: " + bounded.message);
   }
   OSSL_CMP_CTX* context = OSSL_CMP_SRV_CTX_get0_cmp_ctx(transaction->server.get());
   if (!pki::SetSecret(context, user.authorisation_code) ||
@@ -173,35 +248,22 @@ std::shared_ptr<CmpService::Transaction> CmpService::Begin(const std::string& id
   return transaction;
 }
 
-std::shared_ptr<CmpService::Transaction> CmpService::Find(const std::string& id, int type) {
-  {
+std::shared_ptr<CmpService::Transaction> CmpService::Find(const std::string& id,
+                                                          const OSSL_CMP_MSG* request) {
+  const int type = OSSL_CMP_MSG_get_bodytype(request);
+  std::shared_ptr<Transaction> open;
+  if (ContinuesTransaction(type)) {
     std::lock_guard<std::mutex> guard(mutex_);
     auto it = transactions_.find(id);
-    if (it != transactions_.end()) return it->second;
+    if (it != transactions_.end()) open = it->second;
   }
+  // Only its own client, proving the code, reaches an open transaction:
+  // anything else would reset it or change its nonces.
+  if (open && MacVerifies(request, open->code)) return open;
   return NewTransaction(id, type);
 }
 
-bool CmpService::Hold(Transaction* transaction) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  const Clock::time_point now = Clock::now();
-  auto it = holders_.find(transaction->reference_number);
-  if (it != holders_.end() && it->second != transaction && it->second->deadline > now) {
-    return false;
-  }
-  holders_[transaction->reference_number] = transaction;
-  transaction->deadline = now + options_.confirm_timeout;
-  return true;
-}
-
 void CmpService::Release(Transaction* transaction) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  ReleaseLocked(transaction);
-}
-
-void CmpService::ReleaseLocked(Transaction* transaction) {
-  auto it = holders_.find(transaction->reference_number);
-  if (it != holders_.end() && it->second == transaction) holders_.erase(it);
   if (transaction->certified && !transaction->confirmed) {
     ca_->Release(transaction->reference_number, transaction->id);
   }
@@ -219,7 +281,7 @@ void CmpService::Sweep(Outcome* outcome) {
     outcome->log += "transaction " + it->first + ", reference number " +
                     std::to_string(it->second->reference_number) +
                     ": no confirmation in time; the pair is usable again";
-    ReleaseLocked(it->second.get());
+    Release(it->second.get());
     it = transactions_.erase(it);
   }
 }
@@ -236,7 +298,7 @@ OSSL_CMP_PKISI* CmpService::OnCertRequest(OSSL_CMP_SRV_CTX* server, const OSSL_C
     return Rejection(bit, why);
   };
   if (!transaction->refusal.empty()) {
-    transaction->log = "refused: " + transaction->refusal;
+    if (transaction->log.empty()) transaction->log = "refused: " + transaction->refusal;
     return Rejection(transaction->refusal_bit, transaction->refusal);
   }
   if (OSSL_CMP_MSG_get_bodytype(request) == pki::kBodyKur) {
@@ -252,12 +314,11 @@ OSSL_CMP_PKISI* CmpService::OnCertRequest(OSSL_CMP_SRV_CTX* server, const OSSL_C
   if (!key) {
     return reject(OSSL_CMP_PKIFAILUREINFO_badCertTemplate, "the request carries no public key");
   }
-  // A second request for a pair being enrolled is a duplicate while the
-  // first one's certificate awaits its confirmation.
-  if (!service->Hold(transaction)) {
-    return reject(OSSL_CMP_PKIFAILUREINFO_duplicateCertReq,
-                  "reference number " + reference +
-                      " is being enrolled in another transaction; try again when it ends");
+  // OpenSSL's server looks at a PKCS #10 signature without acting on it.
+  if (p10cr != nullptr && X509_REQ_verify(const_cast<X509_REQ*>(p10cr), key.get()) != 1) {
+    ERR_clear_error();
+    return reject(pki::FailureBitOf(pki::Outcome::kBadProof),
+                  "the PKCS #10 request's signature does not verify");
   }
   const ca::CaStatus status = service->ca_->Certify(
       transaction->reference_number, transaction->code, key.get(), &transaction->made);
@@ -268,12 +329,14 @@ OSSL_CMP_PKISI* CmpService::OnCertRequest(OSSL_CMP_SRV_CTX* server, const OSSL_C
     ca_out = StackOf(service->ca_->certificate());
   }
   X509* issued = status.ok() ? X509_dup(transaction->made.certificate.get()) : nullptr;
+  // Holding the pair takes it over from any earlier transaction that
+  // still awaits its confirmation: a retry is no lock-out.
   ca::CaStatus held = status;
   if (status.ok())
     held = service->ca_->Hold(transaction->reference_number, transaction->id, transaction->made);
   if (!held.ok() || !chain_out || !ca_out || issued == nullptr) {
     X509_free(issued);
-    service->Release(transaction);
+    if (held.ok()) service->ca_->Release(transaction->reference_number, transaction->id);
     return reject(pki::FailureBitOf(held.ok() ? pki::Outcome::kFailed : held.error),
                   held.ok() ? "out of memory" : held.message);
   }
@@ -291,16 +354,15 @@ int CmpService::OnCertConf(OSSL_CMP_SRV_CTX* server, const OSSL_CMP_MSG* /*reque
   CmpService* service = transaction->service;
   const std::string reference = std::to_string(transaction->reference_number);
   transaction->finished = true;
-  // The hold lasts until the register says whether the pair is spent: let go
-  // earlier, and a second request for the pair is certified in between,
-  // only to fail at its own confirmation instead of being told it is used.
-  struct HoldRelease {
+  // Whatever the confirmation comes to, a pair not spent is pending again.
+  struct PairRelease {
     CmpService* service;
     Transaction* transaction;
-    ~HoldRelease() { service->Release(transaction); }
+    ~PairRelease() { service->Release(transaction); }
   } release{service, transaction};
   if (!transaction->certified) {
-    transaction->log = "unexpected certConf";
+    transaction->log =
+        transaction->refusal.empty() ? "unexpected certConf" : "refused: " + transaction->refusal;
     ERR_raise_data(ERR_LIB_CMP, CMP_R_ERROR_UNEXPECTED_CERTCONF, "no certificate to confirm");
     return 0;
   }
@@ -326,6 +388,7 @@ int CmpService::OnCertConf(OSSL_CMP_SRV_CTX* server, const OSSL_CMP_MSG* /*reque
       transaction->reference_number, transaction->id, transaction->made, &superseded);
   if (!recorded.ok()) {
     transaction->log = "reference number " + reference + ": not issued: " + recorded.message;
+    if (superseded) transaction->certified = false;  // the pair is the later request's
     ERR_raise_data(ERR_LIB_CMP, CMP_R_ERROR_PROCESSING_MESSAGE, "%s", recorded.message.c_str());
     return 0;
   }
@@ -342,6 +405,7 @@ void CmpService::OnError(OSSL_CMP_SRV_CTX* server, const OSSL_CMP_MSG* /*request
   auto* transaction = static_cast<Transaction*>(OSSL_CMP_SRV_CTX_get0_custom_ctx(server));
   transaction->finished = true;
   transaction->service->Release(transaction);
+  transaction->certified = false;
   transaction->log = "reference number " + std::to_string(transaction->reference_number) +
                      ": the client broke off; the pair stays usable";
 }
@@ -356,8 +420,8 @@ pki::Bytes CmpService::Handle(const unsigned char* der, size_t size, Outcome* ou
   if (!request || p != der + size) {
     ERR_clear_error();
     outcome->request = "malformed";
-    if (!outcome->log.empty()) outcome->log += '\n';
-    outcome->log += "refused: not a CMP message";
+    outcome->refused = "refused: not a CMP message";
+    outcome->refusal_kind = "not CMP";
     return {};
   }
   const int type = OSSL_CMP_MSG_get_bodytype(request.get());
@@ -365,16 +429,26 @@ pki::Bytes CmpService::Handle(const unsigned char* der, size_t size, Outcome* ou
   const std::string id =
       pki::HexText(OSSL_CMP_HDR_get0_transactionID(OSSL_CMP_MSG_get0_header(request.get())));
   std::shared_ptr<Transaction> transaction =
-      StartsTransaction(type) ? Begin(id, request.get()) : Find(id, type);
+      StartsTransaction(type) ? Begin(id, request.get()) : Find(id, request.get());
   if (!transaction) {
     ERR_clear_error();
     return {};
   }
+  // A refused certificate request is answered on a stand-in, so that none
+  // of its signatures is verified.
+  const OSSL_CMP_MSG* processed = request.get();
+  pki::MsgPtr stand_in;
+  if (!transaction->refusal.empty() && StartsTransaction(type)) {
+    stand_in = RefusalRequest(request.get());
+    if (!stand_in) return {};
+    processed = stand_in.get();
+  }
+  if (!transaction->refusal.empty()) outcome->refusal_kind = transaction->refusal_kind;
   pki::MsgPtr response;
   {
     std::lock_guard<std::mutex> guard(transaction->mutex);
     ERR_set_mark();
-    response.reset(OSSL_CMP_SRV_process_request(transaction->server.get(), request.get()));
+    response.reset(OSSL_CMP_SRV_process_request(transaction->server.get(), processed));
     ERR_pop_to_mark();
     // A certificate request that produced no certificate ends here, as
     // does anything answered without an open transaction.
@@ -394,8 +468,12 @@ pki::Bytes CmpService::Handle(const unsigned char* der, size_t size, Outcome* ou
     std::string line = !transaction->log.empty()       ? transaction->log
                        : !transaction->refusal.empty() ? "refused: " + transaction->refusal
                                                        : std::string(BodyName(type)) + " refused";
-    if (!outcome->log.empty()) outcome->log += '\n';
-    outcome->log += line;
+    if (!transaction->refusal.empty()) {
+      outcome->refused = std::move(line);
+    } else {
+      if (!outcome->log.empty()) outcome->log += '\n';
+      outcome->log += line;
+    }
   }
   if (!response) return {};
   return pki::Encoded(response.get(), i2d_OSSL_CMP_MSG);

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "ca/refusal_log.h"
+
 namespace veskar::ca {
 namespace {
 
@@ -104,9 +106,18 @@ struct CmpHttpServer::State {
   std::condition_variable stopped;
   MHD_Daemon* daemon = nullptr;
   bool started = false;
+  mutable RefusalLog refusals;
 
   void Log(const std::string& client, const std::string& line) const {
     if (options.log) options.log(client, line);
+  }
+
+  // Refusals repeat under a flood: folded per source and kind.
+  void LogRefusal(const std::string& client, const std::string& kind,
+                  const std::string& line) const {
+    if (!options.log) return;
+    const std::string told = refusals.Note(client + '\n' + kind, line, Clock::now());
+    if (!told.empty()) options.log(client, told);
   }
 
   static MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string& body,
@@ -124,7 +135,7 @@ struct CmpHttpServer::State {
   MHD_Result Refuse(MHD_Connection* connection, Request* request, unsigned status,
                     const std::string& why, const char* allow = nullptr) const {
     request->answered = true;
-    Log(ClientOf(connection), "refused: " + why);
+    LogRefusal(ClientOf(connection), "HTTP " + std::to_string(status), "refused: " + why);
     return Queue(connection, status, why + "\n", "text/plain", allow);
   }
 
@@ -168,7 +179,11 @@ struct CmpHttpServer::State {
   MHD_Result Answer(MHD_Connection* connection, Request* request) const {
     CmpService::Outcome outcome;
     const pki::Bytes answer = service->Handle(request->body.data(), request->body.size(), &outcome);
-    if (!outcome.log.empty()) Log(ClientOf(connection), outcome.request + ": " + outcome.log);
+    const std::string client = ClientOf(connection);
+    if (!outcome.log.empty()) Log(client, outcome.request + ": " + outcome.log);
+    if (!outcome.refused.empty()) {
+      LogRefusal(client, outcome.refusal_kind, outcome.request + ": " + outcome.refused);
+    }
     request->answered = true;
     if (answer.empty()) {
       const bool malformed = outcome.request == "malformed";
@@ -194,7 +209,8 @@ struct CmpHttpServer::State {
       return MHD_YES;
     }
     if (Clock::now() - request->start > state->options.request_deadline) {
-      state->Log(ClientOf(connection), "refused: request not complete within its deadline");
+      state->LogRefusal(ClientOf(connection), "deadline",
+                        "refused: request not complete within its deadline");
       return MHD_NO;  // closes the connection
     }
     if (*upload_data_size != 0) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "ca/request_policy.h"
 #include "pki/distinguished_name.h"
 
 namespace veskar::ca {
@@ -118,6 +119,8 @@ CaStatus CheckPublicKey(EVP_PKEY* key, EVP_PKEY* ca_key) {
                                            " bits is too short (" + std::to_string(least_bits) +
                                            " bits at least)");
   }
+  const CaStatus bounded = CheckKeyBounds(key);
+  if (!bounded.ok()) return bounded;
   if (EVP_PKEY_eq(key, ca_key) == 1) {
     return Fail(Outcome::kKeyRejected, "the request carries the CA's own key");
   }

@@ -27,7 +27,11 @@ std::shared_ptr<ca::CmpService> ServiceFor(const std::string& folder, ca::CaStat
   std::unique_ptr<ca::LocalCa> opened;
   *status = ca::LocalCa::Open(folder, &opened);
   if (!status->ok()) return nullptr;
-  service = std::make_shared<ca::CmpService>(std::move(opened), ca::ServiceOptions());
+  // Whoever enrolls at a folder could read its register: an unknown
+  // reference number is told as such.
+  ca::ServiceOptions options;
+  options.hide_unknown_references = false;
+  service = std::make_shared<ca::CmpService>(std::move(opened), options);
   services[key] = service;
   return service;
 }
