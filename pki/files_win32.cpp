@@ -45,6 +45,17 @@ std::string RandomSuffix() {
   return suffix;
 }
 
+// `path` made absolute, or `path` itself when it cannot be.
+std::string FullPath(const std::string& path) {
+  const DWORD length = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return path;
+  std::string full(length, '\0');
+  const DWORD written = GetFullPathNameA(path.c_str(), length, &full[0], nullptr);
+  if (written == 0 || written >= length) return path;
+  full.resize(written);
+  return full;
+}
+
 // Replaces `to` with `from` even while `to` is open (by a lock on it) with
 // FILE_SHARE_DELETE, which a plain rename refuses.
 bool ReplaceByRename(const std::string& from, const std::string& to) {
@@ -53,8 +64,11 @@ bool ReplaceByRename(const std::string& from, const std::string& to) {
   }
   const DWORD failure = GetLastError();
   if (failure != ERROR_ACCESS_DENIED && failure != ERROR_SHARING_VIOLATION) return false;
-  if (ReplaceFileA(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                   nullptr)) {
+  // Given full names: Wine's ReplaceFile fails on relative ones.
+  const std::string replaced = FullPath(to);
+  const std::string replacement = FullPath(from);
+  if (ReplaceFileA(replaced.c_str(), replacement.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                   nullptr, nullptr)) {
     return true;
   }
   SetLastError(failure);

@@ -95,6 +95,15 @@ TEST_F(PkiFilesTest, ALockerInPlaceWaitsForTheHolderAndThenHoldsTheFileItReplace
   other.join();
   EXPECT_TRUE(locked);
   EXPECT_EQ(seen, "second");
+
+  // Relative names too, as a host may give them.
+  const fs::path here = fs::current_path();
+  fs::current_path(folder_);
+  FileLock relative;
+  ASSERT_TRUE(relative.AcquireInPlace("store", &error)) << error;
+  EXPECT_TRUE(Write("store", "third", Overwrite::kReplace));
+  fs::current_path(here);
+  EXPECT_EQ(Content(path), "third");
 }
 
 TEST_F(PkiFilesTest, AFileLockIsExclusiveAcrossLocks) {

@@ -44,6 +44,14 @@ struct Verb {
   const char* notes = nullptr;
 };
 
+// A verb of a family that this build of the command goes without, and
+// what to do instead: the family's usage names it, and asking for it says
+// so instead of calling it unknown.
+struct AbsentVerb {
+  const char* word;    // "serve"
+  const char* reason;  // "serving is not built on ...", one sentence
+};
+
 // A command: one verb ("services"), or a family of verbs ("ca init",
 // "ca list") with an overview of its own.
 struct Command {
@@ -52,6 +60,7 @@ struct Command {
   const Verb* verb;
   const char* usage = nullptr;  // what a family does, after its verbs' synopses
   std::vector<const Verb*> verbs = {};
+  std::vector<AbsentVerb> absent = {};
 };
 
 // What a verb was given: "--name VALUE" or "--name=VALUE", bare flags
@@ -117,6 +126,7 @@ extern const Verb kServicesVerb;
 extern const Verb kMessagesVerb;
 extern const Verb kVersionVerb;
 extern const Verb kBase64Verb;
+extern const Verb kCaServeVerb;  // where the CA's HTTP server is built
 extern const Command kCaCommand;
 extern const Command kEnrollCommand;
 extern const Command kProtectedCommand;

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "enroll.h"
@@ -73,6 +74,11 @@ bool NewKeyAndRequest(const std::string& key_path, const std::string& common_nam
                      OutputKind::kNewKey, error);
 }
 
+// The file `name` in `folder`, with the system's separator.
+std::string InFolder(const std::string& folder, const std::string& name) {
+  return (std::filesystem::path(folder) / name).string();
+}
+
 // After a successful enrollment: copies this run's protected-data copy to
 // `chosen` (when not empty) or into the temporary folder the run started
 // with, and returns where it went ("" when the library left none). When
@@ -84,7 +90,7 @@ std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& 
   if (copies.empty()) return "";
   Bytes content;
   int failure = 0;
-  if (!pki::ReadWholeFile(temp.path() + "/" + copies.front(), kLargestProtectedCopy, &content,
+  if (!pki::ReadWholeFile(InFolder(temp.path(), copies.front()), kLargestProtectedCopy, &content,
                           error, &failure)) {
     *error = "the protected copy could not be kept: " + *error;
     return "";
@@ -99,8 +105,8 @@ std::string KeepProtectedCopy(const PrivateTempFolder& temp, const std::string& 
   // is never replaced.
   const std::string stem = copies.front().substr(0, copies.front().size() - 4);
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    const std::string candidate =
-        temp.parent() + "/" + stem + (attempt == 0 ? "" : "-" + std::to_string(attempt)) + ".DER";
+    const std::string candidate = InFolder(
+        temp.parent(), stem + (attempt == 0 ? "" : "-" + std::to_string(attempt)) + ".DER");
     std::string ignored;
     if (pki::WriteFileAtomically(candidate, content.data(), content.size(), 0600,
                                  pki::Overwrite::kNever, &ignored, &failure)) {
@@ -246,10 +252,11 @@ const Verb kEnrollCmsVerb = {
     "(on standard error when a certificate goes to standard output). The library\n"
     "also keeps both certificates in a protected-data file, protected by the\n"
     "reference number: this run's copy goes to --protected-copy, else to an\n"
-    "ENT*.DER file in the temporary folder ($TMPDIR, else /tmp), and its name is\n"
-    "printed ('veskar protected get' reads it). On failure prints the message\n"
-    "number, its text and the toolkit's reason, removes a key it made, and exits 1.\n"
-    "Bad usage exits 2. An interrupt (Ctrl-C, SIGTERM) during the enrollment takes\n"
-    "effect once its files are all written, or all removed.\n"};
+    "ENT*.DER file in the temporary folder ($TMPDIR, else /tmp; on Windows %TMP%,\n"
+    "else %TEMP%), and its name is printed ('veskar protected get' reads it). On\n"
+    "failure prints the message number, its text and the toolkit's reason, removes\n"
+    "a key it made, and exits 1. Bad usage exits 2. An interrupt (Ctrl-C, SIGTERM)\n"
+    "during the enrollment takes effect once its files are all written, or all\n"
+    "removed.\n"};
 
 }  // namespace veskar_cli

@@ -56,7 +56,7 @@ bool Resolve(const std::string& path, OutputKind kind, Target* target, std::stri
   std::error_code failed;
   const fs::file_status own = fs::symlink_status(path, failed);
   if (failed) {
-    if (failed.value() != ENOENT) {
+    if (failed != std::errc::no_such_file_or_directory) {
       *error = "cannot write " + path + ": " + pki::ErrnoText(failed.value());
       return false;
     }
@@ -126,23 +126,35 @@ bool Prompt(const std::string& prompt, std::string* line) {
 
 }  // namespace
 
+// On Windows "\\x" and "C:x" are not absolute either: the first is on the
+// current drive, the second in that drive's current folder.
 std::string AbsolutePath(const std::string& path) {
-  if (path.empty() || path[0] == '/') return path;
+  if (path.empty() || fs::path(path).is_absolute()) return path;
   std::error_code failed;
   const std::string current = fs::current_path(failed).string();
   if (failed) return path;
-  return path == "." ? current : current + "/" + path;
+  if (path == ".") return current;
+  const fs::path absolute = fs::absolute(path, failed);
+  return failed ? path : absolute.string();
 }
 
 std::string NormalPath(const std::string& path) {
   if (path.empty()) return path;
-  std::string normal = fs::path(AbsolutePath(path)).lexically_normal().string();
-  if (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-  return normal;
+  fs::path normal = fs::path(AbsolutePath(path)).lexically_normal();
+  // "/a/b/" is "/a/b"; "/" and "C:\" stay.
+  if (!normal.has_filename() && normal.has_relative_path()) normal = normal.parent_path();
+  std::string text = normal.string();
+#ifdef _WIN32
+  // Windows' names do not tell case apart.
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+#endif
+  return text;
 }
 
 bool CanCreate(const std::string& path, std::string* error) {
-  const std::string folder = pki::DirectoryOf(path);
+  // The folder part, whichever separator ends it ("." for none).
+  const fs::path parent = fs::path(path).parent_path();
+  const std::string folder = parent.empty() ? "." : parent.string();
   int failure = 0;
   if (!pki::IsFolder(folder)) {
     *error = "cannot write " + path + ": there is no folder " + folder;

@@ -50,12 +50,13 @@ void Explain(const Toolkit& toolkit, int mask) {
     std::printf("  %d %s: not available: %s was not loaded (%s)\n", toolkit.bit, toolkit.service,
                 toolkit.file, WhyNotLoaded(toolkit.file).c_str());
     const std::string folder = StandInFolder(toolkit.file);
-    if (!folder.empty()) {
-      std::printf(
-          "      the stand-in is in %s; run with LD_LIBRARY_PATH=%s, or without\n"
-          "      --no-standins and %s\n",
-          folder.c_str(), folder.c_str(), kNoStandInsVariable);
+    if (folder.empty()) return;
+    std::string advice = StandInAdvice(folder);
+    for (size_t at = advice.find('\n'); at != std::string::npos; at = advice.find('\n', at + 1)) {
+      advice.insert(at + 1, "      ");
     }
+    std::printf("      the stand-in is in %s%s%s\n", folder.c_str(), advice.empty() ? "" : "; ",
+                advice.c_str());
     return;
   }
   if (!(mask & toolkit.bit)) {
@@ -159,11 +160,11 @@ const Verb kServicesVerb = {
     {0, "takes no arguments"},
     "usage: veskar services\n",
     "Prints the service mask and what each bit means: Netscape (1, always), IPSec\n"
-    "key management (2, when libkmpapi32.so loads) and CMS enrollment (4, when\n"
-    "libcmsapi32.so loads). For each toolkit it says whether the library found it\n"
-    "on the loader's search path (LD_LIBRARY_PATH, then the system's), which file\n"
-    "it loaded, and which entry points that file lacks: a toolkit that lacks any\n"
-    "still shows in the mask, but its agent refuses every request (51000).\n"};
+    "key management (2, when " VESKAR_TOOLKIT_FILE("kmpapi32") " loads) and CMS enrollment (4,\n"
+    "when " VESKAR_TOOLKIT_FILE("cmsapi32") " loads). For each toolkit it says whether the\n"
+    "library found it on the loader's search path (" VESKAR_LOADER_SEARCH "),\n"
+    "which file it loaded, and which entry points that file lacks: a toolkit that\n"
+    "lacks any still shows in the mask, but its agent refuses every request (51000).\n"};
 
 const Verb kMessagesVerb = {
     "messages",

@@ -62,18 +62,32 @@ std::string Usage(const Verb& verb) {
 }
 
 void PrintOverview(std::FILE* out) {
+#ifdef _WIN32
+  std::fputs("usage: veskar <command> [arguments]\n\ncommands:\n", out);
+#else
   std::fprintf(out, "usage: veskar [%s] <command> [arguments]\n\ncommands:\n", kNoStandInsOption);
+#endif
   for (const Command* command : kCommands) {
     std::fprintf(out, "  %-10s %s\n", command->name, command->summary);
   }
+  std::fputs(
+      "\n'veskar help <command>' or 'veskar <command> --help' describes one command;\n"
+      "'veskar --version' prints the version. Options take their value as\n"
+      "'--name VALUE' or '--name=VALUE'.\n\n",
+      out);
+#ifdef _WIN32
+  std::fputs(
+      "The toolkits are the cmsapi32.dll and kmpapi32.dll the DLL search finds:\n"
+      "veskar.exe's own folder first, where the stand-ins are installed, then the\n"
+      "system's folders and PATH.\n",
+      out);
+#else
   std::fprintf(out,
-               "\n'veskar help <command>' or 'veskar <command> --help' describes one command;\n"
-               "'veskar --version' prints the version. Options take their value as\n"
-               "'--name VALUE' or '--name=VALUE'.\n\n"
                "A toolkit the loader does not find (LD_LIBRARY_PATH, then the system's\n"
                "folders) is taken from the stand-ins built or installed with veskar;\n"
                "%s, or %s=1 in the environment, turns that off.\n",
                kNoStandInsOption, kNoStandInsVariable);
+#endif
 }
 
 // A family's usage: its verbs' synopses, then what it says of itself.
@@ -84,7 +98,12 @@ std::string FamilyUsage(const Command& command) {
     if (!text.empty()) synopsis.replace(0, 6, "      ");
     text += synopsis;
   }
-  return text + "\n" + command.usage;
+  text += std::string("\n") + command.usage;
+  for (const AbsentVerb& absent : command.absent) {
+    text +=
+        std::string("\n'veskar ") + command.name + " " + absent.word + "': " + absent.reason + "\n";
+  }
+  return text;
 }
 
 int Help(const std::string& usage) {
@@ -119,6 +138,12 @@ int RunFamily(const Command& command, const Args& args) {
     if (args[0] == std::strchr(verb->name, ' ') + 1) {
       return RunVerb(*verb, Args(args.begin() + 1, args.end()));
     }
+  }
+  for (const AbsentVerb& absent : command.absent) {
+    if (args[0] != absent.word) continue;
+    // Bad usage of this build, whatever the verb was given, --help too.
+    Failure((std::string(command.name) + " " + absent.word).c_str(), absent.reason);
+    return kExitUsage;
   }
   return UsageError(command.name, "unknown command '" + args[0] + "'");
 }

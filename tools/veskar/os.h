@@ -2,8 +2,10 @@
 #define VESKAR_TOOLS_VESKAR_OS_H_
 
 // Everything the command asks of the operating system, so that no other file
-// of it includes a system header. The Windows build has only the verbs
-// without OpenSSL, so os_win32.cpp implements only the first part.
+// of it includes a system header: os_posix.cpp (Linux), and os_win32.cpp
+// with os_win32_pki_verbs.cpp, the second part, built with the PKI verbs.
+// Both implement all of it but the server's stop signals, which only the
+// builds that serve the CA (Linux) have.
 
 #include <memory>
 #include <string>
@@ -23,7 +25,9 @@ std::string LoadedLibraryFile();
 void UseBinaryStandardStreams();
 
 // Lets the command use the stand-in toolkits it was built or installed with
-// when a toolkit is missing from the loader's search path. The library loads
+// when a toolkit is missing from the loader's search path (POSIX; on
+// Windows the DLL search already looks beside veskar.exe, where a package
+// puts the stand-ins, and this does nothing). The library loads
 // the toolkits before main runs, so the search path must be right when the
 // process starts: when the service mask lacks a toolkit whose stand-in is
 // found (and not yet on LD_LIBRARY_PATH), this appends that stand-in's folder
@@ -36,10 +40,16 @@ void UseStandInToolkits(char** argv, bool disabled);
 // The folder holding the stand-in `file` ("libcmsapi32.so"), or "" when none
 // is there. Looks in the install folder relative to the executable first,
 // then the build tree (only for a command running from it), then the
-// configured install folder. Each stand-in has a folder of its own.
+// configured install folder. Each stand-in has a folder of its own. On
+// Windows: the executable's own folder, then the build tree's.
 std::string StandInFolder(const char* file);
 
-// True when the copy of `toolkit` the library loaded is the stand-in.
+// What a user does to have the stand-in in `folder` loaded ("run with
+// LD_LIBRARY_PATH=..."), "" when the loader already looks there.
+std::string StandInAdvice(const std::string& folder);
+
+// True when the copy of `toolkit` the library loaded is the stand-in: the
+// file in StandInFolder.
 bool StandInLoaded(const Toolkit& toolkit);
 
 // Looks at the copy of `toolkit` the library loaded, without loading
@@ -52,8 +62,8 @@ bool InspectLoadedToolkit(const Toolkit& toolkit, std::string* path, std::string
 // Why the loader does not give us `file`, in its own words.
 std::string WhyNotLoaded(const char* file);
 
-// ---- POSIX only: the verbs that need OpenSSL. Those that fail give the
-// errno value in *error_number.
+// ---- The verbs that need OpenSSL. Those that fail give an errno value
+// (on Windows, the nearest one to the system's error).
 
 // True when `path` is the same file as the command's standard output.
 bool IsStandardOutput(const std::string& path);
@@ -69,15 +79,19 @@ int TryMakingAFileIn(const std::string& folder);
 // the controlling terminal; -1 with errno on failure. The caller closes it.
 int OpenForWriting(const std::string& path);
 
+// Standard output's descriptor, carrying bytes unchanged from now on (on
+// Windows it leaves text mode).
 int StandardOutputFd();
 bool StandardInputIsTerminal();
 bool StandardOutputIsTerminal();
 
 // Holds back the signals that end a run from the keyboard or from another
-// process (SIGINT, SIGTERM, SIGHUP, SIGQUIT) for its life. One that came
-// meanwhile takes effect when the object goes, so a step that must not be
-// cut in half (an enrollment, which spends the user's codes) runs to its
-// end, leaves its files in order, and only then ends the run.
+// process (SIGINT, SIGTERM, SIGHUP, SIGQUIT; on Windows the console's
+// Ctrl-C, Ctrl-Break and close) for its life. One that came meanwhile takes
+// effect when the object goes, so a step that must not be cut in half (an
+// enrollment, which spends the user's codes) runs to its end, leaves its
+// files in order, and only then ends the run. Windows ends a process whose
+// console closes a few seconds after telling it, held or not.
 class HeldSignals {
  public:
   HeldSignals();
@@ -90,8 +104,8 @@ class HeldSignals {
   std::unique_ptr<Mask> previous_;
 };
 
-// Turns off the echo of the terminal on standard input for its life (a
-// no-op when standard input is no terminal). A signal that ends the run
+// Turns off the echo of the terminal (console) on standard input for its
+// life (a no-op when standard input is none). A signal that ends the run
 // meanwhile gives the terminal its echo back first. One at a time.
 class EchoOff {
  public:
@@ -104,6 +118,8 @@ class EchoOff {
   bool quiet_ = false;
 };
 
+// ---- Where the CA is served (POSIX).
+
 // For a server stopped by SIGINT or SIGTERM: blocks both in the calling
 // thread, and so in the threads it starts afterwards, and ignores SIGPIPE.
 // WaitForStopSignal returns when one of them arrives (whichever thread it
@@ -112,10 +128,11 @@ void BlockStopSignals();
 void WaitForStopSignal();
 void RaiseStopSignal();
 
-// A new owner-only folder inside the temporary folder (TMPDIR, else /tmp),
-// installed as TMPDIR while the object lives, so that the library's
-// temporary files of this run are apart from other runs' and go with the
-// folder, whatever is left in it.
+// A new owner-only folder inside the temporary folder (TMPDIR, else /tmp;
+// on Windows GetTempPath's, from TMP or TEMP), installed as TMPDIR (TMP and
+// TEMP) while the object lives, so that the library's temporary files of
+// this run are apart from other runs' and go with the folder, whatever is
+// left in it.
 class PrivateTempFolder {
  public:
   PrivateTempFolder() = default;
@@ -135,10 +152,18 @@ class PrivateTempFolder {
   std::vector<std::string> Files(const std::string& prefix, const std::string& suffix) const;
 
  private:
+  // A variable of the environment as it was before the folder took it.
+  struct SavedVariable {
+    const char* name;
+    bool had;
+    std::string value;
+  };
+  // Points `name` at the folder, keeping what it was.
+  void Install(const char* name);
+
   std::string path_;
   std::string parent_;
-  std::string previous_tmpdir_;
-  bool had_tmpdir_ = false;
+  std::vector<SavedVariable> saved_;
 };
 
 }  // namespace veskar_cli

@@ -10,7 +10,6 @@
 #include <unistd.h>
 #include <veskar/veskar.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -119,6 +118,11 @@ std::string StandInFolder(const char* file) {
     if (access((folder + "/" + file).c_str(), R_OK) == 0) return Canonical(folder);
   }
   return "";
+}
+
+std::string StandInAdvice(const std::string& folder) {
+  return "run with LD_LIBRARY_PATH=" + folder + ", or without\n--no-standins and " +
+         kNoStandInsVariable;
 }
 
 bool InspectLoadedToolkit(const Toolkit& toolkit, std::string* path, std::string* missing) {
@@ -274,41 +278,32 @@ void RaiseStopSignal() { kill(getpid(), SIGTERM); }
 
 bool PrivateTempFolder::Make(std::string* error) {
   const char* tmpdir = std::getenv("TMPDIR");
-  had_tmpdir_ = tmpdir != nullptr;
-  if (had_tmpdir_) previous_tmpdir_ = tmpdir;
   parent_ = tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp";
   std::string pattern = parent_ + "/veskar-XXXXXX";
   if (mkdtemp(&pattern[0]) == nullptr) {
     *error = "cannot use the temporary folder " + parent_ +
-             (had_tmpdir_ && !previous_tmpdir_.empty() ? " (TMPDIR)" : "") + ": " +
+             (tmpdir != nullptr && tmpdir[0] != '\0' ? " (TMPDIR)" : "") + ": " +
              std::strerror(errno);
     return false;
   }
   path_ = pattern;
-  setenv("TMPDIR", path_.c_str(), 1);
+  Install("TMPDIR");
   return true;
 }
 
-std::vector<std::string> PrivateTempFolder::Files(const std::string& prefix,
-                                                  const std::string& suffix) const {
-  std::vector<std::string> names;
-  std::error_code failed;
-  for (const fs::directory_entry& entry : fs::directory_iterator(path_, failed)) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() >= prefix.size() + suffix.size() && StartsWith(name, prefix) &&
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      names.push_back(name);
-    }
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+void PrivateTempFolder::Install(const char* name) {
+  const char* value = std::getenv(name);
+  saved_.push_back({name, value != nullptr, value != nullptr ? value : ""});
+  setenv(name, path_.c_str(), 1);
 }
 
 PrivateTempFolder::~PrivateTempFolder() {
   if (path_.empty()) return;
   std::error_code ignored;
   fs::remove_all(path_, ignored);
-  RestoreVariable("TMPDIR", had_tmpdir_ ? &previous_tmpdir_ : nullptr);
+  for (const SavedVariable& saved : saved_) {
+    RestoreVariable(saved.name, saved.had ? &saved.value : nullptr);
+  }
 }
 
 }  // namespace veskar_cli

@@ -1,9 +1,12 @@
-// The command's calls into Windows. There are no stand-ins (they need
-// OpenSSL, which the Windows build goes without): a toolkit is whatever
-// cmsapi32.dll or kmpapi32.dll the DLL search finds.
+// The command's calls into Windows for every build: the library and the
+// toolkits it loaded. A toolkit is whatever cmsapi32.dll or kmpapi32.dll the
+// DLL search finds; a package puts the stand-ins beside veskar.exe, where
+// the search looks first, so nothing has to be done to fall back on them.
+// What the PKI verbs ask is in os_win32_pki_verbs.cpp.
 
 #include <fcntl.h>
 #include <io.h>
+#include <string.h>
 #include <veskar/veskar.h>
 #include <windows.h>
 
@@ -21,6 +24,33 @@ std::string ModuleFile(HMODULE module) {
   const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
   return length > 0 && length < MAX_PATH ? std::string(path, length) : "";
 }
+
+// The folder part of a file name: up to its last '\' or '/'.
+std::string FolderOf(const std::string& file) {
+  const size_t separator = file.find_last_of("\\/");
+  return separator == std::string::npos ? "." : file.substr(0, separator);
+}
+
+// `path` as Windows spells it in full ("Z:\\work\\..." for "/work/..."
+// under Wine), or `path` when it cannot.
+std::string FullPath(const std::string& path) {
+  char full[MAX_PATH];
+  const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+  return length > 0 && length < MAX_PATH ? std::string(full, length) : path;
+}
+
+// Two names of one file, as far as their text says: Windows' names do not
+// tell case apart.
+bool SameName(const std::string& a, const std::string& b) {
+  return _stricmp(FullPath(a).c_str(), FullPath(b).c_str()) == 0;
+}
+
+bool IsPlainFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ExecutableFolder() { return FolderOf(ModuleFile(nullptr)); }
 
 }  // namespace
 
@@ -42,9 +72,30 @@ void UseBinaryStandardStreams() {
 
 void UseStandInToolkits(char** /*argv*/, bool /*disabled*/) {}
 
-std::string StandInFolder(const char* /*file*/) { return ""; }
+// Beside veskar.exe, as a package has them; or, for a veskar.exe running
+// where the build made it, in the build's toolkit folder.
+std::string StandInFolder(const char* file) {
+  const std::string own = ExecutableFolder();
+  if (IsPlainFile(own + "\\" + file)) return own;
+  if (!SameName(own, VESKAR_EXECUTABLE_BUILD_DIR)) return "";
+  const std::string name = file;
+  const std::string folder =
+      FullPath(VESKAR_STANDIN_BUILD_DIR "/" + name.substr(0, name.find('.')));
+  return IsPlainFile(folder + "\\" + file) ? folder : "";
+}
 
-bool StandInLoaded(const Toolkit& /*toolkit*/) { return false; }
+std::string StandInAdvice(const std::string& folder) {
+  if (SameName(folder, ExecutableFolder())) return "";
+  return "put that folder on PATH, or copy the DLL beside veskar.exe";
+}
+
+bool StandInLoaded(const Toolkit& toolkit) {
+  std::string path;
+  std::string missing;
+  if (!InspectLoadedToolkit(toolkit, &path, &missing)) return false;
+  const std::string folder = StandInFolder(toolkit.file);
+  return !folder.empty() && SameName(path, folder + "\\" + toolkit.file);
+}
 
 bool InspectLoadedToolkit(const Toolkit& toolkit, std::string* path, std::string* missing) {
   HMODULE module = nullptr;

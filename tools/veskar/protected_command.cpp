@@ -12,6 +12,7 @@
 
 #include "command.h"
 #include "file_io.h"
+#include "os.h"
 #include "pki/folders.h"
 
 namespace veskar_cli {
@@ -29,6 +30,7 @@ constexpr Option kProtectionStdinOption = {"--protection-stdin", nullptr,
 
 // All of standard input, a pipe as well as a file, up to `max_size` bytes.
 bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error) {
+  UseBinaryStandardStreams();
   out->clear();
   unsigned char chunk[65536];
   for (;;) {
@@ -49,6 +51,7 @@ bool ReadStandardInput(size_t max_size, Bytes* out, std::string* error) {
 
 struct ItemOptions {
   std::string file;
+  std::string absolute;  // the file as the toolkit is given it, from any folder
   std::string label;
   SecretSource protection;
 };
@@ -60,6 +63,7 @@ int ReadItemOptions(const char* command, const Options* options, ItemOptions* it
     return UsageError(command, std::string("needs ") + missing);
   }
   item->file = options->Value("--file");
+  item->absolute = AbsolutePath(item->file);
   item->label = options->Value("--label");
   const std::string problem =
       SecretOptions(*options, kProtectionFileOption.name, kProtectionFileOption.value,
@@ -79,7 +83,7 @@ std::unique_ptr<unsigned char[]> GetItem(const ItemOptions& item, const std::str
   CQnEntCmsPMA agent;
   unsigned char* data = nullptr;
   *length = 0;
-  agent.GetFromProtectedFile(item.label.c_str(), item.file.c_str(), protection.c_str(), &data,
+  agent.GetFromProtectedFile(item.label.c_str(), item.absolute.c_str(), protection.c_str(), &data,
                              *length);
   return std::unique_ptr<unsigned char[]>(data);
 }
@@ -110,7 +114,7 @@ int RunPut(const Options& options) {
   try {
     CQnEntCmsPMA agent;
     agent.PutToProtectedFile(item.label.c_str(), data.data(),
-                             static_cast<unsigned int>(data.size()), item.file.c_str(),
+                             static_cast<unsigned int>(data.size()), item.absolute.c_str(),
                              protection.text.c_str());
     unsigned int length = 0;
     const std::unique_ptr<unsigned char[]> back = GetItem(item, protection.text, &length);
