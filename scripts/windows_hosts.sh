@@ -303,26 +303,29 @@ echo "== $arch: a hostile openssl.cnf where OpenSSL looks by default"
 # baked in when it was built (here inside the OpenSSL prefix). Windows
 # resolves that rooted path on the current drive, Wine on the Linux side:
 # the file goes to both places, the Linux one on a file system mounted in a
-# private mount namespace, which nothing outside the test sees. It loads a
-# module that does not exist, activates the provider that has no
-# algorithms and asks every fetch for the missing one; none of it may reach
-# the toolkits.
+# private mount namespace, which nothing outside the test sees. It names a
+# provider module that says when it is loaded (config_canary.dll, no
+# provider at all), activates the provider that has no algorithms and asks
+# every fetch for a provider that does not exist; none of it may reach the
+# toolkits.
 openssldir=$(strings -a "$ssl_root/lib/libcrypto.a" | sed -n 's/^OPENSSLDIR: "\(.*\)"$/\1/p' | head -1)
 if [ -z "$openssldir" ] || [ "${openssldir#"$ssl_root"/}" = "$openssldir" ]; then
   fail "OPENSSLDIR of $ssl_root/lib/libcrypto.a ('$openssldir') is not inside its prefix"
 elif ! unshare -m --propagation private true 2>/dev/null; then
   fail "no private mount namespace (unshare -m) for the hostile openssl.cnf"
 else
-  cat >"$work/hostile.cnf" <<'EOF'
+  # (A backslash escapes in OpenSSL's configuration files: the module's
+  # Windows path is written with slashes.)
+  cat >"$work/hostile.cnf" <<EOF
 openssl_conf = hostile
 [hostile]
 providers = hostile_providers
 alg_section = hostile_algorithms
 [hostile_providers]
-missing = missing_provider
+canary = canary_provider
 null = null_provider
-[missing_provider]
-module = C:\veskar-missing\missing.dll
+[canary_provider]
+module = Z:$bin/config_canary.dll
 activate = 1
 [null_provider]
 activate = 1
@@ -349,7 +352,12 @@ EOF
     enrolls judy "$https" "hostile openssl.cnf: enrollment over https still succeeds"
   ipsec_enrolls mike "hostile openssl.cnf: a new IPSec user's key and enrollment still succeed"
   runner=()
-  "$wine_dir/wineserver" -p
+  wine_server_keep
+  if [ -e "$bin/config_canary.dll.loaded" ]; then
+    fail "hostile openssl.cnf: a toolkit loaded the provider module it names"
+  else
+    pass "hostile openssl.cnf: no toolkit loaded the provider module it names"
+  fi
   cd "$bin"
 fi
 

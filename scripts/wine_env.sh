@@ -31,8 +31,14 @@ wine_prefix_begin() {
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   # Folders of the other architecture's runtime DLLs must not come first.
   unset WINEPATH
-  "$wine_dir/wineserver" -p
+  wine_server_keep
   "$WINE" wineboot --init >/dev/null 2>&1
+}
+
+# A persistent server for the prefix. It outlives the script's commands, so
+# it must not hold their output open (a pipe reading it would never end).
+wine_server_keep() {
+  "$wine_dir/wineserver" -p </dev/null >/dev/null 2>&1
 }
 
 wine_prefix_end() {
