@@ -30,6 +30,11 @@ add_library(veskar_standin_settings INTERFACE)
 target_include_directories(veskar_standin_settings INTERFACE
   "${PROJECT_SOURCE_DIR}" "${PROJECT_SOURCE_DIR}/include")
 target_compile_features(veskar_standin_settings INTERFACE cxx_std_17)
+if(WIN32)
+  # OpenSSL is linked statically: each toolkit's copy is its own to set up
+  # and tear down (standins/common/openssl_guest.h).
+  target_compile_definitions(veskar_standin_settings INTERFACE VESKAR_OPENSSL_PRIVATE_COPY)
+endif()
 # Libraries only: an executable that links a stand-in library keeps its own
 # visibility.
 target_compile_options(veskar_standin_settings INTERFACE

@@ -4,9 +4,11 @@
 #include <openssl/http.h>
 #include <openssl/ssl.h>
 
+#include <cstring>
 #include <memory>
 #include <utility>
 
+#include "cmp/system_trust.h"
 #include "pki/cmp_util.h"
 #include "pki/signals.h"
 
@@ -23,15 +25,23 @@ struct Confirmation {
 };
 
 // TLS for https:// locations: the server's certificate must chain to the
-// trust store and name the host.
+// trust store and name the host. Through a proxy, the proxy is asked for a
+// tunnel to the server first.
 struct Tls {
   SslCtxPtr context;
   std::string host;
+  std::string port;
+  bool tunnel = false;
+  int timeout = 0;  // seconds for the proxy to open the tunnel
 };
 
 BIO* TlsOverHttp(BIO* bio, void* arg, int connect, int /*detail*/) {
   if (!connect) return bio;
   auto* tls = static_cast<Tls*>(arg);
+  if (tls->tunnel && OSSL_HTTP_proxy_connect(bio, tls->host.c_str(), tls->port.c_str(), nullptr,
+                                             nullptr, tls->timeout, nullptr, nullptr) != 1) {
+    return nullptr;
+  }
   BIO* ssl_bio = BIO_new_ssl(tls->context.get(), 1);
   SSL* ssl = nullptr;
   if (ssl_bio == nullptr || BIO_get_ssl(ssl_bio, &ssl) <= 0 || ssl == nullptr ||
@@ -53,15 +63,18 @@ OSSL_CMP_MSG* TransferInProcess(OSSL_CMP_CTX* context, const OSSL_CMP_MSG* reque
   return answer.empty() ? nullptr : d2i_OSSL_CMP_MSG(nullptr, &p, static_cast<long>(answer.size()));
 }
 
-// The CA certificate among `candidates` that issued `certificate`.
-pki::X509Ptr IssuerAmong(STACK_OF(X509) * candidates, X509* certificate) {
+// The CA certificate among `candidates` that issued `certificate`, read
+// into `libctx`: OpenSSL reads a response's certificates into the default
+// context, whose algorithms may not be there for the signature check.
+pki::X509Ptr IssuerAmong(STACK_OF(X509) * candidates, X509* certificate, OSSL_LIB_CTX* libctx) {
   pki::X509StackPtr owned(candidates);
   for (int i = 0; owned && i < sk_X509_num(owned.get()); ++i) {
-    X509* candidate = sk_X509_value(owned.get(), i);
-    EVP_PKEY* key = X509_get0_pubkey(candidate);
-    if (X509_check_issued(candidate, certificate) == X509_V_OK && key != nullptr &&
-        X509_verify(certificate, key) == 1 && X509_up_ref(candidate) == 1) {
-      return pki::X509Ptr(candidate);
+    const pki::Bytes der = pki::CertificateToDer(sk_X509_value(owned.get(), i));
+    pki::X509Ptr candidate = pki::CertificateFromBytes(der.data(), der.size(), libctx);
+    EVP_PKEY* key = candidate ? X509_get0_pubkey(candidate.get()) : nullptr;
+    if (key != nullptr && X509_check_issued(candidate.get(), certificate) == X509_V_OK &&
+        X509_verify(certificate, key) == 1) {
+      return candidate;
     }
   }
   return nullptr;
@@ -85,8 +98,9 @@ int ConfirmCertificate(OSSL_CMP_CTX* context, X509* certificate, int fail_info, 
   if (requested == nullptr || EVP_PKEY_eq(X509_get0_pubkey(certificate), requested) != 1) {
     return reject("the CA returned a certificate for another key");
   }
-  pki::X509Ptr ca = IssuerAmong(OSSL_CMP_CTX_get1_caPubs(context), certificate);
-  if (!ca) ca = IssuerAmong(OSSL_CMP_CTX_get1_extraCertsIn(context), certificate);
+  OSSL_LIB_CTX* libctx = enrollment.libctx;
+  pki::X509Ptr ca = IssuerAmong(OSSL_CMP_CTX_get1_caPubs(context), certificate, libctx);
+  if (!ca) ca = IssuerAmong(OSSL_CMP_CTX_get1_extraCertsIn(context), certificate, libctx);
   if (!ca)
     return reject("the CA returned its certificate without the CA certificate that issued it");
   std::string why;
@@ -149,51 +163,103 @@ EnrollResult Failure(pki::Outcome outcome, std::string reason) {
   return result;
 }
 
-// Points `context` at the CA: host, port and path of a URL (with TLS set up
-// in *tls for https://), or the in-process answer function.
-EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Tls* tls_setup) {
-  EnrollResult result;
-  const Transport& transport = enrollment.transport;
-  if (!transport.url.empty()) {
-    int use_tls = 0;
-    char* host = nullptr;
-    char* port_text = nullptr;
-    char* path = nullptr;
-    int port = 0;
-    if (OSSL_HTTP_parse_url(transport.url.c_str(), &use_tls, nullptr, &host, &port_text, &port,
-                            &path, nullptr, nullptr) != 1) {
-      ERR_clear_error();
-      return Failure(pki::Outcome::kNotACa, "'" + transport.url + "' is not a usable URL");
-    }
-    const bool ok = OSSL_CMP_CTX_set1_server(context, host) == 1 &&
-                    OSSL_CMP_CTX_set_serverPort(context, port) == 1 &&
-                    OSSL_CMP_CTX_set1_serverPath(context, path) == 1;
-    tls_setup->host = host;
-    OPENSSL_free(host);
-    OPENSSL_free(port_text);
-    OPENSSL_free(path);
-    if (!ok) return Failure(pki::Outcome::kFailed, "cannot set the server's address");
-    if (use_tls) {
-      tls_setup->context.reset(SSL_CTX_new(TLS_client_method()));
-      SSL_CTX* tls = tls_setup->context.get();
-      const std::string& ca_file = enrollment.options.tls_ca_file;
-      if (tls == nullptr ||
-          (ca_file.empty() ? SSL_CTX_set_default_verify_paths(tls)
-                           : SSL_CTX_load_verify_locations(tls, ca_file.c_str(), nullptr)) != 1) {
-        ERR_clear_error();
-        return Failure(pki::Outcome::kNotACa,
-                       "cannot load the TLS trust store" + (ca_file.empty() ? "" : " " + ca_file));
-      }
-      SSL_CTX_set_verify(tls, SSL_VERIFY_PEER, nullptr);
-      SSL_CTX_set_min_proto_version(tls, TLS1_2_VERSION);
-      OSSL_CMP_CTX_set_http_cb(context, TlsOverHttp);
-      OSSL_CMP_CTX_set_http_cb_arg(context, tls_setup);
-    }
-    return result;
+// The proxy to reach `host` through: the configured one, or none ("").
+// Nothing is taken from the process's environment: a host's http_proxy is
+// the host's business.
+const std::string& ProxyFor(const ClientOptions& options, const std::string& /*host*/) {
+  return options.proxy;
+}
+
+// What keeps `proxy` from naming an HTTP proxy as http://host[:port]; ""
+// when nothing does. A user name is not quoted back: it may carry a password.
+std::string ProxyProblem(const std::string& proxy) {
+  int use_tls = 0;
+  char* user = nullptr;
+  char* host = nullptr;
+  char* path = nullptr;
+  const bool parsed = OSSL_HTTP_parse_url(proxy.c_str(), &use_tls, &user, &host, nullptr, nullptr,
+                                          &path, nullptr, nullptr) == 1;
+  ERR_clear_error();
+  std::string problem;
+  if (parsed && user[0] != '\0') {
+    problem = "the proxy's URL holds a user name, which is not supported";
+  } else if (!parsed || use_tls != 0 || proxy.rfind("http://", 0) != 0 || host[0] == '\0' ||
+             std::strcmp(path, "/") != 0) {
+    problem = "the proxy '" + pki::Printable(proxy) + "' is not an http://host:port URL";
   }
-  if (!transport.answer) return Failure(pki::Outcome::kFailed, "no way to reach the CA");
-  OSSL_CMP_CTX_set_transfer_cb(context, TransferInProcess);
-  OSSL_CMP_CTX_set_transfer_cb_arg(context, const_cast<Transport*>(&transport));
+  OPENSSL_free(user);
+  OPENSSL_free(host);
+  OPENSSL_free(path);
+  return problem;
+}
+
+// Makes `tls` verify servers against the configured CA file, or else the
+// system's trust store.
+EnrollResult SetUpTls(Tls* tls, OSSL_LIB_CTX* libctx, const ClientOptions& options) {
+  tls->context.reset(SSL_CTX_new_ex(libctx, nullptr, TLS_client_method()));
+  SSL_CTX* context = tls->context.get();
+  if (context == nullptr) {
+    return Failure(pki::Outcome::kFailed, "cannot set up TLS: " + pki::TakeOpensslError());
+  }
+  const std::string& ca_file = options.tls_ca_file;
+  std::string error;
+  if (ca_file.empty() ? !TrustSystemStore(context, libctx, &error)
+                      : SSL_CTX_load_verify_locations(context, ca_file.c_str(), nullptr) != 1) {
+    if (error.empty()) error = pki::TakeOpensslError();
+    ERR_clear_error();
+    return Failure(pki::Outcome::kNotACa, "cannot load the TLS trust store" +
+                                              (ca_file.empty() ? "" : " " + ca_file) +
+                                              (error.empty() ? "" : ": " + error));
+  }
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+  return EnrollResult();
+}
+
+// Points `context` at the CA: host, port and path of a URL (with TLS set up
+// in *tls for https://, and the proxy if there is one), or the in-process
+// answer function.
+EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Tls* tls) {
+  const Transport& transport = enrollment.transport;
+  if (transport.url.empty()) {
+    if (!transport.answer) return Failure(pki::Outcome::kFailed, "no way to reach the CA");
+    OSSL_CMP_CTX_set_transfer_cb(context, TransferInProcess);
+    OSSL_CMP_CTX_set_transfer_cb_arg(context, const_cast<Transport*>(&transport));
+    return EnrollResult();
+  }
+  int use_tls = 0;
+  char* host = nullptr;
+  char* port_text = nullptr;
+  char* path = nullptr;
+  int port = 0;
+  if (OSSL_HTTP_parse_url(transport.url.c_str(), &use_tls, nullptr, &host, &port_text, &port, &path,
+                          nullptr, nullptr) != 1) {
+    ERR_clear_error();
+    return Failure(pki::Outcome::kNotACa, "'" + transport.url + "' is not a usable URL");
+  }
+  tls->host = host;
+  tls->port = port_text;
+  const std::string& proxy = ProxyFor(enrollment.options, tls->host);
+  // An empty proxy and no-proxy list are OpenSSL's "none": unset, it would
+  // read http_proxy, https_proxy and no_proxy from the environment.
+  const bool ok = OSSL_CMP_CTX_set1_server(context, host) == 1 &&
+                  OSSL_CMP_CTX_set_serverPort(context, port) == 1 &&
+                  OSSL_CMP_CTX_set1_serverPath(context, path) == 1 &&
+                  OSSL_CMP_CTX_set1_proxy(context, proxy.c_str()) == 1 &&
+                  OSSL_CMP_CTX_set1_no_proxy(context, "") == 1;
+  OPENSSL_free(host);
+  OPENSSL_free(port_text);
+  OPENSSL_free(path);
+  if (!ok) return Failure(pki::Outcome::kFailed, "cannot set the server's address");
+  const std::string problem = proxy.empty() ? "" : ProxyProblem(proxy);
+  if (!problem.empty()) return Failure(pki::Outcome::kFailed, problem);
+  if (!use_tls) return EnrollResult();
+  tls->tunnel = !proxy.empty();
+  tls->timeout = enrollment.options.message_timeout;
+  EnrollResult result = SetUpTls(tls, enrollment.libctx, enrollment.options);
+  if (!result.ok()) return result;
+  OSSL_CMP_CTX_set_http_cb(context, TlsOverHttp);
+  OSSL_CMP_CTX_set_http_cb_arg(context, tls);
   return result;
 }
 
@@ -202,11 +268,12 @@ EnrollResult Connect(OSSL_CMP_CTX* context, const Enrollment& enrollment, Tls* t
 EnrollResult Enroll(const Enrollment& enrollment) {
   ERR_clear_error();
   pki::TakeLastLogError();
-  if (enrollment.code == nullptr ||
+  if (enrollment.libctx == nullptr || enrollment.code == nullptr ||
       (enrollment.pkcs10 == nullptr) == (enrollment.new_key == nullptr)) {
-    return Failure(pki::Outcome::kFailed, "an enrollment needs a code and one request");
+    return Failure(pki::Outcome::kFailed,
+                   "an enrollment needs a library context, a code and one request");
   }
-  pki::CtxPtr owned(OSSL_CMP_CTX_new(nullptr, nullptr));
+  pki::CtxPtr owned(OSSL_CMP_CTX_new(enrollment.libctx, nullptr));
   OSSL_CMP_CTX* context = owned.get();
   const std::string& reference = enrollment.reference_number;
   Confirmation confirmation;
@@ -274,8 +341,13 @@ EnrollResult Enroll(const Enrollment& enrollment) {
   }
   const std::string detail = !error.empty() ? error : !logged.empty() ? logged : "no detail";
   if (unreachable) {
+    const std::string& proxy = ProxyFor(enrollment.options, tls.host);
     return Failure(pki::Outcome::kUnavailable,
-                   "the CA at " + enrollment.transport.name + " did not answer: " + detail);
+                   "the CA at " + enrollment.transport.name +
+                       (proxy.empty() || enrollment.transport.url.empty()
+                            ? ""
+                            : " (through the proxy " + pki::Printable(proxy) + ")") +
+                       " did not answer: " + detail);
   }
   return Failure(pki::Outcome::kBadResponse, "the CA's answer is not acceptable: " + detail);
 }

@@ -18,6 +18,7 @@ struct ClientOptions {
   int total_timeout = 120;   // seconds for a whole enrollment
   std::string tls_ca_file;   // CA certificates (PEM) that https:// servers are
                              // verified against instead of the system's store
+  std::string proxy;         // http://host:port of an HTTP proxy; "" for none
 };
 
 // How the client's messages reach the CA: an http:// or https:// URL of a
@@ -31,6 +32,10 @@ struct Transport {
 
 // One enrollment at the CA that `transport` reaches.
 struct Enrollment {
+  // The library context all of the enrollment's OpenSSL work is done in,
+  // the caller's own (pki::NewPrivateContext): the request and the new key
+  // are made in it, and it outlives what the enrollment hands back.
+  OSSL_LIB_CTX* libctx = nullptr;
   Transport transport;
   std::string reference_number;       // sender key identifier of the MAC
   const std::string* code = nullptr;  // the MAC's shared secret

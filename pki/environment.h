@@ -10,6 +10,7 @@ namespace veskar::pki {
 inline constexpr char kEnvCmpMessageTimeout[] = "VESKAR_CMP_MSG_TIMEOUT";
 inline constexpr char kEnvCmpTotalTimeout[] = "VESKAR_CMP_TOTAL_TIMEOUT";
 inline constexpr char kEnvCmpTlsCaFile[] = "VESKAR_CMP_TLS_CA_FILE";
+inline constexpr char kEnvCmpProxy[] = "VESKAR_CMP_PROXY";
 inline constexpr char kEnvKmpKeyFile[] = "VESKAR_KMP_KEY_FILE";
 inline constexpr char kEnvCaConfirmTimeout[] = "VESKAR_CA_CONFIRM_TIMEOUT";
 inline constexpr char kEnvCaIoTimeout[] = "VESKAR_CA_IO_TIMEOUT";

@@ -20,22 +20,28 @@ BioPtr MemoryBio(const unsigned char* data, size_t size) {
   return BioPtr(BIO_new_mem_buf(data, static_cast<int>(size)));
 }
 
-// Reads one object of a type from DER or PEM; with DER, trailing bytes mean
-// the input was not one object.
+// Reads one object of a type from DER or PEM into an object made in
+// `libctx`; with DER, trailing bytes mean the input was not one object.
 template <typename T, typename Ptr>
-Ptr ObjectFromBytes(const unsigned char* data, size_t size,
+Ptr ObjectFromBytes(const unsigned char* data, size_t size, OSSL_LIB_CTX* libctx,
+                    T* (*make)(OSSL_LIB_CTX*, const char*),
                     T* (*read_pem)(BIO*, T**, pem_password_cb*, void*),
                     T* (*read_der)(T**, const unsigned char**, long)) {
   if (data == nullptr || size == 0) return nullptr;
-  if (LooksLikePem(data)) {
-    BioPtr bio = MemoryBio(data, size);
-    return Ptr(bio ? read_pem(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-  }
   if (size > static_cast<size_t>(std::numeric_limits<long>::max())) return nullptr;
+  const bool pem = LooksLikePem(data);
+  BioPtr bio = pem ? MemoryBio(data, size) : nullptr;
+  if (pem && !bio) return nullptr;
+  // Read into an object that carries the context; a failed read frees it
+  // and leaves null behind, one that finds nothing to read leaves it.
+  T* object = make(libctx, nullptr);
+  if (object == nullptr) return nullptr;
   const unsigned char* p = data;
-  Ptr object(read_der(nullptr, &p, static_cast<long>(size)));
-  if (object && p != data + size) return nullptr;
-  return object;
+  const bool read = pem ? read_pem(bio.get(), &object, nullptr, nullptr) != nullptr
+                        : read_der(&object, &p, static_cast<long>(size)) != nullptr;
+  Ptr owned(object);
+  if (!read || (!pem && p != data + size)) return nullptr;
+  return owned;
 }
 
 }  // namespace
@@ -49,7 +55,11 @@ std::string TakeOpensslError() {
   return text;
 }
 
-EvpPkeyPtr NewEcKey() { return EvpPkeyPtr(EVP_EC_gen("P-256")); }
+LibCtxPtr NewPrivateContext() { return LibCtxPtr(OSSL_LIB_CTX_new()); }
+
+EvpPkeyPtr NewEcKey(OSSL_LIB_CTX* libctx) {
+  return EvpPkeyPtr(EVP_PKEY_Q_keygen(libctx, nullptr, "EC", "P-256"));
+}
 
 Bytes CertificateToDer(X509* certificate) { return Encoded(certificate, i2d_X509); }
 
@@ -61,12 +71,14 @@ std::string CertificateToPem(X509* certificate) {
   return length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string();
 }
 
-X509Ptr CertificateFromBytes(const unsigned char* data, size_t size) {
-  return ObjectFromBytes<X509, X509Ptr>(data, size, PEM_read_bio_X509, d2i_X509);
+X509Ptr CertificateFromBytes(const unsigned char* data, size_t size, OSSL_LIB_CTX* libctx) {
+  return ObjectFromBytes<X509, X509Ptr>(data, size, libctx, X509_new_ex, PEM_read_bio_X509,
+                                        d2i_X509);
 }
 
-X509ReqPtr RequestFromBytes(const unsigned char* data, size_t size) {
-  return ObjectFromBytes<X509_REQ, X509ReqPtr>(data, size, PEM_read_bio_X509_REQ, d2i_X509_REQ);
+X509ReqPtr RequestFromBytes(const unsigned char* data, size_t size, OSSL_LIB_CTX* libctx) {
+  return ObjectFromBytes<X509_REQ, X509ReqPtr>(data, size, libctx, X509_REQ_new_ex,
+                                               PEM_read_bio_X509_REQ, d2i_X509_REQ);
 }
 
 std::string SerialText(X509* certificate) {

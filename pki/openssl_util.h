@@ -26,9 +26,11 @@ using X509Ptr = std::unique_ptr<X509, OpensslDeleter<X509, X509_free>>;
 using X509ReqPtr = std::unique_ptr<X509_REQ, OpensslDeleter<X509_REQ, X509_REQ_free>>;
 using X509NamePtr = std::unique_ptr<X509_NAME, OpensslDeleter<X509_NAME, X509_NAME_free>>;
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OpensslDeleter<EVP_PKEY, EVP_PKEY_free>>;
+using EvpCipherPtr = std::unique_ptr<EVP_CIPHER, OpensslDeleter<EVP_CIPHER, EVP_CIPHER_free>>;
 using EvpCipherCtxPtr =
     std::unique_ptr<EVP_CIPHER_CTX, OpensslDeleter<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>>;
 using Pkcs12Ptr = std::unique_ptr<PKCS12, OpensslDeleter<PKCS12, PKCS12_free>>;
+using LibCtxPtr = std::unique_ptr<OSSL_LIB_CTX, OpensslDeleter<OSSL_LIB_CTX, OSSL_LIB_CTX_free>>;
 
 struct X509StackDeleter {
   void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
@@ -44,9 +46,17 @@ using BioPtr = std::unique_ptr<BIO, BioDeleter>;
 // queue so that a later failure does not report a stale error.
 std::string TakeOpensslError();
 
+// A library context of the caller's own, for work done in a process that is
+// not ours: it reads no configuration file and has the built-in providers
+// only, so neither a file planted where OpenSSL looks for one nor what the
+// process did to its default context (providers, property defaults)
+// reaches it. Objects made in it must go before it does. Null on failure.
+LibCtxPtr NewPrivateContext();
+
 // Fresh key pairs for the CA and for users: EC P-256 (fast to make, small
-// certificates, accepted everywhere). Null on failure.
-EvpPkeyPtr NewEcKey();
+// certificates, accepted everywhere), made in `libctx` (null: the default
+// context). Null on failure.
+EvpPkeyPtr NewEcKey(OSSL_LIB_CTX* libctx = nullptr);
 
 // The DER encoding of `object` by OpenSSL's i2d function `encode`; empty
 // when `object` is null or cannot be encoded.
@@ -66,9 +76,11 @@ Bytes CertificateToDer(X509* certificate);
 std::string CertificateToPem(X509* certificate);
 
 // Reads a certificate, or a PKCS #10 request, given in DER or PEM (told
-// apart by the PEM header). Null when the bytes hold no such object.
-X509Ptr CertificateFromBytes(const unsigned char* data, size_t size);
-X509ReqPtr RequestFromBytes(const unsigned char* data, size_t size);
+// apart by the PEM header), into `libctx` (null: the default context), which
+// its signature checks then use. Null when the bytes hold no such object.
+X509Ptr CertificateFromBytes(const unsigned char* data, size_t size,
+                             OSSL_LIB_CTX* libctx = nullptr);
+X509ReqPtr RequestFromBytes(const unsigned char* data, size_t size, OSSL_LIB_CTX* libctx = nullptr);
 
 // Serial number as upper-case hexadecimal, e.g. "1A2B".
 std::string SerialText(X509* certificate);

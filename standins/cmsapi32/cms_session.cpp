@@ -215,14 +215,17 @@ int IssueCertificate(Session* session, const CertTemplate& cert_template, Reques
   if (pkcs10.empty()) {
     return session->Refuse(kCmsBadPkcs10, "the PKCS #10 request is empty");
   }
-  pki::X509ReqPtr parsed = pki::RequestFromBytes(pkcs10.data(), pkcs10.size());
+  // The enrollment's own context; what is made in it goes first.
+  const pki::LibCtxPtr libctx = pki::NewPrivateContext();
+  if (!libctx) return session->Refuse(kCmsInternalError, "out of memory");
+  pki::X509ReqPtr parsed = pki::RequestFromBytes(pkcs10.data(), pkcs10.size(), libctx.get());
   if (!parsed) {
     pki::TakeOpensslError();
     return session->Refuse(kCmsBadPkcs10,
                            "the PKCS #10 request cannot be read (DER or PEM expected)");
   }
   EVP_PKEY* key = X509_REQ_get0_pubkey(parsed.get());
-  if (key == nullptr || X509_REQ_verify(parsed.get(), key) != 1) {
+  if (key == nullptr || X509_REQ_verify_ex(parsed.get(), key, libctx.get(), nullptr) != 1) {
     pki::TakeOpensslError();
     return session->Refuse(kCmsPkcs10Signature, "PKCS #10 signature does not verify");
   }
@@ -231,6 +234,7 @@ int IssueCertificate(Session* session, const CertTemplate& cert_template, Reques
   cmp::Enrollment enrollment;
   const ca::CaStatus connected = session->settings.ca.Connect(&enrollment.transport);
   if (!connected.ok()) return session->Refuse(StatusFor(connected.error), connected.message);
+  enrollment.libctx = libctx.get();
   enrollment.options = standins::StandinSettings::FromEnvironment().cmp;
   enrollment.reference_number = std::to_string(reference_number);
   enrollment.code = &request->authorisation_code->str();
@@ -249,9 +253,9 @@ int IssueCertificate(Session* session, const CertTemplate& cert_template, Reques
     return session->Refuse(StatusFor(result.outcome), result.reason);
   }
   pki::X509Ptr issued =
-      pki::CertificateFromBytes(result.certificate.data(), result.certificate.size());
-  pki::X509Ptr ca =
-      pki::CertificateFromBytes(result.ca_certificate.data(), result.ca_certificate.size());
+      pki::CertificateFromBytes(result.certificate.data(), result.certificate.size(), libctx.get());
+  pki::X509Ptr ca = pki::CertificateFromBytes(result.ca_certificate.data(),
+                                              result.ca_certificate.size(), libctx.get());
   request->certificate = result.certificate;
   request->ca_certificate = result.ca_certificate;
   request->issued = true;

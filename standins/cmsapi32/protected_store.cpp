@@ -163,25 +163,32 @@ std::string FormatStore(const std::vector<Item>& items) {
   return text;
 }
 
-bool DeriveKey(const std::string& protection, const Item& item, pki::Bytes* key) {
+bool DeriveKey(const std::string& protection, const Item& item, OSSL_LIB_CTX* libctx,
+               pki::Bytes* key) {
   key->assign(kKeySize, 0);
-  return EVP_PBE_scrypt(protection.data(), protection.size(), item.salt.data(), item.salt.size(),
-                        1ull << item.log_n, static_cast<uint64_t>(item.r),
-                        static_cast<uint64_t>(item.p), kMaxScryptMemory + 1024 * 1024, key->data(),
-                        key->size()) == 1;
+  return EVP_PBE_scrypt_ex(protection.data(), protection.size(), item.salt.data(), item.salt.size(),
+                           1ull << item.log_n, static_cast<uint64_t>(item.r),
+                           static_cast<uint64_t>(item.p), kMaxScryptMemory + 1024 * 1024,
+                           key->data(), key->size(), libctx, nullptr) == 1;
+}
+
+pki::EvpCipherPtr Aes256Gcm(OSSL_LIB_CTX* libctx) {
+  return pki::EvpCipherPtr(EVP_CIPHER_fetch(libctx, "AES-256-GCM", nullptr));
 }
 
 // Seals `plaintext` into item->sealed under `key` and item->iv.
-bool Seal(const pki::Bytes& key, const unsigned char* plaintext, size_t size, Item* item) {
+bool Seal(const pki::Bytes& key, const unsigned char* plaintext, size_t size, OSSL_LIB_CTX* libctx,
+          Item* item) {
+  const pki::EvpCipherPtr cipher = Aes256Gcm(libctx);
   pki::EvpCipherCtxPtr context(EVP_CIPHER_CTX_new());
   const std::string aad = AuthenticatedPart(*item);
   item->sealed.assign(size + kTagSize, 0);
   static const unsigned char kNothing = 0;
   int length = 0;
   int final_length = 0;
-  return context &&
-         EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.data(),
-                            item->iv.data()) == 1 &&
+  return cipher && context &&
+         EVP_EncryptInit_ex(context.get(), cipher.get(), nullptr, key.data(), item->iv.data()) ==
+             1 &&
          EVP_EncryptUpdate(context.get(), nullptr, &length,
                            reinterpret_cast<const unsigned char*>(aad.data()),
                            static_cast<int>(aad.size())) == 1 &&
@@ -195,7 +202,8 @@ bool Seal(const pki::Bytes& key, const unsigned char* plaintext, size_t size, It
 
 // Opens item.sealed into *plaintext; false, with nothing in *plaintext,
 // when the tag does not verify.
-bool Unseal(const pki::Bytes& key, const Item& item, pki::Bytes* plaintext) {
+bool Unseal(const pki::Bytes& key, const Item& item, OSSL_LIB_CTX* libctx, pki::Bytes* plaintext) {
+  const pki::EvpCipherPtr cipher = Aes256Gcm(libctx);
   pki::EvpCipherCtxPtr context(EVP_CIPHER_CTX_new());
   const std::string aad = AuthenticatedPart(item);
   const size_t size = item.sealed.size() - kTagSize;
@@ -204,9 +212,8 @@ bool Unseal(const pki::Bytes& key, const Item& item, pki::Bytes* plaintext) {
   int length = 0;
   int final_length = 0;
   const bool ok =
-      context &&
-      EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.data(), item.iv.data()) ==
-          1 &&
+      cipher && context &&
+      EVP_DecryptInit_ex(context.get(), cipher.get(), nullptr, key.data(), item.iv.data()) == 1 &&
       EVP_DecryptUpdate(context.get(), nullptr, &length,
                         reinterpret_cast<const unsigned char*>(aad.data()),
                         static_cast<int>(aad.size())) == 1 &&
@@ -256,8 +263,11 @@ int PutProtectedItem(const std::string& path, const std::string& label,
   item.salt.assign(kSaltSize, 0);
   item.iv.assign(kIvSize, 0);
   pki::Bytes key;
-  if (RAND_bytes(item.salt.data(), kSaltSize) != 1 || RAND_bytes(item.iv.data(), kIvSize) != 1 ||
-      !DeriveKey(protection, item, &key) || !Seal(key, data, size, &item)) {
+  const pki::LibCtxPtr libctx = pki::NewPrivateContext();
+  if (!libctx || RAND_bytes_ex(libctx.get(), item.salt.data(), kSaltSize, 0) != 1 ||
+      RAND_bytes_ex(libctx.get(), item.iv.data(), kIvSize, 0) != 1 ||
+      !DeriveKey(protection, item, libctx.get(), &key) ||
+      !Seal(key, data, size, libctx.get(), &item)) {
     pki::Cleanse(&key);
     pki::TakeOpensslError();
     return kCmsInternalError;
@@ -282,11 +292,12 @@ int GetProtectedItem(const std::string& path, const std::string& label,
   for (const Item& item : items) {
     if (item.label != label) continue;
     pki::Bytes key;
-    if (!DeriveKey(protection, item, &key)) {
+    const pki::LibCtxPtr libctx = pki::NewPrivateContext();
+    if (!libctx || !DeriveKey(protection, item, libctx.get(), &key)) {
       pki::TakeOpensslError();
       return kCmsInternalError;
     }
-    const bool opened = Unseal(key, item, data);
+    const bool opened = Unseal(key, item, libctx.get(), data);
     pki::Cleanse(&key);
     return opened ? kCmsOk : kCmsProtectedWrongProtection;
   }

@@ -15,6 +15,7 @@ StandinSettings StandinSettings::FromEnvironment() {
       pki::SecondsFromEnvironment(pki::kEnvCmpTotalTimeout, cmp.total_timeout, pki::kMostSeconds)
           .count());
   cmp.tls_ca_file = pki::TextFromEnvironment(pki::kEnvCmpTlsCaFile);
+  cmp.proxy = pki::TextFromEnvironment(pki::kEnvCmpProxy);
   settings.kmp_key_file = pki::TextFromEnvironment(pki::kEnvKmpKeyFile);
   return settings;
 }

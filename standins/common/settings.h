@@ -12,6 +12,9 @@ namespace veskar::standins {
 //   VESKAR_CMP_MSG_TIMEOUT    seconds for one message round trip, default 30
 //   VESKAR_CMP_TOTAL_TIMEOUT  seconds for a whole enrollment, default 120
 //   VESKAR_CMP_TLS_CA_FILE    CA certificates (PEM) for https:// servers
+//   VESKAR_CMP_PROXY          http://host:port of an HTTP proxy; unset or
+//                             empty: none (http_proxy and the like are not
+//                             read: they are the host process's)
 //   VESKAR_KMP_KEY_FILE       a PEM private key for a new IPSec user
 struct StandinSettings {
   cmp::ClientOptions cmp;

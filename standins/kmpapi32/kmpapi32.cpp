@@ -36,13 +36,15 @@ standins::HandleRegistry<Session>& Sessions() {
   return registry;
 }
 
-// The key pair a new user gets: a fresh EC P-256 key, or the PEM private
-// key in the file `key_file` (a key made elsewhere) when one is named.
-pki::EvpPkeyPtr NewUserKey(const std::string& key_file) {
-  if (key_file.empty()) return pki::NewEcKey();
+// The key pair a new user gets, in `libctx`: a fresh EC P-256 key, or the
+// PEM private key in the file `key_file` (a key made elsewhere) when one is
+// named.
+pki::EvpPkeyPtr NewUserKey(const std::string& key_file, OSSL_LIB_CTX* libctx) {
+  if (key_file.empty()) return pki::NewEcKey(libctx);
   pki::BioPtr file(BIO_new_file(key_file.c_str(), "r"));
-  pki::EvpPkeyPtr key(file ? PEM_read_bio_PrivateKey(file.get(), nullptr, nullptr, nullptr)
-                           : nullptr);
+  pki::EvpPkeyPtr key(
+      file ? PEM_read_bio_PrivateKey_ex(file.get(), nullptr, nullptr, nullptr, libctx, nullptr)
+           : nullptr);
   if (!key) pki::TakeOpensslError();
   return key;
 }
@@ -75,8 +77,11 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   if (!standins::ReadClientIni(ini_path, &settings, &error)) return kKmpIniUnreadable;
 
   const standins::StandinSettings from_environment = standins::StandinSettings::FromEnvironment();
+  // The enrollment's own context; what is made in it goes first.
+  const pki::LibCtxPtr libctx = pki::NewPrivateContext();
+  if (!libctx) return kKmpInternalError;
   UserProfile profile;
-  profile.key = NewUserKey(from_environment.kmp_key_file);
+  profile.key = NewUserKey(from_environment.kmp_key_file, libctx.get());
   if (!profile.key) return kKmpIssueFailed;
   // The profile is written before the certificate is confirmed: a profile
   // that cannot be written turns the certificate down, and the CA keeps the
@@ -85,6 +90,7 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
   bool wrote = false;
   cmp::Enrollment enrollment;
   if (!settings.ca.Connect(&enrollment.transport).ok()) return kKmpCaUnavailable;
+  enrollment.libctx = libctx.get();
   enrollment.options = from_environment.cmp;
   enrollment.reference_number = std::to_string(ref_num);
   enrollment.code = &auth_code;
@@ -96,7 +102,7 @@ short CreateUser(int ref_num, const std::string& auth_code, const std::string& p
       *why = "out of memory";
       return false;
     }
-    pki::Bytes encoded = EncodeProfile(profile, password);
+    pki::Bytes encoded = EncodeProfile(profile, password, libctx.get());
     if (encoded.empty()) {
       *why = "cannot encode the profile: " + pki::TakeOpensslError();
       return false;
@@ -147,9 +153,11 @@ short VESKAR_TOOLKIT_CALL IKMPLogin(void** login, const char* profile, const cha
     if (profile == nullptr || profile[0] == '\0' || password == nullptr) {
       return kmp::kKmpBadArgument;
     }
-    kmp::UserProfile opened;
+    const veskar::pki::LibCtxPtr libctx = veskar::pki::NewPrivateContext();
+    if (!libctx) return kmp::kKmpInternalError;
+    kmp::UserProfile opened;  // made in libctx, and gone before it
     const veskar::pki::Secret secret(password);
-    const short status = kmp::ReadProfile(profile, secret.str(), &opened);
+    const short status = kmp::ReadProfile(profile, secret.str(), libctx.get(), &opened);
     if (status != kmp::kKmpOk) return status;
     auto session = std::make_unique<kmp::Session>();
     session->profile_path = profile;

@@ -16,13 +16,17 @@ struct UserProfile {
   pki::X509Ptr ca_certificate;
 };
 
-// Encodes a profile as PKCS #12 DER. Empty on failure.
-pki::Bytes EncodeProfile(const UserProfile& profile, const std::string& password);
+// Encodes a profile as PKCS #12 DER, with the algorithms of `libctx`.
+// Empty on failure.
+pki::Bytes EncodeProfile(const UserProfile& profile, const std::string& password,
+                         OSSL_LIB_CTX* libctx);
 
-// Reads the profile at `path`. Returns kKmpOk, kKmpProfileUnreadable (no
-// file, not PKCS #12), kKmpWrongPassword or kKmpProfileDamaged (opens, but
-// lacks the key, the matching certificate or the CA certificate).
-short ReadProfile(const std::string& path, const std::string& password, UserProfile* profile);
+// Reads the profile at `path` into objects of `libctx`, which must outlive
+// them. Returns kKmpOk, kKmpProfileUnreadable (no file, not PKCS #12),
+// kKmpWrongPassword or kKmpProfileDamaged (opens, but lacks the key, the
+// matching certificate or the CA certificate, or holds more).
+short ReadProfile(const std::string& path, const std::string& password, OSSL_LIB_CTX* libctx,
+                  UserProfile* profile);
 
 }  // namespace veskar::kmpapi
 

@@ -2,14 +2,10 @@
 // mock CMP server, OpenSSL's CMP client against 'veskar ca serve', and the
 // library against 'veskar ca serve' under failures.
 
-#include <arpa/inet.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <openssl/pem.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <set>
@@ -18,6 +14,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "http_relay.h"
 #include "pki/openssl_util.h"
 #include "server_process.h"
 
@@ -312,80 +309,11 @@ TEST_F(ServedCaTest, MalformedOversizedAndMistypedRequestsAreRefused) {
   EXPECT_EQ(EnrollCmsAs(ca_.user, key.get()).message, 0) << Log();
 }
 
-// Relays each request to the served CA and answers it, then drops the
-// connection at once, although the answer let the client keep it.
-class DroppingRelay {
- public:
-  explicit DroppingRelay(int ca_port) : ca_port_(ca_port) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof(address);
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        listen(listener_, 4) == 0 &&
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-      port_ = ntohs(address.sin_port);
-    }
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~DroppingRelay() {
-    shutdown(listener_, SHUT_RDWR);
-    close(listener_);
-    thread_.join();
-  }
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/pkix/"; }
-
- private:
-  void Serve() {
-    for (;;) {
-      const int connection = accept(listener_, nullptr, nullptr);
-      if (connection < 0) return;
-      timeval limit{10, 0};
-      setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-      std::string request;
-      char buffer[4096];
-      ssize_t got = 0;
-      size_t end = std::string::npos;
-      size_t length = 0;
-      while ((got = recv(connection, buffer, sizeof(buffer), 0)) > 0) {
-        request.append(buffer, static_cast<size_t>(got));
-        end = request.find("\r\n\r\n");
-        if (end == std::string::npos) continue;
-        const size_t field = request.find("Content-Length:");
-        length = field < end ? std::stoul(request.substr(field + 15)) : 0;
-        if (request.size() >= end + 4 + length) break;
-      }
-      if (end != std::string::npos) {
-        httplib::Client ca("127.0.0.1", ca_port_);
-        const httplib::Result answer =
-            ca.Post("/pkix/", request.substr(end + 4, length), "application/pkixcmp");
-        if (answer) {
-          const std::string reply =
-              "HTTP/1.1 200 OK\r\nContent-Type: application/pkixcmp\r\n"
-              "Connection: keep-alive\r\nKeep-Alive: timeout=5, max=5\r\nContent-Length: " +
-              std::to_string(answer->body.size()) + "\r\n\r\n" + answer->body;
-          send(connection, reply.data(), reply.size(), MSG_NOSIGNAL);
-        }
-      }
-      // Reset rather than closed: the client's next write fails at once.
-      linger reset{1, 0};
-      setsockopt(connection, SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
-      close(connection);
-    }
-  }
-
-  int ca_port_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-};
-
 // A connection dropped before the confirmation fails the enrollment, and
 // the pair, never confirmed, stays usable.
 TEST_F(ServedCaTest, DroppedConnectionFailsTheEnrollmentAndNotTheHost) {
   const int port = std::stoi(server_.url().substr(server_.url().rfind(':') + 1));
-  DroppingRelay relay(port);
+  HttpRelay relay(port, HttpRelay::Ending::kReset);
   pki::EvpPkeyPtr key = pki::NewEcKey();
   const Outcome dropped =
       EnrollCms({relay.Url(), "", Code(), Reference(), 0, SignedRequest(key.get(), "ignored")});

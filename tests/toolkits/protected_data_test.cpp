@@ -75,6 +75,13 @@ TEST_F(ProtectedDataTest, TwoItemsRoundTripThroughAnEmptyFile) {
       << "the plaintext is in the file";
 }
 
+TEST_F(ProtectedDataTest, TheHostsDefaultOpensslContextDoesNotReachTheStore) {
+  const toolkit_test::HostFetchesNothing host;
+  ASSERT_TRUE(host.ok());
+  ASSERT_EQ(Put(path_, kUserLabel, "p", "user"), kCmsOk);
+  EXPECT_EQ(Get(path_, kUserLabel, "p"), "user");
+}
+
 TEST_F(ProtectedDataTest, WrongProtectionYieldsNothing) {
   ASSERT_EQ(Put(path_, kUserLabel, "12345678", "secret"), kCmsOk);
   EXPECT_EQ(Get(path_, kUserLabel, "12345679"),

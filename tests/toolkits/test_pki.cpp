@@ -1,6 +1,7 @@
 #include "test_pki.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509_vfy.h>
@@ -90,6 +91,15 @@ bool VerifiesAgainst(X509* certificate, X509* ca) {
   X509_STORE_free(store);
   return ok;
 }
+
+HostFetchesNothing::HostFetchesNothing() {
+  if (EVP_set_default_properties(nullptr, "provider=nonexistent") != 1) return;
+  EVP_MD* digest = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  ok_ = digest == nullptr;
+  EVP_MD_free(digest);
+}
+
+HostFetchesNothing::~HostFetchesNothing() { EVP_set_default_properties(nullptr, ""); }
 
 Bytes ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

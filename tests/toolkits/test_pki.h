@@ -54,6 +54,23 @@ pki::X509Ptr ParseCertificate(const Bytes& der);
 // True when `certificate` chains to `ca` (the only trusted certificate).
 bool VerifiesAgainst(X509* certificate, X509* ca);
 
+// What a host may do to the process's default OpenSSL context: while the
+// object lives, its default properties ask for a provider that is not
+// there, so that nothing can be fetched in it.
+class HostFetchesNothing {
+ public:
+  HostFetchesNothing();
+  ~HostFetchesNothing();
+  HostFetchesNothing(const HostFetchesNothing&) = delete;
+  HostFetchesNothing& operator=(const HostFetchesNothing&) = delete;
+
+  // Whether the properties were set, and fetching in the context now fails.
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_ = false;
+};
+
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 // The permission bits of `path`, or -1 when it does not exist.
