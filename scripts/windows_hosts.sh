@@ -242,7 +242,13 @@ user carol
 request carol
 if run unload_host "$url" "$(w published)" "$ref" "$(w carol.code)" "$(w carol.der)" \
   "$(w carol.cert.der)" && verified carol "$work/ca/ca.pem"; then
-  pass "unload_host: enrolled, FreeLibrary released the library and the toolkits, exit status 0"
+  pass "unload_host: enrolled, freed the library, exited with status 0"
+  if grep -q '^still loaded' "$work/out"; then
+    fail "unload_host: after FreeLibrary, $(sed -n 's/^still loaded: //p' "$work/out" | paste -sd,)" \
+      "still loaded"
+  else
+    pass "unload_host: FreeLibrary unloaded the library and both toolkits"
+  fi
 else
   fail "unload_host"; shown
 fi
