@@ -27,7 +27,15 @@ ssl_root=$(sed -n 's/^VESKAR_OPENSSL_ROOT:PATH=//p' "$build/CMakeCache.txt")
 work=$(mktemp -d /tmp/veskar-winhosts.XXXXXX)
 servers=()
 own_prefix=""
+placed_conf=""      # a hostile openssl.cnf outside $work, and the folder made for it
+made_openssldir=""
+remove_placed_conf() {
+  [ -z "$placed_conf" ] || rm -f "$placed_conf"
+  [ -z "$made_openssldir" ] || rmdir "$made_openssldir" 2>/dev/null || true
+  placed_conf="" made_openssldir=""
+}
 cleanup() {
+  remove_placed_conf
   for pid in "${servers[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${servers[@]}"; do wait "$pid" 2>/dev/null || true; done
   [ -z "$own_prefix" ] || wine_prefix_end
@@ -308,8 +316,9 @@ echo "== $arch: a hostile openssl.cnf where OpenSSL looks by default"
 # OpenSSL's default configuration file is OPENSSLDIR/openssl.cnf, a path
 # baked in when it was built (here inside the OpenSSL prefix). Windows
 # resolves that rooted path on the current drive, Wine on the Linux side:
-# the file goes to both places, the Linux one on a file system mounted in a
-# private mount namespace, which nothing outside the test sees. It names a
+# the file goes to both places, the Linux one (where the system allows) on a
+# file system mounted in a private mount namespace, which nothing outside
+# the test sees. It names a
 # provider module that says when it is loaded (config_canary.dll, no
 # provider at all), activates the provider that has no algorithms and asks
 # every fetch for a provider that does not exist; none of it may reach the
@@ -317,8 +326,8 @@ echo "== $arch: a hostile openssl.cnf where OpenSSL looks by default"
 openssldir=$(strings -a "$ssl_root/lib/libcrypto.a" | sed -n 's/^OPENSSLDIR: "\(.*\)"$/\1/p' | head -1)
 if [ -z "$openssldir" ] || [ "${openssldir#"$ssl_root"/}" = "$openssldir" ]; then
   fail "OPENSSLDIR of $ssl_root/lib/libcrypto.a ('$openssldir') is not inside its prefix"
-elif ! unshare -m --propagation private true 2>/dev/null; then
-  fail "no private mount namespace (unshare -m) for the hostile openssl.cnf"
+elif [ -e "$openssldir/openssl.cnf" ]; then
+  fail "$openssldir/openssl.cnf exists: the hostile one has no place"
 else
   # (A backslash escapes in OpenSSL's configuration files: the module's
   # Windows path is written with slashes.)
@@ -340,25 +349,39 @@ default_properties = provider=missing
 EOF
   mkdir -p "$WINEPREFIX/drive_c$openssldir" "$WINEPREFIX/drive_c/veskar-run"
   cp "$work/hostile.cnf" "$WINEPREFIX/drive_c$openssldir/openssl.cnf"
-  # Wine's server opens the files its programs ask for, so each program
-  # runs with a server of its own inside the namespace, stopped after it.
-  "$wine_dir/wineserver" -k
-  "$wine_dir/wineserver" -w
-  runner=(unshare -m --propagation private bash -c
-    'mount -t tmpfs veskar-hostile "$1" && mkdir -p "$2" && cp "$3" "$2/openssl.cnf" || exit 1
-     server=$4
-     shift 4
-     status=0
-     "$@" || status=$?
-     "$server" -k
-     exit "$status"' _ "$ssl_root" "$openssldir" "$work/hostile.cnf" "$wine_dir/wineserver")
+  if unshare -m --propagation private true 2>/dev/null; then
+    # Wine's server opens the files its programs ask for, so each program
+    # runs with a server of its own inside the namespace, stopped after it.
+    "$wine_dir/wineserver" -k
+    "$wine_dir/wineserver" -w
+    runner=(unshare -m --propagation private bash -c
+      'mount -t tmpfs veskar-hostile "$1" && mkdir -p "$2" && cp "$3" "$2/openssl.cnf" || exit 1
+       server=$4
+       shift 4
+       status=0
+       "$@" || status=$?
+       "$server" -k
+       exit "$status"' _ "$ssl_root" "$openssldir" "$work/hostile.cnf" "$wine_dir/wineserver")
+  else
+    # Without the right to a mount namespace (some containers), the file
+    # lies in the real folder while the checks run; the clean-up takes it
+    # away, and the folder when it made it.
+    echo "(no private mount namespace: the hostile openssl.cnf goes to $openssldir itself)"
+    [ -d "$openssldir" ] || made_openssldir=$openssldir
+    placed_conf=$openssldir/openssl.cnf
+    mkdir -p "$openssldir"
+    cp "$work/hostile.cnf" "$placed_conf"
+  fi
   cd "$WINEPREFIX/drive_c/veskar-run"
   enrolls ivan "$url" "hostile openssl.cnf: enrollment over http still succeeds"
   VESKAR_CMP_TLS_CA_FILE=$tls_ca_file \
     enrolls judy "$https" "hostile openssl.cnf: enrollment over https still succeeds"
   ipsec_enrolls mike "hostile openssl.cnf: a new IPSec user's key and enrollment still succeed"
-  runner=()
-  wine_server_keep
+  if [ ${#runner[@]} -ne 0 ]; then
+    runner=()
+    wine_server_keep
+  fi
+  remove_placed_conf
   if [ -e "$bin/config_canary.dll.loaded" ]; then
     fail "hostile openssl.cnf: a toolkit loaded the provider module it names"
   else
