@@ -56,6 +56,9 @@ struct ServedCa {
       user.subject = "CN=Bench User " + std::to_string(i);
       users.push_back(user);
     }
+    // Written as an earlier version's text register, which the CA moves
+    // into its database when it opens.
+    std::remove((folder + "/register.db").c_str());
     const std::string text = veskar::ca::FormatRegister(users);
     std::string error;
     std::unique_ptr<veskar::ca::LocalCa> ca;

@@ -1,6 +1,7 @@
 #include "ca/ca_folder.h"
 
 #include <cctype>
+#include <cstdio>
 
 #include "pki/files.h"
 #include "pki/folders.h"
@@ -11,8 +12,14 @@ namespace {
 using pki::Outcome;
 
 constexpr size_t kMaxFileSize = 16 * 1024 * 1024;
-constexpr char kRegister[] = "register.txt";
+// Earlier versions kept the register as text, up to kMaxFileSize.
+constexpr char kTextRegister[] = "register.txt";
+constexpr char kMigratedTextRegister[] = "register.txt.migrated";
+constexpr char kRegister[] = "register.db";
+constexpr char kNewRegister[] = "register.db.new";
 constexpr char kIssued[] = "issued";
+// The files SQLite keeps beside a database while it is open.
+constexpr const char* kJournalSuffixes[] = {"-wal", "-shm", "-journal"};
 
 bool IsUpperHex(const std::string& text) {
   if (text.empty()) return false;
@@ -59,6 +66,14 @@ class NewCaFiles {
     written_.push_back(path);
     return true;
   }
+  bool Register(const std::string& name, CaStatus* status) {
+    const std::string path = directory_ + "/" + name;
+    *status = SqliteRegister::Create(path);
+    if (!status->ok()) return false;
+    written_.push_back(path);
+    for (const char* suffix : kJournalSuffixes) written_.push_back(path + suffix);
+    return true;
+  }
   void Commit() { committed_ = true; }
 
  private:
@@ -81,7 +96,7 @@ CaStatus CaFolder::Create(const std::string& directory, const std::string& key_p
   CaStatus status;
   NewCaFiles files(directory);
   const bool ok = files.Folder(kIssued, &status) && files.File("ca.key", key_pem, 0600, &status) &&
-                  files.File(kRegister, FormatRegister({}), 0600, &status) &&
+                  files.Register(kRegister, &status) &&
                   files.File("ca.pem", certificate_pem, 0644, &status);
   if (!ok) return status;
   files.Commit();
@@ -104,51 +119,92 @@ CaStatus CaFolder::ReadKey(pki::Bytes* pem) const {
   return CaStatus::Ok();
 }
 
-CaStatus CaFolder::Read(std::vector<RegisteredUser>* users) const {
-  pki::Bytes content;
-  std::string error;
-  if (!pki::ReadWholeFile(Path(kRegister), kMaxFileSize, &content, &error)) {
-    return Fail(Outcome::kStorage, error);
+CaStatus CaFolder::OpenRegister(std::unique_ptr<SqliteRegister>* store) const {
+  const std::string path = Path(kRegister);
+  if (pki::KindOfPath(path) == pki::PathKind::kNothing ||
+      pki::KindOfPath(Path(kTextRegister)) != pki::PathKind::kNothing) {
+    std::string error;
+    pki::FileLock lock;
+    if (!lock.Acquire(Path("lock"), &error)) return Fail(Outcome::kStorage, error);
+    const CaStatus migrated = MigrateLocked();
+    if (!migrated.ok()) return migrated;
   }
-  if (!ParseRegister(std::string(content.begin(), content.end()), users, &error)) {
-    return Fail(Outcome::kStorage, Path(kRegister) + ": " + error);
+  return SqliteRegister::Open(path, store);
+}
+
+CaStatus CaFolder::MigrateLocked() const {
+  const std::string path = Path(kRegister);
+  const std::string text_path = Path(kTextRegister);
+  const bool have_text = pki::KindOfPath(text_path) != pki::PathKind::kNothing;
+  if (pki::KindOfPath(path) == pki::PathKind::kNothing) {
+    if (!have_text) return Fail(Outcome::kStorage, "the CA in " + directory_ + " has no register");
+    pki::Bytes content;
+    std::string error;
+    std::vector<RegisteredUser> users;
+    if (!pki::ReadWholeFile(text_path, kMaxFileSize, &content, &error)) {
+      return Fail(Outcome::kStorage, error);
+    }
+    if (!ParseRegister(std::string(content.begin(), content.end()), &users, &error)) {
+      return Fail(Outcome::kStorage, text_path + ": " + error);
+    }
+    // The certificates of used pairs come along from their copies, where
+    // those are there.
+    for (RegisteredUser& user : users) {
+      pki::Bytes pem;
+      if (!user.used || !pki::ReadWholeFile(Path(kIssued) + "/" + user.serial + ".pem",
+                                            kMaxFileSize, &pem, &error)) {
+        continue;
+      }
+      pki::X509Ptr certificate = pki::CertificateFromBytes(pem.data(), pem.size());
+      if (certificate) user.certificate = pki::CertificateToDer(certificate.get());
+    }
+    // Built aside and renamed into place once complete, so that a migration
+    // broken off leaves no half register under the real name.
+    const std::string building = Path(kNewRegister);
+    pki::RemoveFile(building);
+    for (const char* suffix : kJournalSuffixes) pki::RemoveFile(building + suffix);
+    CaStatus status = SqliteRegister::Create(building);
+    if (status.ok()) {
+      std::unique_ptr<SqliteRegister> store;
+      status = SqliteRegister::Open(building, &store);
+      if (status.ok()) status = store->Import(users);
+    }
+    if (status.ok() && std::rename(building.c_str(), path.c_str()) != 0) {
+      status = Fail(Outcome::kStorage, "cannot rename " + building + " to " + path);
+    }
+    if (!status.ok()) {
+      pki::RemoveFile(building);
+      for (const char* suffix : kJournalSuffixes) pki::RemoveFile(building + suffix);
+      return status;
+    }
+  }
+  // The text register is kept, under a name no version reads; once the
+  // database is there, a text register beside it is one whose move was
+  // broken off after the database was complete.
+  if (have_text && std::rename(text_path.c_str(), Path(kMigratedTextRegister).c_str()) != 0) {
+    return Fail(Outcome::kStorage, "cannot rename " + text_path);
   }
   return CaStatus::Ok();
 }
 
-CaStatus CaFolder::Write(const std::vector<RegisteredUser>& users) const {
-  const std::string text = FormatRegister(users);
-  std::string error;
-  if (!pki::WriteFileAtomically(Path(kRegister), text.data(), text.size(), 0600,
-                                pki::Overwrite::kReplace, &error)) {
-    return Fail(Outcome::kStorage, error);
-  }
-  return CaStatus::Ok();
-}
-
-CaStatus CaFolder::Change(
-    const std::function<CaStatus(std::vector<RegisteredUser>& users, const Save& save)>& change) {
+CaStatus CaFolder::Tidy() const {
   std::string error;
   pki::FileLock lock;
   if (!lock.Acquire(Path("lock"), &error)) return Fail(Outcome::kStorage, error);
-  RemoveInterruptedWritesLocked();
-  std::vector<RegisteredUser> users;
-  const CaStatus status = Read(&users);
-  if (!status.ok()) return status;
-  return change(users, [this, &users] { return Write(users); });
-}
-
-void CaFolder::RemoveInterruptedWritesLocked() const {
   pki::RemoveInterruptedWrites(directory_,
-                               [](const std::string& name) { return name == kRegister; });
+                               [](const std::string& name) { return name == kTextRegister; });
   pki::RemoveInterruptedWrites(Path(kIssued), [](const std::string& name) {
     return name.size() > 4 && name.compare(name.size() - 4, 4, ".pem") == 0 &&
            IsUpperHex(name.substr(0, name.size() - 4));
   });
+  return CaStatus::Ok();
 }
 
 CaStatus CaFolder::KeepIssued(const std::string& serial, const std::string& pem) const {
   std::string error;
+  // Under the lock, so that Tidy never takes a temporary file from under it.
+  pki::FileLock lock;
+  if (!lock.Acquire(Path("lock"), &error)) return Fail(Outcome::kStorage, error);
   if (!pki::WriteFileAtomically(Path(kIssued) + "/" + serial + ".pem", pem.data(), pem.size(), 0600,
                                 pki::Overwrite::kNever, &error)) {
     return Fail(Outcome::kStorage, error);

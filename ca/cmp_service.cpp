@@ -32,6 +32,7 @@ struct CmpService::Transaction {
 
   ca::IssuedCertificate made;
   bool certified = false;
+  bool confirmed = false;
   bool finished = false;
   std::string log;  // why it ended
 };
@@ -201,6 +202,9 @@ void CmpService::Release(Transaction* transaction) {
 void CmpService::ReleaseLocked(Transaction* transaction) {
   auto it = holders_.find(transaction->reference_number);
   if (it != holders_.end() && it->second == transaction) holders_.erase(it);
+  if (transaction->certified && !transaction->confirmed) {
+    ca_->Release(transaction->reference_number, transaction->id);
+  }
 }
 
 void CmpService::Sweep(Outcome* outcome) {
@@ -264,11 +268,14 @@ OSSL_CMP_PKISI* CmpService::OnCertRequest(OSSL_CMP_SRV_CTX* server, const OSSL_C
     ca_out = StackOf(service->ca_->certificate());
   }
   X509* issued = status.ok() ? X509_dup(transaction->made.certificate.get()) : nullptr;
-  if (!status.ok() || !chain_out || !ca_out || issued == nullptr) {
+  ca::CaStatus held = status;
+  if (status.ok())
+    held = service->ca_->Hold(transaction->reference_number, transaction->id, transaction->made);
+  if (!held.ok() || !chain_out || !ca_out || issued == nullptr) {
     X509_free(issued);
     service->Release(transaction);
-    return reject(pki::FailureBitOf(status.ok() ? pki::Outcome::kFailed : status.error),
-                  status.ok() ? "out of memory" : status.message);
+    return reject(pki::FailureBitOf(held.ok() ? pki::Outcome::kFailed : held.error),
+                  held.ok() ? "out of memory" : held.message);
   }
   transaction->certified = true;
   *certificate = issued;
@@ -314,13 +321,15 @@ int CmpService::OnCertConf(OSSL_CMP_SRV_CTX* server, const OSSL_CMP_MSG* /*reque
                    "the confirmed hash is not the issued certificate's");
     return 0;
   }
-  const ca::CaStatus recorded =
-      service->ca_->Record(transaction->reference_number, transaction->made, nullptr);
+  bool superseded = false;
+  const ca::CaStatus recorded = service->ca_->Confirm(
+      transaction->reference_number, transaction->id, transaction->made, &superseded);
   if (!recorded.ok()) {
     transaction->log = "reference number " + reference + ": not issued: " + recorded.message;
     ERR_raise_data(ERR_LIB_CMP, CMP_R_ERROR_PROCESSING_MESSAGE, "%s", recorded.message.c_str());
     return 0;
   }
+  transaction->confirmed = true;
   transaction->log = "reference number " + reference + ": issued serial " +
                      pki::SerialText(certificate) + " to " +
                      pki::NameText(X509_get_subject_name(certificate));

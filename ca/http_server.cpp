@@ -1,66 +1,215 @@
 #include "ca/http_server.h"
 
-#include <httplib.h>
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
-#include <atomic>
 #include <cctype>
-#include <thread>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
 
 namespace veskar::ca {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr char kContentType[] = "application/pkixcmp";
+// Request line and headers of one connection must fit here; more is
+// answered 431 by the HTTP library.
+constexpr size_t kConnectionMemory = 32 * 1024;
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
 
 bool IsCmpContentType(const std::string& value) {
-  const std::string type = value.substr(0, value.find(';'));
-  const size_t first = type.find_first_not_of(' ');
-  if (first == std::string::npos) return false;
-  std::string trimmed = type.substr(first, type.find_last_not_of(' ') - first + 1);
-  for (char& c : trimmed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return trimmed == kContentType;
+  return Lower(Trimmed(value.substr(0, value.find(';')))) == kContentType;
 }
+
+// The paths CMP clients post to: the root, /pkix/, and the well-known ones
+// with or without a CA label.
+bool IsCmpPath(const std::string& path) {
+  if (path == "/" || path == "/pkix" || path == "/pkix/" || path == "/.well-known/cmp" ||
+      path == "/.well-known/cmp/") {
+    return true;
+  }
+  const std::string labelled = "/.well-known/cmp/p/";
+  if (path.compare(0, labelled.size(), labelled) != 0) return false;
+  std::string label = path.substr(labelled.size());
+  if (!label.empty() && label.back() == '/') label.pop_back();
+  if (label.empty()) return false;
+  for (const char c : label) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A Content-Length: decimal digits only, at most `limit`; -1 otherwise,
+// -2 when it is a number above the limit.
+long long ContentLength(const char* value, size_t limit) {
+  if (value == nullptr || *value == '\0') return -1;
+  unsigned long long length = 0;
+  for (const char* p = value; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return -1;
+    length = length * 10 + static_cast<unsigned>(*p - '0');
+    if (length > limit) return -2;
+  }
+  return static_cast<long long>(length);
+}
+
+std::string ClientOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (info == nullptr || info->client_addr == nullptr) return "-";
+  char host[NI_MAXHOST] = "";
+  const socklen_t size =
+      info->client_addr->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  if (getnameinfo(info->client_addr, size, host, sizeof(host), nullptr, 0, NI_NUMERICHOST) != 0) {
+    return "-";
+  }
+  return host;
+}
+
+const char* Header(MHD_Connection* connection, const char* name) {
+  return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+}
+
+// One request's state, from its headers to its answer.
+struct Request {
+  Clock::time_point start = Clock::now();
+  size_t expected = 0;
+  pki::Bytes body;
+  bool answered = false;  // a refusal was queued; the body is dropped
+};
 
 }  // namespace
 
 struct CmpHttpServer::State {
   CmpService* service = nullptr;
   Options options;
-  httplib::Server server;
-  std::atomic<bool> stopping{false};
+  std::mutex mutex;
+  std::condition_variable stopped;
+  MHD_Daemon* daemon = nullptr;
+  bool started = false;
 
   void Log(const std::string& client, const std::string& line) const {
     if (options.log) options.log(client, line);
   }
 
-  void Answer(const httplib::Request& request, httplib::Response& response) const {
-    // The HTTP library keeps an HTTP/1.0 connection open only for the exact
-    // spelling "Keep-Alive", yet answers as HTTP/1.1 without saying that it
-    // closes: a client asking with "keep-alive" (as OpenSSL's does) would
-    // send its next message into a closed connection. So it is said.
-    if (request.version == "HTTP/1.0" && request.get_header_value("Connection") != "Keep-Alive") {
-      response.set_header("Connection", "close");
+  static MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string& body,
+                          const char* type, const char* allow = nullptr) {
+    MHD_Response* response = MHD_create_response_from_buffer(
+        body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+    if (response == nullptr) return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+    if (allow != nullptr) MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allow);
+    const MHD_Result queued = MHD_queue_response(connection, status, response);
+    MHD_destroy_response(response);
+    return queued;
+  }
+
+  MHD_Result Refuse(MHD_Connection* connection, Request* request, unsigned status,
+                    const std::string& why, const char* allow = nullptr) const {
+    request->answered = true;
+    Log(ClientOf(connection), "refused: " + why);
+    return Queue(connection, status, why + "\n", "text/plain", allow);
+  }
+
+  // The checks made on the headers, before any of the body is read.
+  MHD_Result Start(MHD_Connection* connection, const char* url, const char* method,
+                   Request* request) const {
+    if (std::strcmp(method, MHD_HTTP_METHOD_POST) != 0) {
+      return Refuse(connection, request, MHD_HTTP_METHOD_NOT_ALLOWED,
+                    std::string("method ") + method + " (only POST)", "POST");
     }
-    const std::string type = request.get_header_value("Content-Type");
-    if (!IsCmpContentType(type)) {
-      response.status = 415;
-      response.set_content(std::string("requests must be of type ") + kContentType + "\n",
-                           "text/plain");
-      Log(request.remote_addr, "refused: content type '" + type + "'");
-      return;
+    if (!IsCmpPath(url)) {
+      return Refuse(connection, request, MHD_HTTP_NOT_FOUND, "no CMP service at this path");
     }
+    const char* encoding = Header(connection, MHD_HTTP_HEADER_CONTENT_ENCODING);
+    if (encoding != nullptr && Lower(Trimmed(encoding)) != "identity") {
+      return Refuse(connection, request, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE,
+                    "requests must not be encoded (Content-Encoding)");
+    }
+    const char* type = Header(connection, MHD_HTTP_HEADER_CONTENT_TYPE);
+    if (type == nullptr || !IsCmpContentType(type)) {
+      return Refuse(connection, request, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE,
+                    std::string("requests must be of type ") + kContentType);
+    }
+    const long long length =
+        Header(connection, MHD_HTTP_HEADER_TRANSFER_ENCODING) != nullptr
+            ? -1
+            : ContentLength(Header(connection, MHD_HTTP_HEADER_CONTENT_LENGTH), kMaxRequestSize);
+    if (length == -2) {
+      return Refuse(connection, request, MHD_HTTP_CONTENT_TOO_LARGE,
+                    "request too large (" + std::to_string(kMaxRequestSize) + " bytes at most)");
+    }
+    if (length < 0) {
+      return Refuse(connection, request, MHD_HTTP_LENGTH_REQUIRED,
+                    "requests need a Content-Length, and no Transfer-Encoding");
+    }
+    request->expected = static_cast<size_t>(length);
+    request->body.reserve(request->expected);
+    return MHD_YES;
+  }
+
+  MHD_Result Answer(MHD_Connection* connection, Request* request) const {
     CmpService::Outcome outcome;
-    const pki::Bytes answer = service->Handle(
-        reinterpret_cast<const unsigned char*>(request.body.data()), request.body.size(), &outcome);
-    if (!outcome.log.empty()) Log(request.remote_addr, outcome.request + ": " + outcome.log);
+    const pki::Bytes answer = service->Handle(request->body.data(), request->body.size(), &outcome);
+    if (!outcome.log.empty()) Log(ClientOf(connection), outcome.request + ": " + outcome.log);
+    request->answered = true;
     if (answer.empty()) {
       const bool malformed = outcome.request == "malformed";
-      response.status = malformed ? 400 : 500;
-      response.set_content(
-          malformed ? "not a CMP message\n" : "the request could not be answered\n", "text/plain");
-      return;
+      return Queue(connection, malformed ? MHD_HTTP_BAD_REQUEST : MHD_HTTP_INTERNAL_SERVER_ERROR,
+                   malformed ? "not a CMP message\n" : "the request could not be answered\n",
+                   "text/plain");
     }
-    response.status = 200;
-    response.set_content(std::string(answer.begin(), answer.end()), kContentType);
+    return Queue(connection, MHD_HTTP_OK, std::string(answer.begin(), answer.end()), kContentType);
+  }
+
+  static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url,
+                              const char* method, const char* /*version*/, const char* upload_data,
+                              size_t* upload_data_size, void** context) {
+    auto* state = static_cast<State*>(cls);
+    auto* request = static_cast<Request*>(*context);
+    if (request == nullptr) {
+      request = new Request;
+      *context = request;
+      return state->Start(connection, url, method, request);
+    }
+    if (request->answered) {
+      *upload_data_size = 0;  // what follows a refusal is read and dropped
+      return MHD_YES;
+    }
+    if (Clock::now() - request->start > state->options.request_deadline) {
+      state->Log(ClientOf(connection), "refused: request not complete within its deadline");
+      return MHD_NO;  // closes the connection
+    }
+    if (*upload_data_size != 0) {
+      if (request->body.size() + *upload_data_size > request->expected) return MHD_NO;
+      request->body.insert(request->body.end(), upload_data, upload_data + *upload_data_size);
+      *upload_data_size = 0;
+      return MHD_YES;
+    }
+    return state->Answer(connection, request);
+  }
+
+  static void OnCompleted(void* /*cls*/, MHD_Connection* /*connection*/, void** context,
+                          MHD_RequestTerminationCode /*code*/) {
+    delete static_cast<Request*>(*context);
+    *context = nullptr;
   }
 };
 
@@ -68,38 +217,69 @@ CmpHttpServer::CmpHttpServer(CmpService* service, Options options)
     : state_(std::make_unique<State>()) {
   state_->service = service;
   state_->options = std::move(options);
-  httplib::Server& server = state_->server;
-  server.set_payload_max_length(kMaxRequestSize);
-  server.set_read_timeout(state_->options.io_timeout);
-  server.set_write_timeout(state_->options.io_timeout);
-  server.set_keep_alive_timeout(5);
-  // An answer goes out in more than one write; without this the second
-  // waits for the client's delayed acknowledgement (tens of milliseconds).
-  server.set_tcp_nodelay(true);
-  State* state = state_.get();
-  server.Post(".*", [state](const httplib::Request& request, httplib::Response& response) {
-    state->Answer(request, response);
-  });
-  server.set_error_handler([state](const httplib::Request& request, httplib::Response& response) {
-    if (response.status == 413) state->Log(request.remote_addr, "refused: request too large");
-  });
 }
 
 CmpHttpServer::~CmpHttpServer() { Stop(); }
 
 int CmpHttpServer::Bind(const std::string& host, int port) {
-  if (port == 0) return state_->server.bind_to_any_port(host);
-  return state_->server.bind_to_port(host, port) ? port : -1;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  if (getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found) != 0 ||
+      found == nullptr) {
+    errno = EADDRNOTAVAIL;
+    return -1;
+  }
+  sockaddr_storage address{};
+  std::memcpy(&address, found->ai_addr, found->ai_addrlen);
+  const bool v6 = found->ai_family == AF_INET6;
+  freeaddrinfo(found);
+
+  const Options& options = state_->options;
+  const unsigned flags = MHD_USE_AUTO | MHD_USE_INTERNAL_POLLING_THREAD | (v6 ? MHD_USE_IPv6 : 0);
+  std::lock_guard<std::mutex> guard(state_->mutex);
+  if (state_->daemon != nullptr || state_->started) {
+    errno = EALREADY;
+    return -1;
+  }
+  state_->daemon = MHD_start_daemon(
+      flags, static_cast<uint16_t>(port), nullptr, nullptr, &State::OnRequest, state_.get(),
+      MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address), MHD_OPTION_THREAD_POOL_SIZE,
+      options.threads, MHD_OPTION_CONNECTION_LIMIT, options.max_connections,
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, options.max_connections_per_address,
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_CONNECTION_TIMEOUT,
+      static_cast<unsigned>(options.io_timeout.count()), MHD_OPTION_NOTIFY_COMPLETED,
+      &State::OnCompleted, nullptr, MHD_OPTION_END);
+  if (state_->daemon == nullptr) {
+    if (errno == 0) errno = EADDRINUSE;
+    return -1;
+  }
+  state_->started = true;
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(state_->daemon, MHD_DAEMON_INFO_BIND_PORT);
+  return info != nullptr ? info->port : port;
 }
 
 bool CmpHttpServer::Run() {
-  if (state_->stopping) return true;
-  return state_->server.listen_after_bind();
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  if (!state_->started) return false;
+  state_->stopped.wait(lock, [this] { return state_->daemon == nullptr; });
+  return true;
 }
 
 void CmpHttpServer::Stop() {
-  state_->stopping = true;
-  state_->server.stop();
+  MHD_Daemon* daemon = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(state_->mutex);
+    daemon = state_->daemon;
+    state_->daemon = nullptr;
+    // Stopped before it started: Run returns at once.
+    state_->started = true;
+  }
+  if (daemon != nullptr) MHD_stop_daemon(daemon);
+  state_->stopped.notify_all();
 }
 
 }  // namespace veskar::ca

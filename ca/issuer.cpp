@@ -60,24 +60,22 @@ bool RandomSerial(BIGNUM* serial) {
 
 // A serial number this CA has not given yet: none in the register, nor the
 // CA certificate's own (it names the same issuer).
-CaStatus NewSerial(X509* ca_certificate, const std::vector<RegisteredUser>& users,
-                   BignumPtr* serial) {
-  std::vector<BignumPtr> taken;
-  taken.emplace_back(ASN1_INTEGER_to_BN(X509_get0_serialNumber(ca_certificate), nullptr));
-  if (!taken.back()) return CryptoFailure("cannot read the CA's serial number");
-  for (const RegisteredUser& user : users) {
-    BIGNUM* parsed = nullptr;
-    if (!user.serial.empty() && BN_hex2bn(&parsed, user.serial.c_str()) > 0) {
-      taken.emplace_back(parsed);
-    }
-  }
+CaStatus NewSerial(X509* ca_certificate, const Issuer::SerialTaken& taken, BignumPtr* serial) {
+  BignumPtr own(ASN1_INTEGER_to_BN(X509_get0_serialNumber(ca_certificate), nullptr));
+  if (!own) return CryptoFailure("cannot read the CA's serial number");
   BignumPtr candidate(BN_new());
   for (;;) {
     if (!candidate || !RandomSerial(candidate.get())) {
       return CryptoFailure("cannot draw a serial number");
     }
+    if (BN_cmp(own.get(), candidate.get()) == 0) continue;
+    char* hex = BN_bn2hex(candidate.get());
+    if (hex == nullptr) return CryptoFailure("cannot draw a serial number");
+    const std::string text(hex);
+    OPENSSL_free(hex);
     bool in_use = false;
-    for (const BignumPtr& number : taken) in_use |= BN_cmp(number.get(), candidate.get()) == 0;
+    const CaStatus status = taken(text, &in_use);
+    if (!status.ok()) return status;
     if (!in_use) break;
   }
   *serial = std::move(candidate);
@@ -211,8 +209,8 @@ CaStatus Issuer::SetKey(pki::Bytes* pem, const std::string& path,
   return CaStatus::Ok();
 }
 
-CaStatus Issuer::Certify(const std::string& subject, EVP_PKEY* public_key,
-                         const std::vector<RegisteredUser>& users, IssuedCertificate* made) const {
+CaStatus Issuer::Certify(const std::string& subject, EVP_PKEY* public_key, const SerialTaken& taken,
+                         IssuedCertificate* made) const {
   if (X509_cmp_current_time(X509_get0_notAfter(certificate_.get())) <= 0) {
     return Fail(Outcome::kCaExpired, "the CA certificate expired on " +
                                          pki::TimeText(X509_get0_notAfter(certificate_.get())));
@@ -220,7 +218,7 @@ CaStatus Issuer::Certify(const std::string& subject, EVP_PKEY* public_key,
   CaStatus status = CheckPublicKey(public_key, key_.get());
   if (!status.ok()) return status;
   BignumPtr serial_number;
-  status = NewSerial(certificate_.get(), users, &serial_number);
+  status = NewSerial(certificate_.get(), taken, &serial_number);
   if (!status.ok()) return status;
   return MakeCertificate(certificate_.get(), key_.get(), subject, serial_number.get(), public_key,
                          made);

@@ -1,11 +1,10 @@
 #ifndef VESKAR_CA_ISSUER_H_
 #define VESKAR_CA_ISSUER_H_
 
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "ca/ca_status.h"
-#include "ca/user_register.h"
 #include "pki/openssl_util.h"
 
 namespace veskar::ca {
@@ -29,13 +28,16 @@ class Issuer {
   CaStatus SetCertificate(const pki::Bytes& pem, const std::string& path);
   CaStatus SetKey(pki::Bytes* pem, const std::string& path, const std::string& certificate_path);
 
+  // Whether a serial (hex, as pki::SerialText) was given before.
+  using SerialTaken = std::function<CaStatus(const std::string& serial, bool* taken)>;
+
   // Certifies `public_key` for `subject` (pki::NameText form) with a serial
-  // that neither the CA certificate nor any of `users` has. Refuses when
+  // that neither the CA certificate nor any certificate `taken` knows has. Refuses when
   // the CA certificate has expired, and keys too weak or of a kind this CA
   // does not judge. The validity ends with the CA certificate's when that
   // comes first.
-  CaStatus Certify(const std::string& subject, EVP_PKEY* public_key,
-                   const std::vector<RegisteredUser>& users, IssuedCertificate* made) const;
+  CaStatus Certify(const std::string& subject, EVP_PKEY* public_key, const SerialTaken& taken,
+                   IssuedCertificate* made) const;
 
   X509* certificate() const { return certificate_.get(); }
   const pki::Bytes& certificate_der() const { return certificate_der_; }

@@ -9,34 +9,29 @@ namespace {
 
 using pki::Outcome;
 
-RegisteredUser* UserOf(std::vector<RegisteredUser>& users, int reference_number) {
-  for (RegisteredUser& candidate : users) {
-    if (candidate.reference_number == reference_number) return &candidate;
-  }
-  return nullptr;
-}
-
-CaStatus NotRegistered(int reference_number) {
-  return Fail(Outcome::kUnknownReference, "reference number " + std::to_string(reference_number) +
-                                              " is not registered at the CA");
-}
-
 CaStatus AlreadyUsed(int reference_number) {
   return Fail(Outcome::kAlreadyUsed,
               "reference number " + std::to_string(reference_number) + " already used");
 }
 
-// CheckPair on a register read; *user is the pair's user when it is known.
-CaStatus CheckPairIn(std::vector<RegisteredUser>& users, int reference_number,
-                     const std::string& authorisation_code, RegisteredUser** user) {
-  *user = UserOf(users, reference_number);
-  if (*user == nullptr) return NotRegistered(reference_number);
-  if (!AuthorisationCodesMatch(authorisation_code, (*user)->authorisation_code)) {
+// CheckPair on the pair's registered user.
+CaStatus CheckPairOf(const RegisteredUser& user, const std::string& authorisation_code) {
+  if (!AuthorisationCodesMatch(authorisation_code, user.authorisation_code)) {
     return Fail(Outcome::kCodeMismatch, "the authorisation code does not match reference number " +
-                                            std::to_string(reference_number));
+                                            std::to_string(user.reference_number));
   }
-  if ((*user)->used) return AlreadyUsed(reference_number);
+  if (user.used) return AlreadyUsed(user.reference_number);
   return CaStatus::Ok();
+}
+
+CaStatus Unexpected(PairChange change, int reference_number) {
+  if (change == PairChange::kUsed) return AlreadyUsed(reference_number);
+  if (change == PairChange::kUnknown) {
+    return Fail(Outcome::kUnknownReference, "reference number " + std::to_string(reference_number) +
+                                                " is not registered at the CA");
+  }
+  return Fail(Outcome::kFailed, "reference number " + std::to_string(reference_number) +
+                                    " was taken over by a later request");
 }
 
 }  // namespace
@@ -68,12 +63,17 @@ CaStatus LocalCa::Open(const std::string& directory, std::unique_ptr<LocalCa>* c
     status = opened->issuer_.SetKey(&content, folder.Path("ca.key"), folder.Path("ca.pem"));
   }
   pki::Cleanse(&content);
-  if (status.ok()) *ca = std::move(opened);
+  std::unique_ptr<SqliteRegister> store;
+  if (status.ok()) status = folder.OpenRegister(&store);
+  if (status.ok()) {
+    opened->register_ = std::move(store);
+    *ca = std::move(opened);
+  }
   return status;
 }
 
 CaStatus LocalCa::ListUsers(std::vector<RegisteredUser>* users) const {
-  return register_.Read(users);
+  return register_->List(users);
 }
 
 CaStatus LocalCa::AddUser(const std::string& subject, RegisteredUser* added) {
@@ -91,50 +91,49 @@ CaStatus LocalCa::AddUser(const std::string& subject, RegisteredUser* added) {
                                         "' cannot be registered: written as '" + user.subject +
                                         "' it does not read back as itself");
   }
-  return register_.Change([&](std::vector<RegisteredUser>& users, const RegisterStore::Save& save) {
-    user.reference_number = NewReferenceNumber(users);
-    user.authorisation_code = NewAuthorisationCode();
-    if (user.subject.empty() || user.reference_number == 0 || user.authorisation_code.empty()) {
-      return CryptoFailure("cannot make the user's codes");
-    }
-    users.push_back(user);
-    const CaStatus status = save();
-    if (status.ok()) *added = user;
-    return status;
-  });
+  user.authorisation_code = NewAuthorisationCode();
+  if (user.subject.empty() || user.authorisation_code.empty()) {
+    return CryptoFailure("cannot make the user's codes");
+  }
+  const CaStatus status = register_->Add(&user);
+  if (status.ok()) *added = user;
+  return status;
 }
 
-CaStatus LocalCa::CertifyIn(std::vector<RegisteredUser>& users, int reference_number,
-                            const std::string& authorisation_code, EVP_PKEY* public_key,
-                            IssuedCertificate* made) const {
+CaStatus LocalCa::CertifyChecked(const RegisteredUser& user, EVP_PKEY* public_key,
+                                 IssuedCertificate* made) const {
+  const RegisterStore& store = *register_;
+  return issuer_.Certify(
+      user.subject, public_key,
+      [&store](const std::string& serial, bool* taken) { return store.SerialTaken(serial, taken); },
+      made);
+}
+
+CaStatus LocalCa::Certify(int reference_number, const std::string& authorisation_code,
+                          EVP_PKEY* public_key, IssuedCertificate* made) {
   if (public_key == nullptr) return Fail(Outcome::kBadInput, "no public key to certify");
-  RegisteredUser* user = nullptr;
-  const CaStatus status = CheckPairIn(users, reference_number, authorisation_code, &user);
-  if (!status.ok()) return status;
-  return issuer_.Certify(user->subject, public_key, users, made);
+  RegisteredUser user;
+  CaStatus status = register_->Find(reference_number, &user);
+  if (status.ok()) status = CheckPairOf(user, authorisation_code);
+  if (status.ok()) status = CertifyChecked(user, public_key, made);
+  return status;
 }
 
-CaStatus LocalCa::RecordIn(std::vector<RegisteredUser>& users, const RegisterStore::Save& save,
-                           int reference_number, const IssuedCertificate& made,
-                           const Delivery& deliver) const {
-  RegisteredUser* user = UserOf(users, reference_number);
-  if (user == nullptr) return NotRegistered(reference_number);
-  if (user->used) return AlreadyUsed(reference_number);
+CaStatus LocalCa::Issue(int reference_number, const std::string& authorisation_code,
+                        EVP_PKEY* public_key, const Delivery& deliver, IssuedCertificate* issued) {
+  IssuedCertificate made;
+  CaStatus status = Certify(reference_number, authorisation_code, public_key, &made);
+  if (!status.ok()) return status;
   const std::string serial = pki::SerialText(made.certificate.get());
   const std::string pem = pki::CertificateToPem(made.certificate.get());
   if (serial.empty() || pem.empty()) return CryptoFailure("cannot encode the certificate");
-  for (const RegisteredUser& other : users) {
-    if (other.serial == serial) {
-      return Fail(Outcome::kStorage, "serial number " + serial + " was given before");
-    }
-  }
 
-  // The pair is spent before the certificate leaves the CA. Whatever fails
-  // after this, the worst outcome is a pair that has to be registered again,
-  // never one that issues twice.
-  user->used = true;
-  user->serial = serial;
-  CaStatus status = save();
+  // The pair is spent, with its certificate, before the certificate leaves
+  // the CA. Whatever fails after this, the worst outcome is a pair that has
+  // to be registered again, never one that issues twice.
+  PairChange change = PairChange::kDone;
+  status = register_->Spend(reference_number, serial, made.der, &change);
+  if (status.ok() && change != PairChange::kDone) status = Unexpected(change, reference_number);
   if (!status.ok()) return status;
   status = folder_.KeepIssued(serial, pem);
   const bool copied = status.ok();
@@ -143,58 +142,59 @@ CaStatus LocalCa::RecordIn(std::vector<RegisteredUser>& users, const RegisterSto
     // Not delivered: the certificate was never issued, and the pair is the
     // user's again.
     if (copied) folder_.ForgetIssued(serial);
-    user->used = false;
-    user->serial.clear();
-    const CaStatus restored = save();
+    const CaStatus restored = register_->Release(reference_number, "", serial);
     if (!restored.ok()) {
       status.message += "; reference number " + std::to_string(reference_number) +
                         " stays used, as the register could not be restored: " + restored.message;
     }
+    return status;
   }
+  *issued = std::move(made);
   return status;
 }
 
-CaStatus LocalCa::Issue(int reference_number, const std::string& authorisation_code,
-                        EVP_PKEY* public_key, const Delivery& deliver, IssuedCertificate* issued) {
-  return register_.Change([&](std::vector<RegisteredUser>& users, const RegisterStore::Save& save) {
-    IssuedCertificate made;
-    CaStatus status = CertifyIn(users, reference_number, authorisation_code, public_key, &made);
-    if (!status.ok()) return status;
-    status = RecordIn(users, save, reference_number, made, deliver);
-    if (status.ok()) *issued = std::move(made);
-    return status;
-  });
+CaStatus LocalCa::Hold(int reference_number, const std::string& holder,
+                       const IssuedCertificate& made) {
+  const std::string serial = pki::SerialText(made.certificate.get());
+  if (serial.empty() || made.der.empty()) return CryptoFailure("cannot encode the certificate");
+  PairChange change = PairChange::kDone;
+  CaStatus status = register_->Hold(reference_number, holder, serial, made.der, &change);
+  if (status.ok() && change != PairChange::kDone) status = Unexpected(change, reference_number);
+  return status;
 }
 
-CaStatus LocalCa::Certify(int reference_number, const std::string& authorisation_code,
-                          EVP_PKEY* public_key, IssuedCertificate* made) {
-  return register_.Change([&](std::vector<RegisteredUser>& users, const RegisterStore::Save&) {
-    return CertifyIn(users, reference_number, authorisation_code, public_key, made);
-  });
+CaStatus LocalCa::Confirm(int reference_number, const std::string& holder,
+                          const IssuedCertificate& made, bool* superseded) {
+  *superseded = false;
+  PairChange change = PairChange::kDone;
+  CaStatus status = register_->Confirm(reference_number, holder, &change);
+  if (status.ok() && change != PairChange::kDone) {
+    *superseded = change == PairChange::kSuperseded;
+    return Unexpected(change, reference_number);
+  }
+  if (!status.ok()) return status;
+  // The register holds the certificate; the copy is for people, and one
+  // that cannot be written is told, the pair staying spent.
+  const std::string serial = pki::SerialText(made.certificate.get());
+  const CaStatus copied = folder_.KeepIssued(serial, pki::CertificateToPem(made.certificate.get()));
+  if (!copied.ok()) {
+    return Fail(Outcome::kOk, "no copy in issued/ (" + copied.message + ")");
+  }
+  return CaStatus::Ok();
 }
 
-CaStatus LocalCa::Record(int reference_number, const IssuedCertificate& made,
-                         const Delivery& deliver) {
-  return register_.Change([&](std::vector<RegisteredUser>& users, const RegisterStore::Save& save) {
-    return RecordIn(users, save, reference_number, made, deliver);
-  });
+CaStatus LocalCa::Release(int reference_number, const std::string& holder) {
+  return register_->Release(reference_number, holder, "");
 }
 
 CaStatus LocalCa::CheckPair(int reference_number, const std::string& authorisation_code) const {
-  std::vector<RegisteredUser> users;
-  const CaStatus status = register_.Read(&users);
-  RegisteredUser* user = nullptr;
-  return status.ok() ? CheckPairIn(users, reference_number, authorisation_code, &user) : status;
+  RegisteredUser user;
+  const CaStatus status = register_->Find(reference_number, &user);
+  return status.ok() ? CheckPairOf(user, authorisation_code) : status;
 }
 
 CaStatus LocalCa::FindUser(int reference_number, RegisteredUser* user) const {
-  std::vector<RegisteredUser> users;
-  const CaStatus status = register_.Read(&users);
-  if (!status.ok()) return status;
-  const RegisteredUser* found = UserOf(users, reference_number);
-  if (found == nullptr) return NotRegistered(reference_number);
-  *user = *found;
-  return CaStatus::Ok();
+  return register_->Find(reference_number, user);
 }
 
 }  // namespace veskar::ca

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdint>
+#include <set>
 #include <sstream>
 
 #include "pki/openssl_util.h"
@@ -57,6 +58,7 @@ bool ParseRegister(const std::string& text, std::vector<RegisteredUser>* users,
   std::istringstream in(text);
   std::string line;
   int line_number = 0;
+  std::set<int> seen;
   while (std::getline(in, line)) {
     ++line_number;
     if (line.empty() || line[0] == '#') continue;
@@ -69,11 +71,9 @@ bool ParseRegister(const std::string& text, std::vector<RegisteredUser>* users,
       *error = "line " + std::to_string(line_number) + " of the register is damaged";
       return false;
     }
-    for (const RegisteredUser& earlier : *users) {
-      if (earlier.reference_number == user.reference_number) {
-        *error = "reference number " + fields[0] + " appears twice in the register";
-        return false;
-      }
+    if (!seen.insert(user.reference_number).second) {
+      *error = "reference number " + fields[0] + " appears twice in the register";
+      return false;
     }
     user.authorisation_code = fields[1];
     user.used = fields[2] == "used";
@@ -113,7 +113,7 @@ std::string NewAuthorisationCode() {
   return code;
 }
 
-int NewReferenceNumber(const std::vector<RegisteredUser>& taken) {
+int NewReferenceNumber() {
   constexpr uint32_t kFirst = 10000000;
   constexpr uint32_t kCount = 90000000;  // eight digits
   constexpr uint32_t kLimit = UINT32_MAX / kCount * kCount;
@@ -121,10 +121,7 @@ int NewReferenceNumber(const std::vector<RegisteredUser>& taken) {
     uint32_t draw = 0;
     if (RAND_bytes(reinterpret_cast<unsigned char*>(&draw), sizeof(draw)) != 1) return 0;
     if (draw >= kLimit) continue;
-    const int candidate = static_cast<int>(kFirst + draw % kCount);
-    bool in_use = false;
-    for (const RegisteredUser& user : taken) in_use |= user.reference_number == candidate;
-    if (!in_use) return candidate;
+    return static_cast<int>(kFirst + draw % kCount);
   }
 }
 

@@ -22,8 +22,23 @@ if(WIN32)
   set_target_properties(OpenSSL::SSL PROPERTIES
     IMPORTED_LOCATION "${VESKAR_OPENSSL_ROOT}/lib/libssl.a"
     INTERFACE_LINK_LIBRARIES OpenSSL::Crypto)
+  # Nor SQLite: scripts/sqlite_mingw.sh builds a static one the same way,
+  # for the CA's register.
+  set(VESKAR_SQLITE_ROOT "" CACHE PATH
+    "A static SQLite 3 for this target, as scripts/sqlite_mingw.sh installs it")
+  if(NOT EXISTS "${VESKAR_SQLITE_ROOT}/lib/libsqlite3.a")
+    message(FATAL_ERROR "The stand-in toolkits on Windows need a static SQLite: run "
+      "'bash scripts/sqlite_mingw.sh ${CMAKE_SYSTEM_PROCESSOR}' and pass the folder it "
+      "prints as -DVESKAR_SQLITE_ROOT=..., or pass -DVESKAR_BUILD_TOOLKITS=OFF")
+  endif()
+  add_library(SQLite::SQLite3 STATIC IMPORTED)
+  set_target_properties(SQLite::SQLite3 PROPERTIES
+    IMPORTED_LOCATION "${VESKAR_SQLITE_ROOT}/lib/libsqlite3.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${VESKAR_SQLITE_ROOT}/include")
 else()
   find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto SSL)
+  # Debian's libsqlite3-dev.
+  find_package(SQLite3 REQUIRED)
 endif()
 
 add_library(veskar_standin_settings INTERFACE)

@@ -18,7 +18,8 @@ namespace {
 std::string folder;
 
 void RemoveFolder() {
-  for (const char* name : {"ca.key", "ca.pem", "register.txt", "lock"}) {
+  for (const char* name : {"ca.key", "ca.pem", "register.db", "register.db-wal", "register.db-shm",
+                           "register.txt.migrated", "lock"}) {
     unlink((folder + "/" + name).c_str());
   }
   rmdir((folder + "/issued").c_str());
@@ -36,6 +37,9 @@ veskar::ca::CmpService* MakeService() {
   user.reference_number = 12345678;
   user.authorisation_code = "ABCD-EFGH-JKMN";
   user.subject = "CN=Fuzz User";
+  // Written as an earlier version's text register, which the CA moves into
+  // its database when it opens.
+  unlink((folder + "/register.db").c_str());
   const std::string text = veskar::ca::FormatRegister({user});
   std::string error;
   if (!veskar::pki::WriteFileAtomically(folder + "/register.txt", text.data(), text.size(), 0600,

@@ -5,14 +5,14 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang clang-format libclang-rt-dev pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
-          libcpp-httplib-dev)
+          libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev)
 # `deps.sh windows`: what the Windows stage adds: the cross compilers, Wine
 # for 64-bit and (from the i386 architecture) 32-bit programs, Debian's
 # source tools for building OpenSSL, and stunnel as the TLS front the hosts
 # are tested through.
 if [ "${1:-}" = "windows" ]; then
   packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
-             binutils-mingw-w64-i686 wine64 wine32:i386 dpkg-dev stunnel4)
+             binutils-mingw-w64-i686 wine64 wine32:i386 dpkg-dev stunnel4 tcl)
 fi
 
 missing=()

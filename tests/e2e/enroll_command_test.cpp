@@ -2,6 +2,7 @@
 // them: what they print, the files they leave, their exit statuses.
 
 #include <openssl/pem.h>
+#include <openssl/x509v3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -210,20 +211,38 @@ TEST_F(EnrollCommandTest, CmsTakesTheReferenceFromAFileOrStandardInput) {
 // says what was delivered and where; the protected copy, which the limit
 // also stops, is not presented as kept.
 TEST_F(EnrollCommandTest, AFailureAfterTheEnrollmentSaysWhatWasDelivered) {
-  std::string subject = "CN=Long CA";
-  for (int i = 0; i < 24; ++i) subject += ", OU=" + std::string(60, 'x') + std::to_string(i);
+  // A CA whose certificate carries a comment of 96 KiB: every other file
+  // the enrollment writes (the user's certificate, the register and its
+  // journals) stays under the limit below, the CA's certificate does not.
   const std::string ca = File("long-ca");
-  ASSERT_TRUE(ca::LocalCa::Create(ca, subject, 30).ok());
+  ASSERT_TRUE(ca::LocalCa::Create(ca, "CN=Long CA", 30).ok());
+  {
+    const Bytes key_pem = ReadFile(ca + "/ca.key");
+    const Bytes certificate_pem = ReadFile(ca + "/ca.pem");
+    pki::BioPtr key_bio(BIO_new_mem_buf(key_pem.data(), static_cast<int>(key_pem.size())));
+    pki::EvpPkeyPtr key(PEM_read_bio_PrivateKey(key_bio.get(), nullptr, nullptr, nullptr));
+    pki::X509Ptr certificate =
+        pki::CertificateFromBytes(certificate_pem.data(), certificate_pem.size());
+    ASSERT_TRUE(key && certificate);
+    X509_EXTENSION* comment = X509V3_EXT_nconf_nid(nullptr, nullptr, NID_netscape_comment,
+                                                   std::string(96 * 1024, 'x').c_str());
+    ASSERT_NE(comment, nullptr);
+    ASSERT_EQ(X509_add_ext(certificate.get(), comment, -1), 1);
+    X509_EXTENSION_free(comment);
+    ASSERT_GT(X509_sign(certificate.get(), key.get(), EVP_sha256()), 0);
+    WriteFile(ca + "/ca.pem", pki::CertificateToPem(certificate.get()));
+  }
   std::unique_ptr<ca::LocalCa> opened;
   ASSERT_TRUE(ca::LocalCa::Open(ca, &opened).ok());
   ca::RegisteredUser user;
   ASSERT_TRUE(opened->AddUser("CN=U", &user).ok());
+  opened.reset();
 
-  struct FileSizeLimit {  // the CA's certificate is over 5000 bytes, the user's under 3000
+  struct FileSizeLimit {
     FileSizeLimit() {
       getrlimit(RLIMIT_FSIZE, &saved);
       previous = signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{4096, saved.rlim_max};
+      const rlimit limit{64 * 1024, saved.rlim_max};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FileSizeLimit() {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 
 namespace veskar::e2e {
@@ -107,6 +108,20 @@ int ServerProcess::Stop(int signal) {
   }
   pid_ = -1;
   return status;
+}
+
+int ServerProcess::port() const {
+  const size_t colon = url_.rfind(':');
+  return colon == std::string::npos ? -1 : std::atoi(url_.c_str() + colon + 1);
+}
+
+long PeakResidentKib(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return -1;
 }
 
 int FreeLoopbackPort() {

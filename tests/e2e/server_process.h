@@ -29,11 +29,18 @@ class ServerProcess {
   int Stop(int signal);
 
   const std::string& url() const { return url_; }
+  pid_t pid() const { return pid_; }
+  // The port of url().
+  int port() const;
 
  private:
   pid_t pid_ = -1;
   std::string url_;
 };
+
+// The most memory the process has had resident (VmHWM), in KiB; -1 when
+// it cannot be read.
+long PeakResidentKib(pid_t pid);
 
 // A TCP port on 127.0.0.1 that nothing listens on right now.
 int FreeLoopbackPort();

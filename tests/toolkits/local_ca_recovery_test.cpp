@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "ca/local_ca.h"
+#include "pki/files.h"
 #include "test_pki.h"
 
 namespace veskar::ca {
@@ -32,7 +33,7 @@ int TemporaryFileCount(const std::string& folder) {
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     const std::string name = entry.path().filename();
     const size_t dot = name.rfind('.');
-    if (dot != std::string::npos && name.size() - dot == 7) ++count;
+    if (dot != std::string::npos && pki::IsTemporarySuffix(name.substr(dot + 1))) ++count;
   }
   return count;
 }
@@ -52,11 +53,12 @@ TEST(LocalCaRecoveryTest, NextWriterRemovesOnlyWhatInterruptedWritesLeft) {
   for (size_t i = 0; i + 1 < std::size(kept); ++i) WriteFile(kept[i], "keep");
   ASSERT_EQ(symlink((ca + "/ca.pem").c_str(), kept[std::size(kept) - 1].c_str()), 0);
 
-  // Reading does not sweep; a change does.
+  // Reading does not sweep; tidying does.
   std::vector<RegisteredUser> users;
   ASSERT_TRUE(test_ca.ca->ListUsers(&users).ok());
-  EXPECT_TRUE(Exists(stale[0]));
   test_ca.AddUser("CN=Next");
+  EXPECT_TRUE(Exists(stale[0]));
+  ASSERT_TRUE(test_ca.ca->Tidy().ok());
   for (const std::string& path : stale) EXPECT_FALSE(Exists(path)) << path;
   for (const std::string& path : kept) EXPECT_TRUE(Exists(path)) << path;
 }

@@ -85,9 +85,11 @@ TEST(LocalCaTest, RegisteredUsersGetDistinctReadableCodes) {
   EXPECT_EQ(users[0].subject, "CN=Test User, O=Veskar Tests");
   EXPECT_EQ(users[0].authorisation_code, test_ca.user.authorisation_code);
   EXPECT_FALSE(users[0].used);
-  EXPECT_EQ(FileMode(test_ca.directory + "/register.txt"), 0600);
+  EXPECT_EQ(FileMode(test_ca.directory + "/register.db"), 0600);
 }
 
+// A text register of an earlier version that does not read is reported
+// when the CA is opened, and nothing is made of it.
 TEST(LocalCaTest, DamagedRegisterIsReportedNotGuessed) {
   TestCa test_ca;
   const std::string good = FormatRegister({test_ca.user});
@@ -98,13 +100,16 @@ TEST(LocalCaTest, DamagedRegisterIsReportedNotGuessed) {
       good + good.substr(good.find('\n') + 1),  // reference twice
       good + "17\tCODE\tused\tXYZ\tCN=x\n",     // serial not hexadecimal
   };
+  test_ca.ca.reset();
+  std::filesystem::remove(test_ca.directory + "/register.db");
   for (const std::string& text : damaged) {
     SCOPED_TRACE(text);
     WriteFile(test_ca.directory + "/register.txt", text);
-    std::vector<RegisteredUser> users;
-    const CaStatus status = test_ca.ca->ListUsers(&users);
+    std::unique_ptr<LocalCa> ca;
+    const CaStatus status = LocalCa::Open(test_ca.directory, &ca);
     EXPECT_EQ(status.error, Outcome::kStorage);
     EXPECT_NE(status.message.find("register"), std::string::npos) << status.message;
+    EXPECT_FALSE(std::filesystem::exists(test_ca.directory + "/register.db"));
   }
 }
 

@@ -1,6 +1,8 @@
 // veskar ca serve: the local certificate authority as a CMP server over
 // HTTP, built where the CA's HTTP server is.
 
+#include <sys/resource.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -49,6 +51,16 @@ bool SplitListen(const std::string& text, std::string* host, int* port) {
   return true;
 }
 
+// Every connection is a descriptor: the soft limit is raised to the hard
+// one, so that the server's own connection limits are the ones that bind.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
 int RunServe(const Options& options) {
   if (options.operands().empty()) return UsageError("ca serve", "names no folder");
   const std::string& directory = options.operands()[0];
@@ -66,8 +78,12 @@ int RunServe(const Options& options) {
   service_options.confirm_timeout = settings.confirm_timeout;
   veskar::ca::CmpHttpServer::Options http_options;
   http_options.io_timeout = settings.io_timeout;
+  http_options.request_deadline = settings.io_timeout * 3;
   http_options.log = LogLine;
+  // What writers killed earlier left in the folder goes before serving.
+  ca->Tidy();
   veskar::ca::CmpService service(std::move(ca), service_options);
+  RaiseDescriptorLimit();
 
   // The signals are taken by one thread, which stops the server; every
   // other thread (the server's too) starts with them blocked.
@@ -108,21 +124,24 @@ const Verb kCaServeVerb = {
     {1, "takes one folder"},
     "usage: veskar ca serve DIR [--listen ADDRESS:PORT]\n",
     "Serves the certificate authority in DIR over the Certificate Management\n"
-    "Protocol on HTTP (POST, content type application/pkixcmp, any path):\n"
+    "Protocol on HTTP (POST, content type application/pkixcmp, at /, /pkix/,\n"
+    "/.well-known/cmp or /.well-known/cmp/p/LABEL, at most 256 KiB, with a\n"
+    "Content-Length and no Content-Encoding):\n"
     "ir, cr and p10cr protected with a password-based MAC whose sender key\n"
     "identifier is the user's reference number and whose secret is the\n"
     "authorisation code, as 'veskar ca add-user' printed them, and certConf.\n"
     "A pair is spent when its certificate is confirmed; a certificate not\n"
     "confirmed in time leaves the pair usable again.\n",
     {{"--listen", "ADDRESS:PORT",
-      "where to listen (default 127.0.0.1:8080); port 0 picks\na free port"}},
+      "where to listen (default 127.0.0.1:8080; IPv6 as\n[::1]:8080); port 0 picks a free port"}},
     "The URL to enroll at is printed on standard output, one line a finished\n"
-    "transaction on standard error. SIGINT or SIGTERM stops the server once the\n"
-    "requests in progress are answered.\n\n"
+    "transaction on standard error. SIGINT or SIGTERM stops the server at once,\n"
+    "closing the connections still open.\n\n"
     "Environment:\n"
     "  VESKAR_CA_CONFIRM_TIMEOUT  seconds a certificate waits for confirmation\n"
     "                             (default 60)\n"
-    "  VESKAR_CA_IO_TIMEOUT       seconds to read a request or write an answer\n"
-    "                             (default 10)\n"};
+    "  VESKAR_CA_IO_TIMEOUT       seconds a connection may stay without traffic\n"
+    "                             (default 10); a request must be complete\n"
+    "                             within three times that\n"};
 
 }  // namespace veskar_cli

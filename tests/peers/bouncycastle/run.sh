@@ -28,20 +28,9 @@ if [ ${#need[@]} -gt 0 ]; then
     { apt-get update -qq && apt-get install -y -q "${need[@]}" >/dev/null; }
 fi
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-# Loopback only, and the client's settings under test come from here alone.
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY VESKAR_CMP_TRUST_FILE
+# The scratch folder $tmp and $pids, stopped and removed on exit, and a
+# loopback-only environment.
+. "$here/../lib.sh"
 export TMPDIR=$tmp/t VESKAR_CMP_MSG_TIMEOUT=10 VESKAR_CMP_TOTAL_TIMEOUT=20
 mkdir -p "$TMPDIR" "$tmp/classes" "$tmp/w"
 
