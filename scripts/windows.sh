@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows stage, for x86_64 (build-win64/) and i686 (build-win32/): a
-# static OpenSSL for mingw-w64 (built once, then cached), Veskar.dll with
-# the toolkits cmsapi32.dll and kmpapi32.dll and veskar.exe cross-built with
-# it, the exports of every DLL checked with objdump, the test suite (fake
+# static OpenSSL and SQLite for mingw-w64 (built once, then cached),
+# Veskar.dll with the toolkits cmsapi32.dll and kmpapi32.dll and veskar.exe
+# cross-built with them, the exports of every DLL checked with objdump, the test suite (fake
 # toolkits) under Wine (wine64, and 32-bit Wine in a prefix of its own), the
 # package made with cpack (build-winXX/Veskar-VERSION-winXX.zip), and the
 # hosts of tests/winhost run from the unpacked package against CAs served
@@ -36,13 +36,15 @@ for arch in "${arches[@]}"; do
   esac
   started=$SECONDS
 
-  echo "== Windows $arch: OpenSSL =="
+  echo "== Windows $arch: OpenSSL and SQLite =="
   openssl_root=$(bash scripts/openssl_mingw.sh "$arch" | tail -1)
+  sqlite_root=$(bash scripts/sqlite_mingw.sh "$arch" | tail -1)
 
   echo "== Windows $arch: build ($build) =="
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$arch-w64-mingw32.cmake" \
-    -DVESKAR_OPENSSL_ROOT="$openssl_root" -DVESKAR_WERROR="${VESKAR_WERROR:-OFF}" >/dev/null
+    -DVESKAR_OPENSSL_ROOT="$openssl_root" -DVESKAR_SQLITE_ROOT="$sqlite_root" \
+    -DVESKAR_WERROR="${VESKAR_WERROR:-OFF}" >/dev/null
   cmake --build "$build" -j"$jobs"
 
   echo "== Windows $arch: exports =="
