@@ -6,11 +6,13 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format libclang-rt-dev pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
           libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev)
-# `deps.sh windows`: the cross compilers and Wine of the Windows stage
-# (64-bit Wine only: 32-bit programs are built and inspected, never run).
+# `deps.sh windows`: what the Windows stage adds: the cross compilers, Wine
+# for 64-bit and (from the i386 architecture) 32-bit programs, Debian's
+# source tools for building OpenSSL, and stunnel as the TLS front the hosts
+# are tested through.
 if [ "${1:-}" = "windows" ]; then
   packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
-             binutils-mingw-w64-i686 wine64 tcl)
+             binutils-mingw-w64-i686 wine64 wine32:i386 dpkg-dev stunnel4 tcl)
 fi
 
 missing=()
@@ -21,6 +23,9 @@ done
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 echo "installing: ${missing[*]}" >&2
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

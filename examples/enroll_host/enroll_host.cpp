@@ -58,8 +58,8 @@ int main(int argc, char** argv) {
   const int services = GetAvaliableServices();
   if ((services & 4) == 0) {
     std::fprintf(stderr,
-                 "CMS enrollment is not available (service mask %d): is the folder of "
-                 "libcmsapi32.so on LD_LIBRARY_PATH?\n",
+                 "CMS enrollment is not available (service mask %d): is the CMS toolkit "
+                 "(libcmsapi32.so, cmsapi32.dll) on the loader's search path?\n",
                  services);
     return 1;
   }
