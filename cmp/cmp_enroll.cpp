@@ -16,6 +16,7 @@
 #include "pki/distinguished_name.h"
 #include "pki/environment.h"
 #include "pki/signals.h"
+#include "pki/thread_slot.h"
 
 namespace veskar::cmp {
 namespace {
@@ -50,17 +51,18 @@ struct LogState {
   std::string last_error;
   bool unauthenticated = false;
 };
-thread_local LogState log_state;
+struct LogStateTag;
+LogState& ThreadLogState() { return pki::ThreadSlot<LogState, LogStateTag>::Mine(); }
 
 int KeepLog(const char* /*func*/, const char* /*file*/, int /*line*/, OSSL_CMP_severity level,
             const char* message) {
   if (message == nullptr) return 1;
-  if (level <= OSSL_CMP_LOG_ERR) log_state.last_error = message;
+  if (level <= OSSL_CMP_LOG_ERR) ThreadLogState().last_error = message;
   // OpenSSL takes an unprotected (or wrongly protected) refusal only after
   // saying so, as a warning.
   if (level == OSSL_CMP_LOG_WARNING && std::strstr(message, "ignoring ") != nullptr &&
       std::strstr(message, " protection of ") != nullptr) {
-    log_state.unauthenticated = true;
+    ThreadLogState().unauthenticated = true;
   }
   return 1;
 }
@@ -207,8 +209,9 @@ std::string RefusalText(OSSL_CMP_CTX* context, pki::Outcome outcome, bool over_n
     text = std::string(pki::OutcomeText(outcome)) +
            (status != nullptr ? std::string(" (") + status + ")" : "");
   }
-  return over_network && log_state.unauthenticated ? "the server's unauthenticated answer: " + text
-                                                   : text;
+  return over_network && ThreadLogState().unauthenticated
+             ? "the server's unauthenticated answer: " + text
+             : text;
 }
 
 // The errors OpenSSL queued: the first one's text with its detail, and
@@ -416,7 +419,7 @@ X509* RequestAndPoll(OSSL_CMP_CTX* context, int type, Session* session, std::str
 
 EnrollResult Enroll(const Enrollment& enrollment) {
   ERR_clear_error();
-  log_state = LogState();
+  ThreadLogState() = LogState();
   if (enrollment.libctx == nullptr || enrollment.code == nullptr ||
       (enrollment.pkcs10 == nullptr) == (enrollment.new_key == nullptr)) {
     return Failure(pki::Outcome::kFailed,
@@ -515,9 +518,9 @@ EnrollResult Enroll(const Enrollment& enrollment) {
         "the CA signed its answer with a certificate that does not chain to " + setting +
             (enrollment.options.trust_file.empty() ? " and " + setting + " is not set" : ""));
   }
-  const std::string detail = !errors.first.empty()           ? errors.first
-                             : !log_state.last_error.empty() ? log_state.last_error
-                                                             : "no detail";
+  const std::string detail = !errors.first.empty()                  ? errors.first
+                             : !ThreadLogState().last_error.empty() ? ThreadLogState().last_error
+                                                                    : "no detail";
   return Failure(pki::Outcome::kBadResponse, "the CA's answer is not acceptable: " + detail);
 }
 

@@ -1,13 +1,16 @@
 #include "pki/cmp_util.h"
 
+#include "pki/thread_slot.h"
+
 namespace veskar::pki {
 namespace {
 
-thread_local std::string last_log_error;
+struct LastLogError;
+std::string& LastLog() { return ThreadSlot<std::string, LastLogError>::Mine(); }
 
 int KeepErrors(const char* /*function*/, const char* /*file*/, int /*line*/,
                OSSL_CMP_severity level, const char* message) {
-  if (level <= OSSL_CMP_LOG_ERR && message != nullptr) last_log_error = message;
+  if (level <= OSSL_CMP_LOG_ERR && message != nullptr) LastLog() = message;
   return 1;
 }
 
@@ -19,7 +22,7 @@ bool Quiet(OSSL_CMP_CTX* context) {
 
 std::string TakeLastLogError() {
   std::string taken;
-  taken.swap(last_log_error);
+  taken.swap(LastLog());
   return taken;
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "pki/thread_slot.h"
 #include "standins/cmsapi32/cms_session.h"
 #include "standins/cmsapi32/cms_status.h"
 #include "standins/cmsapi32/protected_store.h"
@@ -81,10 +82,12 @@ struct ReturnedBytes {
   ~ReturnedBytes() { pki::Cleanse(&bytes); }
 };
 
+struct ReturnedBytesTag;
 pki::Bytes& ThreadReturnedBytes() {
-  thread_local ReturnedBytes returned;
-  return returned.bytes;
+  return pki::ThreadSlot<ReturnedBytes, ReturnedBytesTag>::Mine().bytes;
 }
+
+struct LogStringTag;
 
 }  // namespace
 }  // namespace veskar::cmsapi
@@ -256,7 +259,7 @@ void VESKAR_TOOLKIT_CALL CMSGetLogString(int status, CMSBinaryData* text) {
   if (text == nullptr) return;
   // The record's pointer is not const; hand out a copy so a careless
   // caller's write cannot reach the status table.
-  thread_local std::string copy;
+  std::string& copy = veskar::pki::ThreadSlot<std::string, cms::LogStringTag>::Mine();
   copy = cms::StatusText(status);
   text->length = static_cast<uint32_t>(copy.size());
   text->data = reinterpret_cast<unsigned char*>(&copy[0]);

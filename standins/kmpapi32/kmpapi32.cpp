@@ -11,6 +11,7 @@
 
 #include "cmp/cmp_enroll.h"
 #include "pki/files.h"
+#include "pki/thread_slot.h"
 #include "standins/common/client_ini.h"
 #include "standins/common/entry_guard.h"
 #include "standins/common/handle_registry.h"
@@ -32,12 +33,13 @@ struct Session {
 };
 
 // The reason of the last failed creation or log-in on this thread.
-thread_local std::string last_reason;
+struct LastReasonTag;
+std::string& LastReason() { return pki::ThreadSlot<std::string, LastReasonTag>::Mine(); }
 
 // Keeps `why` (or else the status's text) as the reason of `status` when it
 // is a failure.
 short Reporting(short status, const std::string& why) {
-  last_reason = status == kKmpOk ? "" : why.empty() ? StatusText(status) : why;
+  LastReason() = status == kKmpOk ? "" : why.empty() ? StatusText(status) : why;
   return status;
 }
 
@@ -148,7 +150,7 @@ extern "C" {
 
 short VESKAR_TOOLKIT_CALL IKMPCreateUser(int ref_num, const char* auth_code, const char* password,
                                          const char* ini_path, const char* profile, int flags) {
-  kmp::last_reason.clear();
+  kmp::LastReason().clear();
   return veskar::standins::Guarded(kmp::kKmpInternalError, [&] {
     if (auth_code == nullptr || password == nullptr || password[0] == '\0' || profile == nullptr ||
         profile[0] == '\0' || flags != kmp::kVerificationKeys) {
@@ -157,17 +159,17 @@ short VESKAR_TOOLKIT_CALL IKMPCreateUser(int ref_num, const char* auth_code, con
     const veskar::pki::Secret code(auth_code);
     const veskar::pki::Secret secret(password);
     return kmp::Reporting(kmp::CreateUser(ref_num, code.str(), secret.str(), ini_path, profile),
-                          kmp::last_reason);
+                          kmp::LastReason());
   });
 }
 
 const char* VESKAR_TOOLKIT_CALL IKMPGetErrString(short status) {
-  return status == kmp::kKmpLastReason ? kmp::last_reason.c_str() : kmp::StatusText(status);
+  return status == kmp::kKmpLastReason ? kmp::LastReason().c_str() : kmp::StatusText(status);
 }
 
 short VESKAR_TOOLKIT_CALL IKMPLogin(void** login, const char* profile, const char* password,
                                     const char* /*ini_path*/, isakmp_options_struct /*options*/) {
-  kmp::last_reason.clear();
+  kmp::LastReason().clear();
   return veskar::standins::Guarded(kmp::kKmpInternalError, [&] {
     if (login == nullptr) return kmp::kKmpBadArgument;
     *login = nullptr;
