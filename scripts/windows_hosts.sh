@@ -210,7 +210,7 @@ else
 fi
 user mallory
 echo "not-the-code" >"$work/mallory.code"
-if ! enroll mallory "$url" "$ref" && grep -q "does not match reference number $ref" "$work/err"; then
+if ! enroll mallory "$url" "$ref" && grep -q "the authorisation code does not match it" "$work/err"; then
   pass "a wrong code is refused with the server's reason: $(reason)"
 else
   fail "a wrong code"; shown
@@ -297,7 +297,7 @@ tls_ca_file=$(w tls-ca.pem)
 if ! await_port "$tls_port" || ! await_port "$other_port"; then
   fail "stunnel did not start"; cat "$work/stunnel.log" >&2
 else
-  refused dave "$https" verif "https: a server whose CA is in no trust store is refused"
+  refused dave "$https" 'TLS: unable to get local issuer' "https: a server whose CA is in no trust store is refused"
   VESKAR_CMP_TLS_CA_FILE=$tls_ca_file \
     enrolls erin "$https" "https: the server trusted through VESKAR_CMP_TLS_CA_FILE"
   # The name is all that is wrong with this server: its CA is trusted.
@@ -305,7 +305,7 @@ else
     'verif|host ?name|mismatch' "https: a certificate for another host name is refused"
   if run trust_root "$(w tls-ca.der)"; then
     enrolls grace "$https" "https: the server trusted through the Windows ROOT store"
-    VESKAR_CMP_TLS_CA_FILE=$(w ca/ca.pem) refused heidi "$https" verif \
+    VESKAR_CMP_TLS_CA_FILE=$(w ca/ca.pem) refused heidi "$https" 'TLS: unable to get local issuer' \
       "https: with VESKAR_CMP_TLS_CA_FILE naming another CA, the ROOT store is not consulted"
   else
     fail "the TLS CA could not be put into the ROOT store"; shown
