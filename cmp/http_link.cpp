@@ -237,6 +237,17 @@ OSSL_CMP_MSG* HttpLink::Exchange(const OSSL_CMP_MSG* request, int seconds) {
   kept_ = nullptr;
   if (connection == nullptr) connection = Open(deadline, seconds);
   if (connection == nullptr) return nullptr;
+  // OpenSSL 3.0's HTTP reader forgets the headers it has seen whenever it
+  // returns to wait for more of the answer, so an answer whose headers come
+  // in pieces (a proxy relays them line by line) "lacked" its content type.
+  // On a blocking socket it reads the answer in one go; the socket's own
+  // time-outs keep the deadline.
+  int fd = -1;
+  if (BIO_get_fd(connection, &fd) <= 0 || !BlockUntil(fd, deadline)) {
+    BIO_free_all(connection);
+    Fail("cannot set up the connection to " + Address(target_.host, target_.port));
+    return nullptr;
+  }
   const bool absolute = proxied && !target_.tls;
   OSSL_HTTP_REQ_CTX* http = OSSL_HTTP_REQ_CTX_new(connection, connection, 0);
   const std::string host =

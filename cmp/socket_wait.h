@@ -11,6 +11,11 @@ namespace veskar::cmp {
 // any descriptor number: a host may well hold more than a thousand.
 int WaitUntilWritable(int socket, std::time_t deadline);
 
+// Makes `socket` blocking, each read and write on it given up (as "would
+// block") when it has waited until `deadline`. False when the system
+// refuses.
+bool BlockUntil(int socket, std::time_t deadline);
+
 }  // namespace veskar::cmp
 
 #endif  // VESKAR_CMP_SOCKET_WAIT_H_

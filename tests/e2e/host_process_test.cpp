@@ -107,6 +107,7 @@ TEST_F(HostProcessTest, TheHostsProxyVariablesAreHonouredUnlessTheSettingOverrid
   const ScopedEnv soon(pki::kEnvCmpMessageTimeout, "2");
   HttpRelay relay(ca_port_, HttpRelay::Ending::kClose);
   HttpRelay dropping(ca_port_, HttpRelay::Ending::kReset);
+  HttpRelay in_pieces(ca_port_, HttpRelay::Ending::kInPieces);
   const std::string port = std::to_string(ca_port_);
   struct Case {
     const char* name;
@@ -118,6 +119,7 @@ TEST_F(HostProcessTest, TheHostsProxyVariablesAreHonouredUnlessTheSettingOverrid
       {"http_proxy", {{"http_proxy", relay.Address()}}, &relay, true},
       {"no scheme", {{"http_proxy", relay.Address().substr(7)}}, &relay, true},
       {"a dropping proxy", {{"http_proxy", dropping.Address()}}, &dropping, true},
+      {"a proxy relaying line by line", {{"http_proxy", in_pieces.Address()}}, &in_pieces, true},
       {"HTTP_PROXY is ignored", {{"HTTP_PROXY", dead}}, nullptr, true},
       {"https_proxy is for https", {{"https_proxy", dead}}, nullptr, true},
       {"no_proxy host",

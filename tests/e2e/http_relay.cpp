@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 
 namespace veskar::e2e {
@@ -96,7 +97,15 @@ void HttpRelay::Take(int connection) {
   keep(head);
   if (head.rfind("CONNECT ", 0) != 0) {
     const std::string reply = Answer(body);
-    send(connection, reply.data(), reply.size(), MSG_NOSIGNAL);
+    const size_t headers = reply.find("\r\n\r\n") + 4;
+    size_t at = 0;
+    while (ending_ == Ending::kInPieces && at < headers) {
+      const size_t line = reply.find("\r\n", at) + 2;
+      send(connection, reply.data() + at, line - at, MSG_NOSIGNAL);
+      at = line;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    send(connection, reply.data() + at, reply.size() - at, MSG_NOSIGNAL);
     return;
   }
   const std::string established = "HTTP/1.1 200 Connection established\r\n\r\n";

@@ -19,7 +19,9 @@ class HttpRelay {
  public:
   // kClose: the answer says the connection closes, and it does. kReset: the
   // answer lets the client keep the connection, which is then reset.
-  enum class Ending { kClose, kReset };
+  // kInPieces: as kClose, the answer's lines sent one at a time, apart, as
+  // some proxies relay them.
+  enum class Ending { kClose, kReset, kInPieces };
 
   HttpRelay(int ca_port, Ending ending);
   ~HttpRelay();
