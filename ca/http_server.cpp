@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "ca/refusal_log.h"
+#include "pki/text_fields.h"
 
 namespace veskar::ca {
 namespace {
@@ -24,19 +25,8 @@ constexpr char kContentType[] = "application/pkixcmp";
 // answered 431 by the HTTP library.
 constexpr size_t kConnectionMemory = 32 * 1024;
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-std::string Trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 bool IsCmpContentType(const std::string& value) {
-  return Lower(Trimmed(value.substr(0, value.find(';')))) == kContentType;
+  return pki::AsciiLower(pki::TrimmedBlanks(value.substr(0, value.find(';')))) == kContentType;
 }
 
 // The paths CMP clients post to: the root, /pkix/, and the well-known ones
@@ -150,7 +140,7 @@ struct CmpHttpServer::State {
       return Refuse(connection, request, MHD_HTTP_NOT_FOUND, "no CMP service at this path");
     }
     const char* encoding = Header(connection, MHD_HTTP_HEADER_CONTENT_ENCODING);
-    if (encoding != nullptr && Lower(Trimmed(encoding)) != "identity") {
+    if (encoding != nullptr && pki::AsciiLower(pki::TrimmedBlanks(encoding)) != "identity") {
       return Refuse(connection, request, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE,
                     "requests must not be encoded (Content-Encoding)");
     }

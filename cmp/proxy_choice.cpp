@@ -1,20 +1,9 @@
 #include "cmp/proxy_choice.h"
 
-#include <cctype>
+#include "pki/text_fields.h"
 
 namespace veskar::cmp {
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-std::string Trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 // Splits an entry into its host and its port ("" when it names none); an
 // IPv6 address is written in brackets when a port follows, and may be
@@ -48,12 +37,12 @@ bool IsAddress(const std::string& text) {
 }  // namespace
 
 bool ExemptFromProxy(const std::string& list, const std::string& host, const std::string& port) {
-  const std::string name = Lower(host);
+  const std::string name = pki::AsciiLower(host);
   size_t start = 0;
   while (start <= list.size()) {
     size_t end = list.find_first_of(", ", start);
     if (end == std::string::npos) end = list.size();
-    const std::string entry = Lower(Trimmed(list.substr(start, end - start)));
+    const std::string entry = pki::AsciiLower(pki::TrimmedBlanks(list.substr(start, end - start)));
     start = end + 1;
     if (entry.empty()) continue;
     if (entry == "*") return true;
@@ -79,7 +68,7 @@ std::string ChooseProxy(const ProxySettings& settings, bool tls, const std::stri
   if (settings.override_proxy) return *settings.override_proxy;
   std::string proxy = tls ? settings.https_proxy : settings.http_proxy;
   if (proxy.empty()) proxy = settings.all_proxy;
-  proxy = Trimmed(proxy);
+  proxy = pki::TrimmedBlanks(proxy);
   if (proxy.empty() || ExemptFromProxy(settings.no_proxy, host, port)) return "";
   return proxy.find("://") == std::string::npos ? "http://" + proxy : proxy;
 }

@@ -1,5 +1,7 @@
 #include "pki/text_fields.h"
 
+#include <cctype>
+
 namespace veskar::pki {
 
 std::vector<std::string> SplitFields(const std::string& line, char separator) {
@@ -11,6 +13,17 @@ std::vector<std::string> SplitFields(const std::string& line, char separator) {
     if (end == std::string::npos) return fields;
     start = end + 1;
   }
+}
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string TrimmedBlanks(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 }  // namespace veskar::pki
