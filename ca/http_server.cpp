@@ -245,7 +245,10 @@ int CmpHttpServer::Bind(const std::string& host, int port) {
   freeaddrinfo(found);
 
   const Options& options = state_->options;
-  const unsigned flags = MHD_USE_AUTO | MHD_USE_INTERNAL_POLLING_THREAD | (v6 ? MHD_USE_IPv6 : 0);
+  // poll, not epoll: with epoll this library version misses the end of a
+  // stream that arrives with a request, and keeps the connection until its
+  // idle timeout. poll is level-triggered and costs little at these limits.
+  const unsigned flags = MHD_USE_POLL_INTERNAL_THREAD | (v6 ? MHD_USE_IPv6 : 0);
   std::lock_guard<std::mutex> guard(state_->mutex);
   if (state_->daemon != nullptr || state_->started) {
     errno = EALREADY;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (the Base64 codec, the CA's CMP request
-# handling) with clang in build-fuzz/ and runs each one
+# handling, the served CA's HTTP front) with clang in build-fuzz/ and runs each one
 # from its seed corpus in fuzz/corpus/ for a share of FUZZ_SECONDS (default
 # 60 in all). Fails when a fuzzer reports a crash, an overrun, undefined
 # behaviour, a leak or a failed check; the input is left in build-fuzz/artifacts/.
@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 
 total=${FUZZ_SECONDS:-60}
-fuzzers=(base64_decode base64_round_trip cmp_service)
+fuzzers=(base64_decode base64_round_trip cmp_service http_front)
 per_fuzzer=$(( total / ${#fuzzers[@]} ))
 (( per_fuzzer >= 1 )) || per_fuzzer=1
 

@@ -197,6 +197,22 @@ TEST_F(ServedCaAttackTest, SlowAndIdleClientsHoldNeitherEnrollmentsNorTheStop) {
   for (const int fd : slow) close(fd);
 }
 
+// A client that ends its stream with its request (as a fuzzer or a
+// scripted client does) gets the answer and the close at once, not after
+// the idle timeout.
+TEST_F(ServedCaAttackTest, AClientThatEndsItsStreamIsAnsweredAndClosedAtOnce) {
+  Serve("127.0.0.1:0", {"VESKAR_CA_IO_TIMEOUT=60"});
+  const std::string request = Head("Content-Length: 3\r\n") + "abc";
+  const int fd = Connect(server_.port());
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(SendAll(fd, request));
+  shutdown(fd, SHUT_WR);
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(Statuses(fd), std::vector<int>{400});
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  close(fd);
+}
+
 TEST_F(ServedCaAttackTest, ServesTheWellKnownPathsOverIpv6) {
   const int probe = socket(AF_INET6, SOCK_STREAM, 0);
   sockaddr_in6 loopback{};
