@@ -3,6 +3,8 @@
 // directly with OpenSSL's CMP client, in the same run; and the server's
 // enrollments per second with 1 and 8 clients at once. Needs the CMS
 // toolkit on the loader's search path (scripts/bench.sh sets it).
+// VESKAR_BENCH_CA_USERS sets how many pairs the CA holds (default 2,500,
+// enough for five repetitions of every case).
 
 #include <benchmark/benchmark.h>
 #include <openssl/cmp.h>
@@ -14,6 +16,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -29,7 +32,11 @@ namespace {
 using veskar::pki::Bytes;
 
 // Pairs registered up front; every enrollment spends one.
-constexpr int kUsers = 2000;
+int RegisteredUsers() {
+  const char* value = std::getenv("VESKAR_BENCH_CA_USERS");
+  const int users = value != nullptr ? std::atoi(value) : 0;
+  return users > 0 ? users : 2500;
+}
 
 struct ServedCa {
   std::string folder;
@@ -49,7 +56,7 @@ struct ServedCa {
     if (!veskar::ca::LocalCa::Create(folder, "CN=Bench CA", veskar::ca::LocalCa::kDefaultCaDays)
              .ok())
       return;
-    for (int i = 0; i < kUsers; ++i) {
+    for (int i = 0, count = RegisteredUsers(); i < count; ++i) {
       veskar::ca::RegisteredUser user;
       user.reference_number = 10000000 + i;
       user.authorisation_code = "CODE-" + std::to_string(i);

@@ -4,6 +4,7 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <cctype>
@@ -77,6 +78,23 @@ std::string ClientOf(MHD_Connection* connection) {
 
 const char* Header(MHD_Connection* connection, const char* name) {
   return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+}
+
+// Sends the acknowledgement of what the client has sent so far now rather
+// than with the kernel's delay. A client that writes its headers and its body
+// separately on a kept connection (OpenSSL's CMP client does) holds the body
+// back until the headers are acknowledged (Nagle's rule), and a delayed
+// acknowledgement costs it some 40 ms per message.
+void AcknowledgeNow(MHD_Connection* connection) {
+#ifdef TCP_QUICKACK
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+  if (info == nullptr) return;
+  const int on = 1;
+  setsockopt(info->connect_fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof(on));
+#else
+  (void)connection;
+#endif
 }
 
 // One request's state, from its headers to its answer.
@@ -163,6 +181,7 @@ struct CmpHttpServer::State {
     }
     request->expected = static_cast<size_t>(length);
     request->body.reserve(request->expected);
+    if (request->expected != 0) AcknowledgeNow(connection);
     return MHD_YES;
   }
 
