@@ -2,8 +2,9 @@
 # Builds the benchmarks in a Release build (build-bench/) and runs them. Arguments
 # go to the benchmark (e.g. --benchmark_filter=encode); without any, each case
 # runs five times in shuffled order and the medians are compared, which keeps
-# the ratios steady on a busy machine. --veskar_path=scalar|ssse3|avx2 makes
-# the Base64 conversions take that path in place of the best the CPU offers.
+# the ratios steady on a busy machine. --veskar_path=scalar|ssse3|avx2|avx512vbmi
+# makes the Base64 conversions take that path in place of the best the CPU
+# offers; either runs beside the AVX2 path where the CPU has that.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
