@@ -376,12 +376,9 @@ VESKAR_AVX512VBMI std::size_t DecodeCleanAvx512Vbmi(const unsigned char* in, std
     const __m512i values = LookUpValues(chars, low_values, high_values);
     const std::uint64_t irregular = _mm512_movepi8_mask(_mm512_or_si512(chars, values));
     if (irregular == 0) {
-      // 64 characters leave room for 48 bytes; 86 for a whole register.
-      if (left >= 86) {
-        _mm512_storeu_si512(at, PackValues(values));
-      } else {
-        _mm512_mask_storeu_epi8(at, LowBytes(48), PackValues(values));
-      }
+      // A masked store: an overlapping whole register here makes short texts,
+      // whose last groups the scalar code writes next, slower.
+      _mm512_mask_storeu_epi8(at, LowBytes(48), PackValues(values));
       at += 48;
       after_group = next += 64;
     } else {
