@@ -37,14 +37,14 @@ struct VectorKernels {
   // kLineChars characters and a line feed and carriage return.
   void (*encode_lines)(const unsigned char* in, std::size_t lines, char* out);
   // Decodes groups of four alphabet characters only, from the start of `in`,
-  // and stops at a group holding anything else; between groups it may step
-  // over a run of line feeds and carriage returns. The narrower paths go in
-  // whole blocks while at least kDecodeMargin characters are left and stop
-  // before the first block that is not clean; the widest goes up to the
-  // first irregular character or the end. Returns the position just after
-  // the last group decoded (0 for none) and moves `*out` past the bytes
-  // decoded. It may scribble on the bytes after those, in a buffer that has
-  // room for 3 * length / 4.
+  // in whole blocks while at least kDecodeMargin characters are left, and
+  // stops before the first block holding anything else; the widest path
+  // first decodes the clean groups at the start of that block, and takes
+  // the end of a text as a shorter block. Between groups it may step over a run of line feeds
+  // and carriage returns. Returns the position just after the last group
+  // decoded (0 for none) and moves `*out` past the bytes decoded. It may
+  // scribble on the bytes after those, in a buffer that has room for
+  // 3 * length / 4.
   std::size_t (*decode_clean)(const unsigned char* in, std::size_t length, unsigned char** out);
 };
 

@@ -336,10 +336,9 @@ inline std::size_t SkipLineBreaks(const unsigned char* in, std::size_t from, std
 // Two blocks of 64 characters at a time, the second after any run of line
 // breaks that ends the first, while both are clean; else one block, or at
 // the end of the run the clean groups of the block that ends it, so that the
-// scalar code starts at the irregular character itself. Characters past the
-// end load as NUL, which is irregular. A run of line breaks after a group is
-// stepped over when clean groups follow it; otherwise the scalar code gets
-// it back.
+// scalar code starts at the irregular character itself. A run of line breaks
+// after a group is stepped over when clean groups follow it; otherwise the
+// scalar code gets it back.
 VESKAR_AVX512VBMI std::size_t DecodeCleanAvx512Vbmi(const unsigned char* in, std::size_t length,
                                                     unsigned char** out) {
   const __m512i low_values = _mm512_load_si512(kValues.value);
@@ -369,7 +368,12 @@ VESKAR_AVX512VBMI std::size_t DecodeCleanAvx512Vbmi(const unsigned char* in, std
         }
       }
     }
+    // The end of a text, shorter than a block, loads masked, and what is past
+    // the end reads as NUL, which is irregular. The last few groups are the
+    // scalar code's: for them a masked block costs more in latency than it
+    // saves.
     const std::size_t left = length - next;
+    if (left < 16) break;
     const __m512i chars =
         left >= 64 ? _mm512_loadu_si512(in + next)
                    : _mm512_maskz_loadu_epi8(LowBytes(static_cast<unsigned>(left)), in + next);
