@@ -8,8 +8,8 @@
 // of 64 characters, with LF CR (as our encoder writes it), CR LF and LF;
 // OpenSSL's block decoder takes no breaks, so it runs on the unbroken text.
 //
-// --veskar_path=scalar|ssse3|avx2 makes our conversions take that path in
-// place of the best one the CPU offers.
+// --veskar_path=scalar|ssse3|avx2|avx512vbmi makes our conversions take that
+// path in place of the best one the CPU offers.
 
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
@@ -28,12 +28,27 @@ namespace {
 
 const size_t kSizes[] = {48, 64, 4096, 1 << 20};
 
+using veskar::base64::Path;
+
 // How each text for our decoder ends its lines; "" for none.
 const struct {
   const char* name;
   const char* line_break;
-} kTextForms[] = {
-    {"veskar", ""}, {"veskar_lfcr", "\n\r"}, {"veskar_crlf", "\r\n"}, {"veskar_lf", "\n"}};
+} kTextForms[] = {{"", ""}, {"_lfcr", "\n\r"}, {"_crlf", "\r\n"}, {"_lf", "\n"}};
+
+// The paths ours run on: the active one, and AVX2 beside it.
+std::vector<Path> ComparedPaths() {
+  std::vector<Path> paths = {veskar::base64::ActivePath()};
+  if (paths[0] != Path::kAvx2 && veskar::base64::PathAvailable(Path::kAvx2)) {
+    paths.push_back(Path::kAvx2);
+  }
+  return paths;
+}
+
+// "veskar_<path><form>", e.g. veskar_avx2_lfcr.
+std::string Ours(Path path, const char* form = "") {
+  return std::string("veskar_") + veskar::base64::PathName(path) + form;
+}
 
 std::vector<unsigned char> RandomBytes(size_t size) {
   std::mt19937 rng(static_cast<unsigned>(size));
@@ -60,7 +75,8 @@ std::string TextOf(size_t size, const std::string& line_break) {
   return result;
 }
 
-void EncodeVeskar(benchmark::State& state, size_t size) {
+void EncodeVeskar(benchmark::State& state, Path path, size_t size) {
+  veskar::base64::ForcePath(path);
   std::vector<unsigned char> bytes = RandomBytes(size);
   for (auto _ : state) {
     char* text = nullptr;
@@ -81,8 +97,9 @@ void EncodeOpenSsl(benchmark::State& state, size_t size) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 
-void DecodeVeskar(benchmark::State& state, size_t size, const char* line_break) {
+void DecodeVeskar(benchmark::State& state, Path path, size_t size, const char* line_break) {
   std::string text = TextOf(size, line_break);
+  veskar::base64::ForcePath(path);
   for (auto _ : state) {
     void* bytes = nullptr;
     benchmark::DoNotOptimize(Base64DecodeAlloc(text.data(), text.size(), bytes));
@@ -120,15 +137,20 @@ std::string Name(const char* operation, const char* implementation, size_t size)
   return std::string(operation) + "/" + implementation + "/" + std::to_string(size);
 }
 
-void RegisterAll() {
+void RegisterAll(const std::vector<Path>& paths) {
   for (size_t size : kSizes) {
     const size_t text_size = TextOf(size, "\n\r").size();
-    benchmark::RegisterBenchmark(Name("encode", "veskar", size).c_str(), EncodeVeskar, size);
+    for (Path path : paths) {
+      benchmark::RegisterBenchmark(Name("encode", Ours(path).c_str(), size).c_str(), EncodeVeskar,
+                                   path, size);
+    }
     benchmark::RegisterBenchmark(Name("encode", "openssl", size).c_str(), EncodeOpenSsl, size);
     benchmark::RegisterBenchmark(Name("encode", "memcpy", size).c_str(), Memcpy, size, text_size);
     for (const auto& form : kTextForms) {
-      benchmark::RegisterBenchmark(Name("decode", form.name, size).c_str(), DecodeVeskar, size,
-                                   form.line_break);
+      for (Path path : paths) {
+        benchmark::RegisterBenchmark(Name("decode", Ours(path, form.name).c_str(), size).c_str(),
+                                     DecodeVeskar, path, size, form.line_break);
+      }
     }
     benchmark::RegisterBenchmark(Name("decode", "openssl", size).c_str(), DecodeOpenSsl, size);
     benchmark::RegisterBenchmark(Name("decode", "memcpy", size).c_str(), Memcpy, size, size);
@@ -153,26 +175,32 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
   }
 
-  // How many times faster each of ours ran than OpenSSL and memcpy.
-  void PrintRatios() const {
-    std::printf("\nthroughput of veskar (%s path) as a multiple of the others (higher is faster)\n",
-                veskar::base64::PathName(veskar::base64::ActivePath()));
+  // How many times faster each of ours ran than OpenSSL, memcpy and, for
+  // another path, ours on AVX2.
+  void PrintRatios(const std::vector<Path>& paths) const {
+    std::printf("\nthroughput of veskar as a multiple of the others (higher is faster)\n");
     const struct {
       const char* operation;
-      const char* ours;
-    } kRows[] = {{"encode", "veskar"},
-                 {"decode", "veskar"},
-                 {"decode", "veskar_lfcr"},
-                 {"decode", "veskar_crlf"},
-                 {"decode", "veskar_lf"}};
+      const char* form;
+    } kRows[] = {{"encode", ""},
+                 {"decode", ""},
+                 {"decode", "_lfcr"},
+                 {"decode", "_crlf"},
+                 {"decode", "_lf"}};
     for (const auto& row : kRows) {
-      for (size_t size : kSizes) {
-        const double ours = Time(Name(row.operation, row.ours, size));
-        const double openssl = Time(Name(row.operation, "openssl", size));
-        const double memcpy = Time(Name(row.operation, "memcpy", size));
-        if (ours <= 0 || openssl <= 0 || memcpy <= 0) continue;
-        std::printf("  %s %-11s %8zu B: %6.2fx OpenSSL, %5.2fx memcpy of the output\n",
-                    row.operation, row.ours, size, openssl / ours, memcpy / ours);
+      for (Path path : paths) {
+        for (size_t size : kSizes) {
+          const std::string ours_name = Ours(path, row.form);
+          const double ours = Time(Name(row.operation, ours_name.c_str(), size));
+          const double openssl = Time(Name(row.operation, "openssl", size));
+          const double memcpy = Time(Name(row.operation, "memcpy", size));
+          if (ours <= 0 || openssl <= 0 || memcpy <= 0) continue;
+          std::printf("  %s %-22s %8zu B: %6.2fx OpenSSL, %5.2fx memcpy of the output",
+                      row.operation, ours_name.c_str(), size, openssl / ours, memcpy / ours);
+          const double avx2 = Time(Name(row.operation, Ours(Path::kAvx2, row.form).c_str(), size));
+          if (path != Path::kAvx2 && avx2 > 0) std::printf(", %5.2fx avx2", avx2 / ours);
+          std::printf("\n");
+        }
       }
     }
   }
@@ -225,10 +253,11 @@ int main(int argc, char** argv) {
   if (!ForcePathFromArguments(&argc, argv)) return 1;
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RegisterAll();
+  const std::vector<Path> paths = ComparedPaths();
+  RegisterAll(paths);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
+  reporter.PrintRatios(paths);
   benchmark::Shutdown();
   return 0;
 }

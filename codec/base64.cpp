@@ -24,7 +24,7 @@ constexpr int kBestPath = -1;
 std::atomic<int> forced_path{kBestPath};
 
 Path BestPath() {
-  for (Path path : {Path::kAvx2, Path::kSsse3}) {
+  for (Path path : {Path::kAvx512Vbmi, Path::kAvx2, Path::kSsse3}) {
     if (FindVectorKernels(path) != nullptr) return path;
   }
   return Path::kScalar;
@@ -50,6 +50,8 @@ const char* PathName(Path path) {
       return "ssse3";
     case Path::kAvx2:
       return "avx2";
+    case Path::kAvx512Vbmi:
+      return "avx512vbmi";
     case Path::kScalar:
       break;
   }

@@ -11,9 +11,9 @@
 namespace veskar {
 namespace base64 {
 
-enum class Path { kScalar, kSsse3, kAvx2 };
+enum class Path { kScalar, kSsse3, kAvx2, kAvx512Vbmi };
 
-constexpr Path kAllPaths[] = {Path::kScalar, Path::kSsse3, Path::kAvx2};
+constexpr Path kAllPaths[] = {Path::kScalar, Path::kSsse3, Path::kAvx2, Path::kAvx512Vbmi};
 
 const char* PathName(Path path);
 
@@ -36,12 +36,14 @@ struct VectorKernels {
   // Encodes `lines` whole lines of kLineBytes input bytes each into
   // kLineChars characters and a line feed and carriage return.
   void (*encode_lines)(const unsigned char* in, std::size_t lines, char* out);
-  // Decodes blocks of alphabet characters only, from the start of `in`,
-  // while at least kDecodeMargin characters are left, and stops before the
-  // first block holding anything else; between blocks it may step over a run
-  // of line feeds and carriage returns. Returns the position just after the
-  // last group decoded (0 for none) and moves `*out` past the bytes decoded.
-  // It may scribble on the bytes after those, in a buffer that has room for
+  // Decodes groups of four alphabet characters only, from the start of `in`,
+  // in whole blocks while at least kDecodeMargin characters are left, and
+  // stops before the first block holding anything else; the widest path
+  // first decodes the clean groups at the start of that block, and takes
+  // the end of a text as a shorter block. Between groups it may step over a run of line feeds
+  // and carriage returns. Returns the position just after the last group
+  // decoded (0 for none) and moves `*out` past the bytes decoded. It may
+  // scribble on the bytes after those, in a buffer that has room for
   // 3 * length / 4.
   std::size_t (*decode_clean)(const unsigned char* in, std::size_t length, unsigned char** out);
 };

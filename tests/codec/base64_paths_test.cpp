@@ -21,8 +21,8 @@ namespace {
 
 using veskar::base64::Path;
 
-// Longer than any vector block plus the margin the decoder keeps.
-constexpr std::size_t kAlignments = 32;
+// Every start alignment of the widest vector block.
+constexpr std::size_t kAlignments = 64;
 
 std::string RandomBytes(std::size_t size, unsigned seed) {
   std::mt19937 rng(seed);
@@ -131,9 +131,9 @@ TEST_P(Base64PathTest, DecodesEveryPrefixOfAText) {
 // outside the alphabet, high bytes, "=", white space and the backslash all
 // land in vector blocks, at each offset of them.
 TEST_P(Base64PathTest, DecodesEveryByteAtEveryOffset) {
-  const std::string text = Replace(Encode(RandomBytes(96, 96), 0), "\n\r", "");
-  ASSERT_EQ(text.size(), 128u);
-  for (std::size_t offset = 0; offset < 72; ++offset) {
+  const std::string text = Replace(Encode(RandomBytes(144, 144), 0), "\n\r", "");
+  ASSERT_EQ(text.size(), 192u);
+  for (std::size_t offset = 0; offset < 136; ++offset) {
     for (int byte = 0; byte < 256; ++byte) {
       std::string changed = text;
       changed[offset] = static_cast<char>(byte);
@@ -157,6 +157,26 @@ TEST_P(Base64PathTest, DecodesIrregularStretchesAtEveryOffset) {
   }
 }
 
+// Text wrapped at widths other than the encoder's, so that breaks fall
+// inside blocks, at group boundaries and not, and runs of them end blocks.
+TEST_P(Base64PathTest, DecodesTextWrappedAtOtherWidths) {
+  const std::string bytes = RandomBytes(1000, 1000);
+  const std::string text = Replace(Encode(bytes, 0), "\n\r", "");
+  for (std::size_t width : {4, 30, 60, 63, 65, 76, 128, 200}) {
+    for (const char* line_break : {"\n", "\r\n", "\n\r\n\r"}) {
+      std::string wrapped;
+      for (std::size_t at = 0; at < text.size(); at += width) {
+        wrapped += text.substr(at, width) + line_break;
+      }
+      const std::string decoded = Decode(wrapped, width % 7);
+      ASSERT_EQ(decoded, PlainDecode(wrapped)) << width << " wide, break \"" << line_break << "\"";
+      if (width % 4 == 0) {
+        ASSERT_EQ(decoded, "1000:" + bytes) << width << " wide";
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllPaths, Base64PathTest, testing::ValuesIn(veskar::base64::kAllPaths),
                          [](const testing::TestParamInfo<Path>& info) {
                            return std::string(veskar::base64::PathName(info.param));
@@ -165,11 +185,14 @@ INSTANTIATE_TEST_SUITE_P(AllPaths, Base64PathTest, testing::ValuesIn(veskar::bas
 TEST(Base64PathChoiceTest, ForcingAMissingPathChangesNothing) {
   const Path before = veskar::base64::ActivePath();
   EXPECT_TRUE(veskar::base64::PathAvailable(Path::kScalar));
-  EXPECT_EQ(veskar::base64::ForcePath(Path::kAvx2), veskar::base64::PathAvailable(Path::kAvx2));
-  veskar::base64::ForceBestPath();
+  for (Path path : veskar::base64::kAllPaths) {
+    EXPECT_EQ(veskar::base64::ForcePath(path), veskar::base64::PathAvailable(path));
+    EXPECT_EQ(veskar::base64::ActivePath(), veskar::base64::PathAvailable(path) ? path : before);
+    veskar::base64::ForceBestPath();
+  }
   EXPECT_EQ(veskar::base64::ActivePath(), before);
   // The choice made at start is the widest path the CPU has.
-  for (Path path : {Path::kAvx2, Path::kSsse3}) {
+  for (Path path : {Path::kAvx512Vbmi, Path::kAvx2, Path::kSsse3}) {
     if (veskar::base64::PathAvailable(path)) {
       EXPECT_EQ(before, path);
       break;
