@@ -227,7 +227,8 @@ std::string ServicePage() {
               "/NAME.env, when it exists, may set LISTEN (ADDRESS:PORT, default\n"
               "127.0.0.1:8080), CA_NAME (the subject of the CA its first start makes,\n"
               "as 'veskar ca init --name' takes it) and the server's settings above.\n"
-              "Register users as the service's user:\n") +
+              "Users are registered as the service's user. For example, a CA called\n"
+              "main on every address of the machine:\n") +
          ".PP\n.RS\n.nf\n" +
          Roff("echo LISTEN=0.0.0.0:8080 > " + config +
               "/main.env\n"
