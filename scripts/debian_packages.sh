@@ -46,11 +46,21 @@ mounts_below() {
   awk -v top="$1/" 'index($2, top) == 1 { print $2 }' /proc/mounts | sort -r
 }
 
+# The processes running in the fresh system: all started by this script.
+processes_in_root() {
+  local process
+  for process in /proc/[0-9]*; do
+    [ "$(readlink "$process/root" 2>/dev/null)" = "$root" ] && echo "${process#/proc/}"
+  done
+  return 0
+}
+
 cleanup() {
   local status=$?
   if [ -n "$server" ] && kill "$server" 2>/dev/null; then wait "$server" 2>/dev/null || true; fi
   if [ -n "$root" ] && [ -d "$root" ]; then
-    local mount
+    local mount process
+    for process in $(processes_in_root); do kill -KILL "$process" 2>/dev/null || true; done
     for mount in $(mounts_below "$root"); do umount "$mount" || umount -l "$mount" || true; done
   fi
   if [ -n "$root" ] && [ -n "$(mounts_below "$root")" ]; then
@@ -182,6 +192,11 @@ in_root() {
   env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 \
     DEBIAN_FRONTEND=noninteractive "$chroot" "$root" "$@"
 }
+# The same in place of the calling shell: started in the background, its
+# process is the command's own, which a signal then reaches.
+in_root_exec() {
+  exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 "$chroot" "$root" "$@"
+}
 apt_install() {
   in_root apt-get install -y -qq --no-install-recommends "$@" >>"$work/apt.log" 2>&1 || {
     tail -n 30 "$work/apt.log" >&2
@@ -251,7 +266,7 @@ add_user() {
   (umask 077 && sed -n 's/^authorisation code: //p' <<<"$user" >"$root$t/$1.code")
 }
 add_user Command
-in_root veskar ca serve "$t/ca" --listen 127.0.0.1:0 >"$work/serve.out" 2>"$work/serve.err" &
+in_root_exec veskar ca serve "$t/ca" --listen 127.0.0.1:0 >"$work/serve.out" 2>"$work/serve.err" &
 server=$!
 url=""
 for _ in $(seq 100); do
@@ -307,8 +322,40 @@ step "in the fresh system: the service unit and its user"
 in_root getent passwd _veskar-ca >/dev/null || fail "the service's user was not made"
 # The unit's Documentation= is the manual page the package installs.
 MANPATH=$root/usr/share/man systemd-analyze verify --root="$root" veskar-ca@main.service
+# No systemd runs here: the unit's commands run as it would run them, as
+# its user in its state folder. The first start makes the CA, the next
+# serves it as it is.
+unit=$root/lib/systemd/system/veskar-ca@.service
+state=/var/lib/veskar-ca/check
+in_root install -d -o _veskar-ca -g _veskar-ca -m 0700 "$state"
+# A command line of the unit, run as its user; systemd runs it without a
+# shell, hence the exec.
+as_service() {
+  in_root_exec runuser -u _veskar-ca -- env STATE_DIRECTORY="$state" \
+    "CA_NAME=CN=Unit CA, O=Veskar" LISTEN=127.0.0.1:0 sh -c "exec $1"
+}
+for start in first second; do
+  (as_service "$(sed -n 's/^ExecStartPre=//p' "$unit" | sed 's/\$\$/$/g')") >/dev/null ||
+    fail "the unit's ExecStartPre failed on the $start start"
+done
+as_service "$(sed -n 's/^ExecStart=//p' "$unit")" >"$work/unit.out" 2>&1 &
+server=$!
+for _ in $(seq 100); do
+  grep -q "^serving $state at http://127.0.0.1:" "$work/unit.out" && break
+  kill -0 "$server" 2>/dev/null || break
+  sleep 0.1
+done
+grep -q "^serving $state at http://127.0.0.1:" "$work/unit.out" ||
+  fail "the unit's ExecStart does not serve: $(cat "$work/unit.out")"
+kill "$server"
+wait "$server" 2>/dev/null || true
+server=""
+openssl x509 -in "$root$state/ca.pem" -noout -subject | grep -q "CN = Unit CA" ||
+  fail "the unit's first start did not make the CA it was told to"
+rm -rf "$root/var/lib/veskar-ca"
 
 step "in the fresh system: purging the packages"
+[ -z "$(processes_in_root)" ] || fail "processes left running: $(processes_in_root)"
 rm -rf "$root$t"
 in_root apt-get purge -y -qq "${packages[@]}" >>"$work/apt.log" 2>&1 || {
   tail -n 30 "$work/apt.log" >&2
