@@ -264,7 +264,7 @@ std::string ManPage(const std::vector<const Command*>& commands, const char* ove
       ".SH DESCRIPTION\n"
       "\\fBveskar\\fR is a host of the Veskar library, as a person tries it from a shell.\n"
       "The library obtains user certificates through two optional toolkits it loads\n"
-      "by name when it starts; this repository's stand-ins for them enroll over the\n"
+      "by name when it starts; Veskar's own stand-ins for them enroll over the\n"
       "Certificate Management Protocol. The commands:\n";
   for (const Command* command : commands) {
     page += ".TP\n\\fB" + Words(command->name) + "\\fR\n" + Roff(command->summary);
