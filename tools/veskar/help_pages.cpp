@@ -427,11 +427,11 @@ _veskar() {
   fi
   local -a _veskar_options=() _veskar_operands=()
   _veskar_verb "$verb" || return 0
-  local spec last=${words[${#words[@]} - 1]}
+  local entry last=${words[${#words[@]} - 1]}
   if ((${#words[@]} > given)); then
-    for spec in "${_veskar_options[@]}"; do
-      if [[ $spec == "$last="* ]]; then
-        _veskar_values "${spec#*=}"
+    for entry in "${_veskar_options[@]}"; do
+      if [[ $entry == "$last="* ]]; then
+        _veskar_values "${entry#*=}"
         return 0
       fi
     done
@@ -447,8 +447,8 @@ _veskar() {
     if ((skip)); then
       skip=0
     elif [[ $word == -?* ]]; then
-      for spec in "${_veskar_options[@]}"; do
-        [[ $spec == "$word="* ]] && skip=1
+      for entry in "${_veskar_options[@]}"; do
+        [[ $entry == "$word="* ]] && skip=1
       done
     else
       count=$((count + 1))
