@@ -328,11 +328,13 @@ MANPATH=$root/usr/share/man systemd-analyze verify --root="$root" veskar-ca@main
 unit=$root/lib/systemd/system/veskar-ca@.service
 state=/var/lib/veskar-ca/check
 in_root install -d -o _veskar-ca -g _veskar-ca -m 0700 "$state"
-# A command line of the unit, run as its user; systemd runs it without a
-# shell, hence the exec.
+# A command line of the unit, run as its user with the specifiers of the
+# instance "check" filled in; systemd runs it without a shell, hence the exec.
 as_service() {
+  local line=${1//%S//var/lib}
+  line=${line//%i/check}
   in_root_exec runuser -u _veskar-ca -- env STATE_DIRECTORY="$state" \
-    "CA_NAME=CN=Unit CA, O=Veskar" LISTEN=127.0.0.1:0 sh -c "exec $1"
+    "CA_NAME=CN=Unit CA, O=Veskar" LISTEN=127.0.0.1:0 sh -c "exec $line"
 }
 for start in first second; do
   (as_service "$(sed -n 's/^ExecStartPre=//p' "$unit" | sed 's/\$\$/$/g')") >/dev/null ||
