@@ -15,6 +15,13 @@ if [ "${1:-}" = "windows" ]; then
              binutils-mingw-w64-i686 wine64 wine32:i386 dpkg-dev stunnel4 tcl)
 fi
 
+# `deps.sh debian`: what the Debian packages' stage adds: Debian's packaging
+# tools and checker, debootstrap for the fresh system they are installed in,
+# man to render the manual page, and systemd for systemd-analyze.
+if [ "${1:-}" = "debian" ]; then
+  packages+=(debhelper dpkg-dev lintian debootstrap man-db systemd)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -17,6 +17,7 @@
 #include "ca/local_ca.h"
 #include "command.h"
 #include "os.h"
+#include "pki/environment.h"
 
 namespace veskar_cli {
 
@@ -136,12 +137,7 @@ const Verb kCaServeVerb = {
       "where to listen (default 127.0.0.1:8080; IPv6 as\n[::1]:8080); port 0 picks a free port"}},
     "The URL to enroll at is printed on standard output, one line a finished\n"
     "transaction on standard error. SIGINT or SIGTERM stops the server at once,\n"
-    "closing the connections still open.\n\n"
-    "Environment:\n"
-    "  VESKAR_CA_CONFIRM_TIMEOUT  seconds a certificate waits for confirmation\n"
-    "                             (default 60)\n"
-    "  VESKAR_CA_IO_TIMEOUT       seconds a connection may stay without traffic\n"
-    "                             (default 10); a request must be complete\n"
-    "                             within three times that\n"};
+    "closing the connections still open.\n",
+    {veskar::pki::kEnvCaConfirmTimeout, veskar::pki::kEnvCaIoTimeout}};
 
 }  // namespace veskar_cli

@@ -23,6 +23,17 @@ struct Option {
   const char* help;   // what it means; '\n' starts another line
 };
 
+// A variable of the environment that changes what a verb (or the library's
+// toolkits) does, with what its usage and the manual page say of it.
+struct Setting {
+  const char* name;        // "VESKAR_CA_IO_TIMEOUT"
+  const char* other_name;  // the same setting spelt otherwise ("HTTPS_PROXY"), or null
+  const char* help;        // what it means, and its default; '\n' starts another line
+};
+
+// The settings, the toolkits' first, then the served CA's and the command's.
+extern const std::vector<Setting> kSettings;
+
 class Options;
 
 // Plain words (operands) a verb takes at most, and the usage error for
@@ -33,7 +44,10 @@ struct Operands {
 };
 
 // One thing the command does ("services", "ca init"), with its options. Its
-// usage is the synopsis, `about`, the options' lines and `notes`.
+// usage is the synopsis, `about`, the options' lines, `notes` and the
+// settings it reads. The manual page and the shell completion are made from
+// the same fields: a synopsis names its operands in capitals (DIR, FILE) or
+// as the words they must be ("encode").
 struct Verb {
   const char* name;  // the words after "veskar"
   int (*run)(const Options& options);
@@ -42,6 +56,7 @@ struct Verb {
   const char* about;
   std::vector<Option> options = {};
   const char* notes = nullptr;
+  std::vector<const char*> settings = {};  // names in kSettings
 };
 
 // A verb of a family that this build of the command goes without, and
@@ -121,6 +136,8 @@ const Toolkit& ToolkitOf(int bit);
 // from using the stand-in toolkits built or installed with it, as
 // --no-standins does.
 constexpr char kNoStandInsVariable[] = "VESKAR_NO_STANDINS";
+// The same as the first word of the command's arguments (POSIX).
+constexpr char kNoStandInsOption[] = "--no-standins";
 
 extern const Verb kServicesVerb;
 extern const Verb kMessagesVerb;

@@ -6,14 +6,29 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "command.h"
+#include "help_pages.h"
 #include "os.h"
 
 namespace veskar_cli {
 namespace {
 
-constexpr char kNoStandInsOption[] = "--no-standins";
+// After the commands' list in the overview, and in the manual page.
+constexpr char kOverviewNotes[] =
+    "\n'veskar help <command>' or 'veskar <command> --help' describes one command;\n"
+    "'veskar --version' prints the version. Options take their value as\n"
+    "'--name VALUE' or '--name=VALUE'.\n\n"
+#ifdef _WIN32
+    "The toolkits are the cmsapi32.dll and kmpapi32.dll the DLL search finds:\n"
+    "veskar.exe's own folder first, where the stand-ins are installed, then the\n"
+    "system's folders and PATH.\n";
+#else
+    "A toolkit the loader does not find (LD_LIBRARY_PATH, then the system's\n"
+    "folders) is taken from the stand-ins built or installed with veskar;\n"
+    "--no-standins, or VESKAR_NO_STANDINS=1 in the environment, turns that off.\n";
+#endif
 
 const Command kServices = {"services", "show which certificate services are available",
                            &kServicesVerb};
@@ -31,6 +46,38 @@ const Command* const kCommands[] = {
 
 std::string Label(const Option& option) {
   return std::string(option.name) + (option.value ? std::string(" ") + option.value : "");
+}
+
+// `help`'s lines after the first indented by `indent`.
+std::string Indented(const char* help, const std::string& indent) {
+  std::string text;
+  for (const char* c = help; *c != '\0'; ++c) {
+    text += *c;
+    if (*c == '\n') text += indent;
+  }
+  return text;
+}
+
+// "Environment:" and the settings a verb reads, each name in one column and
+// its meaning in the next.
+std::string SettingsUsage(const Verb& verb) {
+  std::vector<const Setting*> settings;
+  size_t width = 0;
+  for (const char* name : verb.settings) {
+    const Setting* setting = SettingNamed(name);
+    if (setting == nullptr) continue;
+    settings.push_back(setting);
+    width = std::max(width, SettingLabel(*setting).size());
+  }
+  if (settings.empty()) return "";
+  const std::string indent(2 + width + 2, ' ');
+  std::string text = "\nEnvironment:\n";
+  for (const Setting* setting : settings) {
+    const std::string label = "  " + SettingLabel(*setting);
+    text += label + std::string(indent.size() - label.size(), ' ') +
+            Indented(setting->help, indent) + "\n";
+  }
+  return text;
 }
 
 std::string Usage(const Verb& verb) {
@@ -51,14 +98,10 @@ std::string Usage(const Verb& verb) {
     text += label.size() + 2 > indent.size()
                 ? label + "\n" + indent
                 : label + std::string(indent.size() - label.size(), ' ');
-    for (const char* c = option.help; *c != '\0'; ++c) {
-      text += *c;
-      if (*c == '\n') text += indent;
-    }
-    text += "\n";
+    text += Indented(option.help, indent) + "\n";
   }
   if (verb.notes != nullptr) text += std::string("\n") + verb.notes;
-  return text;
+  return text + SettingsUsage(verb);
 }
 
 void PrintOverview(std::FILE* out) {
@@ -70,24 +113,7 @@ void PrintOverview(std::FILE* out) {
   for (const Command* command : kCommands) {
     std::fprintf(out, "  %-10s %s\n", command->name, command->summary);
   }
-  std::fputs(
-      "\n'veskar help <command>' or 'veskar <command> --help' describes one command;\n"
-      "'veskar --version' prints the version. Options take their value as\n"
-      "'--name VALUE' or '--name=VALUE'.\n\n",
-      out);
-#ifdef _WIN32
-  std::fputs(
-      "The toolkits are the cmsapi32.dll and kmpapi32.dll the DLL search finds:\n"
-      "veskar.exe's own folder first, where the stand-ins are installed, then the\n"
-      "system's folders and PATH.\n",
-      out);
-#else
-  std::fprintf(out,
-               "A toolkit the loader does not find (LD_LIBRARY_PATH, then the system's\n"
-               "folders) is taken from the stand-ins built or installed with veskar;\n"
-               "%s, or %s=1 in the environment, turns that off.\n",
-               kNoStandInsOption, kNoStandInsVariable);
-#endif
+  std::fputs(kOverviewNotes, out);
 }
 
 // A family's usage: its verbs' synopses, then what it says of itself.
@@ -165,6 +191,15 @@ int Main(const Args& words) {
     return kExitOk;
   }
   if (name == "--version") return RunVerb(kVersionVerb, {});
+  // The same tables in other forms, for the build to install.
+  if (name == kManPageOption || name == kCompletionOption) {
+    if (words.size() > 1) return UsageError(nullptr, name + " takes no arguments");
+    const std::vector<const Command*> commands(std::begin(kCommands), std::end(kCommands));
+    const std::string text =
+        name == kManPageOption ? ManPage(commands, kOverviewNotes) : BashCompletion(commands);
+    std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
+  }
   for (const Command* command : kCommands) {
     if (name != command->name) continue;
     const Args args(words.begin() + 1, words.end());

@@ -40,8 +40,9 @@ void UseStandInToolkits(char** argv, bool disabled);
 // The folder holding the stand-in `file` ("libcmsapi32.so"), or "" when none
 // is there. Looks in the install folder relative to the executable first,
 // then the build tree (only for a command running from it), then the
-// configured install folder. Each stand-in has a folder of its own. On
-// Windows: the executable's own folder, then the build tree's.
+// configured install folder. Each stand-in has a folder of its own, unless
+// the build installs them beside the library (then that folder holds both).
+// On Windows: the executable's own folder, then the build tree's.
 std::string StandInFolder(const char* file);
 
 // What a user does to have the stand-in in `folder` loaded ("run with

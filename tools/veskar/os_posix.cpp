@@ -41,21 +41,29 @@ std::string Canonical(const std::string& path) {
   return failed ? path : resolved.string();
 }
 
-// Folders that hold one subfolder per stand-in. The build tree counts only
-// for a command that runs from it: an installed command must not pick up
-// whatever appears later at the path where it was once built.
-std::vector<std::string> CandidateFolders() {
-  std::vector<std::string> folders;
+// A folder where stand-ins may be: one subfolder per stand-in, or, for an
+// install beside the library, the stand-ins themselves.
+struct Candidate {
+  std::string folder;
+  bool flat;
+};
+
+// The build tree counts only for a command that runs from it: an installed
+// command must not pick up whatever appears later at the path where it was
+// once built.
+std::vector<Candidate> CandidateFolders() {
+  constexpr bool kInstalledFlat = VESKAR_STANDIN_INSTALL_FLAT != 0;
+  std::vector<Candidate> folders;
   std::error_code failed;
   const std::string executable_folder =
       fs::read_symlink("/proc/self/exe", failed).parent_path().string();
   if (!failed && !executable_folder.empty()) {
-    folders.push_back(executable_folder + "/" + VESKAR_STANDIN_FROM_EXECUTABLE);
+    folders.push_back({executable_folder + "/" + VESKAR_STANDIN_FROM_EXECUTABLE, kInstalledFlat});
     if (StartsWith(executable_folder + "/", VESKAR_BUILD_TREE "/")) {
-      folders.push_back(VESKAR_STANDIN_BUILD_DIR);
+      folders.push_back({VESKAR_STANDIN_BUILD_DIR, false});
     }
   }
-  folders.push_back(VESKAR_STANDIN_INSTALL_DIR);
+  folders.push_back({VESKAR_STANDIN_INSTALL_DIR, kInstalledFlat});
   return folders;
 }
 
@@ -69,6 +77,13 @@ bool OnSearchPath(const std::string& folder) {
   const char* path = std::getenv("LD_LIBRARY_PATH");
   return path != nullptr &&
          (std::string(":") + path + ":").find(":" + folder + ":") != std::string::npos;
+}
+
+// Whether the loader looks in `folder` without being told: the folder the
+// stand-ins were installed in beside the library, when that is a system
+// folder. A stand-in there that did not load will not load from the path.
+bool SearchedByDefault(const std::string& folder) {
+  return VESKAR_STANDIN_INSTALL_SEARCHED != 0 && folder == Canonical(VESKAR_STANDIN_INSTALL_DIR);
 }
 
 template <size_t kCount>
@@ -113,14 +128,16 @@ std::string LoadedLibraryFile() {
 void UseBinaryStandardStreams() {}
 
 std::string StandInFolder(const char* file) {
-  for (const std::string& root : CandidateFolders()) {
-    const std::string folder = root + "/" + SubfolderOf(file);
+  for (const Candidate& candidate : CandidateFolders()) {
+    const std::string folder =
+        candidate.flat ? candidate.folder : candidate.folder + "/" + SubfolderOf(file);
     if (access((folder + "/" + file).c_str(), R_OK) == 0) return Canonical(folder);
   }
   return "";
 }
 
 std::string StandInAdvice(const std::string& folder) {
+  if (SearchedByDefault(folder)) return "";
   return "run with LD_LIBRARY_PATH=" + folder + ", or without\n--no-standins and " +
          kNoStandInsVariable;
 }
@@ -183,7 +200,9 @@ void UseStandInToolkits(char** argv, bool disabled) {
     if (mask & toolkit.bit) continue;
     const std::string folder = StandInFolder(toolkit.file);
     // A stand-in already on the path that did not load would not load again.
-    if (!folder.empty() && !OnSearchPath(folder)) path += (path.empty() ? "" : ":") + folder;
+    if (!folder.empty() && !OnSearchPath(folder) && !SearchedByDefault(folder)) {
+      path += (path.empty() ? "" : ":") + folder;
+    }
   }
   if (path == previous_path) return;
   if (setenv("LD_LIBRARY_PATH", path.c_str(), 1) != 0 || setenv(kSearchedVariable, "1", 1) != 0) {
