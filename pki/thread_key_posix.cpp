@@ -6,7 +6,8 @@
 
 namespace veskar::pki {
 
-static_assert(std::is_integral<pthread_key_t>::value && sizeof(pthread_key_t) <= sizeof(unsigned long),
+static_assert(std::is_integral<pthread_key_t>::value &&
+                  sizeof(pthread_key_t) <= sizeof(unsigned long),
               "a thread key is kept as an unsigned long");
 
 ThreadKey::ThreadKey(AtThreadExit at_thread_exit) : at_thread_exit_(at_thread_exit) {

@@ -2,13 +2,13 @@
 // thread keeps its own, and a thread's value is freed when the thread ends,
 // so a host that starts a thread for each request holds none of them.
 
+#include "pki/thread_slot.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "pki/thread_slot.h"
 
 namespace veskar::pki {
 namespace {
