@@ -209,10 +209,13 @@ if [ -d "$apt_cache/archives" ]; then
   cp "$apt_cache"/archives/*.deb "$root/var/cache/apt/archives/" 2>/dev/null || true
   cp "$apt_cache"/lists/* "$root/var/lib/apt/lists/" 2>/dev/null || true
 fi
-in_root apt-get update -qq >"$work/apt.log" 2>&1 || {
-  cat "$work/apt.log" >&2
-  fail "apt-get update failed in the fresh system"
-}
+# Tried again after a pause: a mirror caught mid-sync fails for a while.
+updated=""
+for pause in 10 30 0; do
+  in_root apt-get update -qq >"$work/apt.log" 2>&1 && { updated=yes; break; }
+  [ "$pause" -eq 0 ] || { echo "apt-get update failed; trying again in ${pause}s" >&2; sleep "$pause"; }
+done
+[ -n "$updated" ] || { cat "$work/apt.log" >&2; fail "apt-get update failed in the fresh system"; }
 apt_install g++ make cmake pkg-config
 mkdir "$root/tmp/debs"
 cp "$out"/*.deb "$root/tmp/debs/"

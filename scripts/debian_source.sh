@@ -28,7 +28,7 @@ Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
   fi
-  $debian_source_sudo apt-get update -qq
+  bash "$(dirname "${BASH_SOURCE[0]}")/apt_update.sh"
 }
 
 # Fills `versions` with the versions of source package $1 that apt offers,

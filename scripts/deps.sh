@@ -34,5 +34,5 @@ if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | g
   $sudo dpkg --add-architecture i386
 fi
 echo "installing: ${missing[*]}" >&2
-$sudo apt-get update -qq
+bash "$(dirname "$0")/apt_update.sh"
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

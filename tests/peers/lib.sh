@@ -51,7 +51,7 @@ peer_need() {
   [ ${#need[@]} -eq 0 ] && return
   [ "$(id -u)" -eq 0 ] || { echo "missing ${need[*]}: install them (apt-get)" >&2; exit 2; }
   apt-get install -y -q "${need[@]}" >/dev/null 2>&1 ||
-    { apt-get update -qq && apt-get install -y -q "${need[@]}" >/dev/null; }
+    { bash "$(dirname "${BASH_SOURCE[0]}")/../../scripts/apt_update.sh" && apt-get install -y -q "${need[@]}" >/dev/null; }
 }
 
 # Test keys and roots in the folder $p: new_key NAME makes $p/NAME.key (EC

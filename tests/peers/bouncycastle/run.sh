@@ -25,7 +25,7 @@ command -v javac >/dev/null || need+=(openjdk-17-jdk-headless)
 if [ ${#need[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || { echo "missing ${need[*]}: install them (apt-get)" >&2; exit 2; }
   apt-get install -y -q "${need[@]}" >/dev/null 2>&1 ||
-    { apt-get update -qq && apt-get install -y -q "${need[@]}" >/dev/null; }
+    { bash "$(dirname "$0")/../../scripts/apt_update.sh" && apt-get install -y -q "${need[@]}" >/dev/null; }
 fi
 
 # The scratch folder $tmp and $pids, stopped and removed on exit, and a
