@@ -35,4 +35,18 @@ if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | g
 fi
 echo "installing: ${missing[*]}" >&2
 bash "$(dirname "$0")/apt_update.sh"
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+install() {
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" \
+    "${missing[@]}" >/dev/null
+}
+install && exit 0
+[[ " ${missing[*]}" == *:i386* ]] || exit 1
+# A 32-bit library must have exactly the version of its 64-bit twin. When the
+# security suite's i386 list could not be fetched (a mirror caught mid-sync)
+# the twins' candidates differ and apt finds no solution; taking both from the
+# main suite for this install makes them agree again.
+echo "retrying with the security suite's packages set aside for this install" >&2
+preferences=$(mktemp)
+trap 'rm -f "$preferences"' EXIT
+printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' >"$preferences"
+install -o Dir::Etc::Preferences="$preferences"
