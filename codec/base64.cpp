@@ -80,6 +80,8 @@ Path ActivePath() {
 
 namespace {
 
+using veskar::base64::EndLine;
+using veskar::base64::IsLineBreak;
 using veskar::base64::kDecodeMargin;
 using veskar::base64::kLineBytes;
 using veskar::base64::kLineChars;
@@ -200,12 +202,6 @@ inline void EncodeSix(const unsigned char* in, char* out) {
   std::memcpy(out + 2, &kCharPairs.pair[(bits >> 40) & 0xFFF], 2);
   std::memcpy(out + 4, &kCharPairs.pair[(bits >> 28) & 0xFFF], 2);
   std::memcpy(out + 6, &kCharPairs.pair[(bits >> 16) & 0xFFF], 2);
-}
-
-inline char* EndLine(char* out) {
-  out[0] = '\n';
-  out[1] = '\r';
-  return out + 2;
 }
 
 // Writes the text of `length` bytes and its NUL; returns the end of the text.
@@ -340,7 +336,7 @@ std::size_t Decode(const unsigned char* in, std::size_t length, unsigned char* o
       out = PutGroup(group, out);
     }
 
-    while (pos < length && (in[pos] == '\n' || in[pos] == '\r')) ++pos;
+    while (pos < length && IsLineBreak(in[pos])) ++pos;
     // Text stored with backslash escapes carries its breaks as \n and \r.
     while (pos < length && in[pos] == '\\') {
       if (pos + 1 == length || (in[pos + 1] != 'n' && in[pos + 1] != 'r')) return 0;

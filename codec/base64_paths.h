@@ -58,6 +58,19 @@ constexpr std::size_t kDecodeMargin = 44;
 // the x86 one, or one with no vector paths for other targets.
 const VectorKernels* FindVectorKernels(Path path);
 
+// The AVX-512 VBMI kernels, or null when the CPU or the OS cannot run them;
+// compiled into x86 builds whose compiler has the instruction set.
+const VectorKernels* FindAvx512VbmiKernels();
+
+// The line break the encoder writes after each line.
+inline char* EndLine(char* out) {
+  out[0] = '\n';
+  out[1] = '\r';
+  return out + 2;
+}
+
+inline bool IsLineBreak(unsigned char c) { return c == '\n' || c == '\r'; }
+
 }  // namespace base64
 }  // namespace veskar
 

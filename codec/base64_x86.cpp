@@ -1,9 +1,8 @@
 // The x86 vector paths of the Base64 conversions, 16 bytes at a time with
-// SSSE3, 32 with AVX2 and 64 with AVX-512 VBMI. Each function carries its
-// instruction set in a target attribute, so the rest of the library stays
-// built for the baseline CPU, and the kernels are handed out only when the
-// CPU reports the instruction set (and, for AVX-512, the OS saves the
-// 512-bit and mask registers).
+// SSSE3 and 32 with AVX2; the 64-byte AVX-512 VBMI path has a file of its
+// own. Each function carries its instruction set in a target attribute, so
+// the rest of the library stays built for the baseline CPU, and the kernels
+// are handed out only when the CPU reports the instruction set.
 //
 // Encoding spreads each 3-byte group over a 32-bit word with a byte shuffle,
 // moves the four 6-bit fields into the word's four bytes with two
@@ -12,23 +11,11 @@
 // character by its two nibbles (a bit set for each high nibble, a mask of
 // the bits whose row the low nibble falls outside), adds an offset looked up
 // from the high nibble, and packs the 6-bit values with two multiply-adds.
-//
-// With VBMI a line of 48 bytes is one register: a byte permutation spreads
-// the groups, a multishift moves every 6-bit field into a byte of its own,
-// and a second permutation, which reads only the low six bits of each index,
-// looks the fields up in the alphabet. Decoding looks each character up in a
-// 128-byte table with a two-register permutation (a character from 0x80 up,
-// or one the table marks with its top bit, is not in the alphabet), packs the
-// values with the same multiply-adds and gathers the 48 bytes with one more
-// permutation.
 
 #include <immintrin.h>
 
 #include <cstddef>
 #include <cstdint>
-#if VESKAR_BASE64_AVX512VBMI
-#include <cpuid.h>
-#endif
 
 #include "codec/base64_paths.h"
 
@@ -109,12 +96,6 @@ VESKAR_AVX2 inline __m256i EncodeBlock32(const unsigned char* low, const unsigne
   return _mm256_add_epi8(fields, offsets);
 }
 
-inline char* EndLine(char* out) {
-  out[0] = '\n';
-  out[1] = '\r';
-  return out + 2;
-}
-
 VESKAR_SSSE3 void EncodeLinesSsse3(const unsigned char* in, std::size_t lines, char* out) {
   const __m128i order = _mm_setr_epi8(VESKAR_SPREAD_GROUPS);
   const __m128i last_order = _mm_setr_epi8(VESKAR_SPREAD_LAST_GROUPS);
@@ -183,8 +164,6 @@ VESKAR_AVX2 inline bool DecodeBlock32(const unsigned char* in, unsigned char* ou
   return true;
 }
 
-inline bool IsLineBreak(unsigned char c) { return c == '\n' || c == '\r'; }
-
 // The decoding loop of either width, flattened into each kernel. Between two
 // clean blocks it also steps over a run of line feeds and carriage returns,
 // which the scalar code would skip after the group before them; if the
@@ -223,205 +202,6 @@ VESKAR_AVX2 __attribute__((flatten)) std::size_t DecodeCleanAvx2(const unsigned 
 constexpr VectorKernels kSsse3Kernels = {EncodeLinesSsse3, DecodeCleanSsse3};
 constexpr VectorKernels kAvx2Kernels = {EncodeLinesAvx2, DecodeCleanAvx2};
 
-#if VESKAR_BASE64_AVX512VBMI
-
-#define VESKAR_AVX512VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
-
-struct Bytes64 {
-  unsigned char byte[64];
-};
-
-// Byte 4g..4g+3 of the spread line: group g's bytes b0 b1 b2 as b1 b0 b2 b1.
-constexpr Bytes64 MakeSpreadLine() {
-  Bytes64 order{};
-  for (int group = 0; group < 16; ++group) {
-    const int from = 3 * group;
-    const int at = 4 * group;
-    order.byte[at] = static_cast<unsigned char>(from + 1);
-    order.byte[at + 1] = static_cast<unsigned char>(from);
-    order.byte[at + 2] = static_cast<unsigned char>(from + 2);
-    order.byte[at + 3] = static_cast<unsigned char>(from + 1);
-  }
-  return order;
-}
-
-// Bytes 3g..3g+2 of the output: the top three bytes, high first, of the
-// 24-bit value in word g.
-constexpr Bytes64 MakePackLine() {
-  Bytes64 order{};
-  for (int at = 0; at < 48; ++at) {
-    order.byte[at] = static_cast<unsigned char>(4 * (at / 3) + 2 - at % 3);
-  }
-  return order;
-}
-
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr unsigned char kNotInAlphabet = 0x80;
-
-struct ValueTable {
-  unsigned char value[128];
-};
-
-// Each character's 6-bit value, or kNotInAlphabet.
-constexpr ValueTable MakeValueTable() {
-  ValueTable table{};
-  for (unsigned char& value : table.value) value = kNotInAlphabet;
-  for (int value = 0; value < 64; ++value) {
-    table.value[static_cast<unsigned char>(kAlphabet[value])] = static_cast<unsigned char>(value);
-  }
-  return table;
-}
-
-alignas(64) constexpr Bytes64 kSpreadLine = MakeSpreadLine();
-alignas(64) constexpr Bytes64 kPackLine = MakePackLine();
-alignas(64) constexpr ValueTable kValues = MakeValueTable();
-
-// In each 64-bit word, which holds two spread groups, the bit offsets of the
-// eight fields in output order: in b1 b0 b2 b1 the 16 bits b0 b1 carry the
-// first two fields at 10 and 4, the 16 bits b1 b2 the last two at 6 and 0.
-constexpr long long kFieldShifts = 0x3036242A1016040All;
-
-constexpr __mmask64 LowBytes(unsigned count) {
-  return count >= 64 ? ~__mmask64{0} : (__mmask64{1} << count) - 1;
-}
-
-// The byte permutation and the multishift under an all-ones mask: the
-// unmasked intrinsics start from an undefined register, which GCC 12 warns
-// of as uninitialised once they are inlined. The mask costs nothing.
-VESKAR_AVX512VBMI inline __m512i Permute(__m512i index, __m512i table) {
-  return _mm512_maskz_permutexvar_epi8(~__mmask64{0}, index, table);
-}
-
-VESKAR_AVX512VBMI inline __m512i MultiShift(__m512i shifts, __m512i words) {
-  return _mm512_maskz_multishift_epi64_epi8(~__mmask64{0}, shifts, words);
-}
-
-// The 48 bytes in the low part of `bytes` into 64 characters at `out`,
-// then the line break.
-VESKAR_AVX512VBMI inline void EncodeLine(__m512i bytes, char* out) {
-  const __m512i spread = Permute(_mm512_load_si512(kSpreadLine.byte), bytes);
-  const __m512i fields = MultiShift(_mm512_set1_epi64(kFieldShifts), spread);
-  _mm512_storeu_si512(out, Permute(fields, _mm512_loadu_si512(kAlphabet)));
-  EndLine(out + kLineChars);
-}
-
-VESKAR_AVX512VBMI void EncodeLinesAvx512Vbmi(const unsigned char* in, std::size_t lines,
-                                             char* out) {
-  // Every line but the last loads 16 bytes of the next with its own.
-  for (; lines > 1; --lines, in += kLineBytes, out += kLineChars + 2) {
-    EncodeLine(_mm512_loadu_si512(in), out);
-  }
-  EncodeLine(_mm512_maskz_loadu_epi8(LowBytes(kLineBytes), in), out);
-}
-
-// 64 6-bit values packed into the low 48 bytes.
-VESKAR_AVX512VBMI inline __m512i PackValues(__m512i values) {
-  const __m512i pairs = _mm512_maddubs_epi16(values, _mm512_set1_epi32(0x01400140));
-  const __m512i groups = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000));
-  return Permute(_mm512_load_si512(kPackLine.byte), groups);
-}
-
-// Each character's value, with the top bit set for one outside the
-// alphabet: the table marks those below 0x80, the character itself the rest.
-VESKAR_AVX512VBMI inline __m512i LookUpValues(__m512i chars, __m512i low_values,
-                                              __m512i high_values) {
-  return _mm512_permutex2var_epi8(low_values, chars, high_values);
-}
-
-inline std::size_t SkipLineBreaks(const unsigned char* in, std::size_t from, std::size_t length) {
-  while (from < length && IsLineBreak(in[from])) ++from;
-  return from;
-}
-
-// Two blocks of 64 characters at a time, the second after any run of line
-// breaks that ends the first, while both are clean; else one block, or at
-// the end of the run the clean groups of the block that ends it, so that the
-// scalar code starts at the irregular character itself. A run of line breaks
-// after a group is stepped over when clean groups follow it; otherwise the
-// scalar code gets it back.
-VESKAR_AVX512VBMI std::size_t DecodeCleanAvx512Vbmi(const unsigned char* in, std::size_t length,
-                                                    unsigned char** out) {
-  const __m512i low_values = _mm512_load_si512(kValues.value);
-  const __m512i high_values = _mm512_load_si512(kValues.value + 64);
-  std::size_t after_group = 0;
-  std::size_t next = 0;
-  unsigned char* at = *out;
-  for (;;) {
-    if (length - next >= 150) {
-      // 150 characters leave room for two whole registers of output, 48
-      // bytes apart.
-      const std::size_t second = SkipLineBreaks(in, next + 64, length);
-      if (length - second >= 86) {
-        const __m512i first_chars = _mm512_loadu_si512(in + next);
-        const __m512i second_chars = _mm512_loadu_si512(in + second);
-        const __m512i first_values = LookUpValues(first_chars, low_values, high_values);
-        const __m512i second_values = LookUpValues(second_chars, low_values, high_values);
-        const __m512i marks = _mm512_or_si512(_mm512_or_si512(first_chars, first_values),
-                                              _mm512_or_si512(second_chars, second_values));
-        if (_mm512_movepi8_mask(marks) == 0) {
-          _mm512_storeu_si512(at, PackValues(first_values));
-          _mm512_storeu_si512(at + 48, PackValues(second_values));
-          at += 96;
-          after_group = second + 64;
-          next = SkipLineBreaks(in, after_group, length);
-          continue;
-        }
-      }
-    }
-    // The end of a text, shorter than a block, loads masked, and what is past
-    // the end reads as NUL, which is irregular. The last few groups are the
-    // scalar code's: for them a masked block costs more in latency than it
-    // saves.
-    const std::size_t left = length - next;
-    if (left < 16) break;
-    const __m512i chars =
-        left >= 64 ? _mm512_loadu_si512(in + next)
-                   : _mm512_maskz_loadu_epi8(LowBytes(static_cast<unsigned>(left)), in + next);
-    const __m512i values = LookUpValues(chars, low_values, high_values);
-    const std::uint64_t irregular = _mm512_movepi8_mask(_mm512_or_si512(chars, values));
-    if (irregular == 0) {
-      // A masked store: an overlapping whole register here makes short texts,
-      // whose last groups the scalar code writes next, slower.
-      _mm512_mask_storeu_epi8(at, LowBytes(48), PackValues(values));
-      at += 48;
-      after_group = next += 64;
-    } else {
-      const unsigned clean = static_cast<unsigned>(__builtin_ctzll(irregular)) & ~3u;
-      if (clean == 0) break;
-      _mm512_mask_storeu_epi8(at, LowBytes(clean / 4 * 3), PackValues(values));
-      at += clean / 4 * 3;
-      after_group = next += clean;
-    }
-    next = SkipLineBreaks(in, next, length);
-    if (irregular != 0 && next == after_group) break;
-  }
-  *out = at;
-  return after_group;
-}
-
-constexpr VectorKernels kAvx512VbmiKernels = {EncodeLinesAvx512Vbmi, DecodeCleanAvx512Vbmi};
-
-// AVX-512 F, BW and VBMI, with the OS saving the SSE, AVX, mask and both
-// halves of the 512-bit register state (XCR0 bits 1, 2, 5, 6 and 7).
-bool CpuRunsAvx512Vbmi() {
-  constexpr unsigned kOsXsave = 1u << 27;    // leaf 1, ecx
-  constexpr unsigned kAvx512F = 1u << 16;    // leaf 7, ebx
-  constexpr unsigned kAvx512Bw = 1u << 30;   // leaf 7, ebx
-  constexpr unsigned kAvx512Vbmi = 1u << 1;  // leaf 7, ecx
-  constexpr unsigned kZmmState = 0x2 | 0x4 | 0xE0;
-  if (__get_cpuid_max(0, nullptr) < 7) return false;
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  __cpuid(1, eax, ebx, ecx, edx);
-  if ((ecx & kOsXsave) == 0) return false;
-  unsigned xcr0 = 0, xcr0_high = 0;
-  __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
-  if ((xcr0 & kZmmState) != kZmmState) return false;
-  __cpuid_count(7, 0, eax, ebx, ecx, edx);
-  return (ebx & kAvx512F) != 0 && (ebx & kAvx512Bw) != 0 && (ecx & kAvx512Vbmi) != 0;
-}
-
-#endif  // VESKAR_BASE64_AVX512VBMI
-
 }  // namespace
 
 const VectorKernels* FindVectorKernels(Path path) {
@@ -433,8 +213,7 @@ const VectorKernels* FindVectorKernels(Path path) {
       return __builtin_cpu_supports("avx2") ? &kAvx2Kernels : nullptr;
     case Path::kAvx512Vbmi: {
 #if VESKAR_BASE64_AVX512VBMI
-      static const bool runs = CpuRunsAvx512Vbmi();
-      return runs ? &kAvx512VbmiKernels : nullptr;
+      return FindAvx512VbmiKernels();
 #else
       return nullptr;
 #endif

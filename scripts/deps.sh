@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang clang-format libclang-rt-dev pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
-          libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev)
+          libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev libsimde-dev)
 # `deps.sh windows`: what the Windows stage adds: the cross compilers, Wine
 # for 64-bit and (from the i386 architecture) 32-bit programs, Debian's
 # source tools for building OpenSSL, and stunnel as the TLS front the hosts

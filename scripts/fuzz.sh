@@ -9,7 +9,10 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 
 total=${FUZZ_SECONDS:-60}
-fuzzers=(base64_decode base64_round_trip cmp_service http_front)
+# The _emulated codec fuzzers run the AVX-512 VBMI path on portable versions
+# of its instructions, on any CPU; they share the seeds of the plain ones.
+fuzzers=(base64_decode base64_round_trip base64_decode_emulated base64_round_trip_emulated
+  cmp_service http_front)
 per_fuzzer=$(( total / ${#fuzzers[@]} ))
 (( per_fuzzer >= 1 )) || per_fuzzer=1
 
@@ -22,7 +25,8 @@ mkdir -p build-fuzz/artifacts
 for name in "${fuzzers[@]}"; do
   # New inputs go to the build tree; the seeds in the repository stay as they are.
   mkdir -p "build-fuzz/corpus/$name"
+  seeds="fuzz/corpus/${name%_emulated}"
   echo "fuzzing $name for ${per_fuzzer}s" >&2
   "build-fuzz/fuzz/${name}_fuzzer" -max_total_time="$per_fuzzer" -print_final_stats=1 \
-    -artifact_prefix="build-fuzz/artifacts/$name-" "build-fuzz/corpus/$name" "fuzz/corpus/$name"
+    -artifact_prefix="build-fuzz/artifacts/$name-" "build-fuzz/corpus/$name" "$seeds"
 done
