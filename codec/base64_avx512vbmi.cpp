@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #if !VESKAR_EMULATE_AVX512VBMI
 #include <cpuid.h>
 #endif
@@ -115,45 +116,92 @@ inline std::size_t SkipLineBreaks(const unsigned char* in, std::size_t from, std
   return from;
 }
 
-// Two blocks of 64 characters at a time, the second after any run of line
-// breaks that ends the first, while both are clean; else one block, or at
-// the end of the run the clean groups of the block that ends it, so that the
-// scalar code starts at the irregular character itself. A run of line breaks
-// after a group is stepped over when clean groups follow it; otherwise the
-// scalar code gets it back.
+// Where a decoding loop stands: the next character to read, the position
+// just after the last group decoded, and where the next byte goes.
+struct Progress {
+  std::size_t next;
+  std::size_t after_group;
+  unsigned char* at;
+};
+
+inline std::uint16_t LoadTwo(const unsigned char* from) {
+  std::uint16_t bytes;
+  std::memcpy(&bytes, from, 2);
+  return bytes;
+}
+
+// 280 characters leave room for four lines with two line breaks each and for
+// the last line's whole register of output, 144 bytes after the first.
+constexpr std::size_t kLinesMargin = 280;
+
+// Lines of 64 characters, four at a time while all four are clean and each
+// of the first three ends with the same run of line breaks as the line
+// before them: none (unbroken text), one, or two (LF CR, CR LF). Returns
+// where it stopped, having changed nothing there: text wrapped at another
+// width, a longer run, or anything else irregular goes to the single-block
+// code. A function of its own, so that the compiler keeps its registers for
+// this loop alone.
+VESKAR_AVX512VBMI __attribute__((noinline)) Progress DecodeLines(const unsigned char* in,
+                                                                 std::size_t length,
+                                                                 Progress progress) {
+  std::size_t next = progress.next;
+  const std::size_t run = SkipLineBreaks(in, next + 64, length) - (next + 64);
+  if (run > 2) return progress;
+  const std::size_t stride = 64 + run;
+  // The run's bytes, and the mask that keeps them, in a 16-bit load.
+  const std::uint16_t run_mask = run == 0 ? 0 : run == 1 ? 0x00FF : 0xFFFF;
+  const std::uint16_t run_bytes = LoadTwo(in + next + 64) & run_mask;
+  const Vector low_values = v512::Load(kValues.value);
+  const Vector high_values = v512::Load(kValues.value + 64);
+  unsigned char* at = progress.at;
+  while (length - next >= kLinesMargin) {
+    const unsigned char* const line = in + next;
+    const unsigned runs_differ =
+        ((LoadTwo(line + 64) ^ run_bytes) | (LoadTwo(line + stride + 64) ^ run_bytes) |
+         (LoadTwo(line + 2 * stride + 64) ^ run_bytes)) &
+        run_mask;
+    if (runs_differ != 0) break;
+    const Vector chars0 = v512::Load(line);
+    const Vector chars1 = v512::Load(line + stride);
+    const Vector chars2 = v512::Load(line + 2 * stride);
+    const Vector chars3 = v512::Load(line + 3 * stride);
+    const Vector values0 = LookUpValues(chars0, low_values, high_values);
+    const Vector values1 = LookUpValues(chars1, low_values, high_values);
+    const Vector values2 = LookUpValues(chars2, low_values, high_values);
+    const Vector values3 = LookUpValues(chars3, low_values, high_values);
+    const Vector marks = v512::Or(v512::Or(v512::Or(chars0, values0), v512::Or(chars1, values1)),
+                                  v512::Or(v512::Or(chars2, values2), v512::Or(chars3, values3)));
+    if (v512::TopBits(marks) != 0) break;
+    v512::Store(at, PackValues(values0));
+    v512::Store(at + 48, PackValues(values1));
+    v512::Store(at + 96, PackValues(values2));
+    v512::Store(at + 144, PackValues(values3));
+    at += 192;
+    progress.after_group = next + 3 * stride + 64;
+    next = SkipLineBreaks(in, progress.after_group, length);
+  }
+  progress.next = next;
+  progress.at = at;
+  return progress;
+}
+
+// Runs of whole lines while they are clean; else one block, or at the end of the
+// run the clean groups of the block that ends it, so that the scalar code
+// starts at the irregular character itself. A run of line breaks after a
+// group is stepped over when clean groups follow it; otherwise the scalar
+// code gets it back.
 VESKAR_AVX512VBMI std::size_t DecodeClean(const unsigned char* in, std::size_t length,
                                           unsigned char** out) {
   const Vector low_values = v512::Load(kValues.value);
   const Vector high_values = v512::Load(kValues.value + 64);
-  std::size_t after_group = 0;
-  std::size_t next = 0;
-  unsigned char* at = *out;
+  Progress progress = {0, 0, *out};
   for (;;) {
-    if (length - next >= 150) {
-      // 150 characters leave room for two whole registers of output, 48
-      // bytes apart.
-      const std::size_t second = SkipLineBreaks(in, next + 64, length);
-      if (length - second >= 86) {
-        const Vector first_chars = v512::Load(in + next);
-        const Vector second_chars = v512::Load(in + second);
-        const Vector first_values = LookUpValues(first_chars, low_values, high_values);
-        const Vector second_values = LookUpValues(second_chars, low_values, high_values);
-        const Vector marks =
-            v512::Or(v512::Or(first_chars, first_values), v512::Or(second_chars, second_values));
-        if (v512::TopBits(marks) == 0) {
-          v512::Store(at, PackValues(first_values));
-          v512::Store(at + 48, PackValues(second_values));
-          at += 96;
-          after_group = second + 64;
-          next = SkipLineBreaks(in, after_group, length);
-          continue;
-        }
-      }
-    }
+    if (length - progress.next >= kLinesMargin) progress = DecodeLines(in, length, progress);
     // The end of a text, shorter than a block, loads masked, and what is past
     // the end reads as NUL, which is irregular. The last few groups are the
     // scalar code's: for them a masked block costs more in latency than it
     // saves.
+    const std::size_t next = progress.next;
     const std::size_t left = length - next;
     if (left < 16) break;
     const Vector chars = left >= 64 ? v512::Load(in + next)
@@ -163,21 +211,21 @@ VESKAR_AVX512VBMI std::size_t DecodeClean(const unsigned char* in, std::size_t l
     if (irregular == 0) {
       // A masked store: an overlapping whole register here makes short texts,
       // whose last groups the scalar code writes next, slower.
-      v512::StoreFirst(at, PackValues(values), 48);
-      at += 48;
-      after_group = next += 64;
+      v512::StoreFirst(progress.at, PackValues(values), 48);
+      progress.at += 48;
+      progress.after_group = next + 64;
     } else {
       const unsigned clean = static_cast<unsigned>(__builtin_ctzll(irregular)) & ~3u;
       if (clean == 0) break;
-      v512::StoreFirst(at, PackValues(values), clean / 4 * 3);
-      at += clean / 4 * 3;
-      after_group = next += clean;
+      v512::StoreFirst(progress.at, PackValues(values), clean / 4 * 3);
+      progress.at += clean / 4 * 3;
+      progress.after_group = next + clean;
     }
-    next = SkipLineBreaks(in, next, length);
-    if (irregular != 0 && next == after_group) break;
+    progress.next = SkipLineBreaks(in, progress.after_group, length);
+    if (irregular != 0 && progress.next == progress.after_group) break;
   }
-  *out = at;
-  return after_group;
+  *out = progress.at;
+  return progress.after_group;
 }
 
 constexpr VectorKernels kKernels = {EncodeLines, DecodeClean};

@@ -127,13 +127,13 @@ TEST_P(Base64PathTest, DecodesEveryPrefixOfAText) {
   }
 }
 
-// Every byte value in place of each character of two blocks' worth of text:
-// outside the alphabet, high bytes, "=", white space and the backslash all
-// land in vector blocks, at each offset of them.
+// Every byte value in place of each character of five blocks' worth of
+// text: outside the alphabet, high bytes, "=", white space and the backslash
+// all land in vector blocks, at each offset of them and of a run of them.
 TEST_P(Base64PathTest, DecodesEveryByteAtEveryOffset) {
-  const std::string text = Replace(Encode(RandomBytes(144, 144), 0), "\n\r", "");
-  ASSERT_EQ(text.size(), 192u);
-  for (std::size_t offset = 0; offset < 136; ++offset) {
+  const std::string text = Replace(Encode(RandomBytes(240, 240), 0), "\n\r", "");
+  ASSERT_EQ(text.size(), 320u);
+  for (std::size_t offset = 0; offset < 300; ++offset) {
     for (int byte = 0; byte < 256; ++byte) {
       std::string changed = text;
       changed[offset] = static_cast<char>(byte);
@@ -144,12 +144,12 @@ TEST_P(Base64PathTest, DecodesEveryByteAtEveryOffset) {
 }
 
 TEST_P(Base64PathTest, DecodesIrregularStretchesAtEveryOffset) {
-  const std::string text = Encode(RandomBytes(120, 120), 0).substr(0, 160);
+  const std::string text = Encode(RandomBytes(300, 300), 0).substr(0, 360);
   const char* const kInserts[] = {" ",  "\t\v\f", "\n\r",  "\\n",  "\\r\\n", "\\t",
                                   "=",  "==",     "YQ==",  "-",    "\x80",   "\xff\xfe",
                                   "\\", "\r\n ",  "YWJj=", "\n\\n"};
   for (const char* insert : kInserts) {
-    for (std::size_t offset = 0; offset <= 100; ++offset) {
+    for (std::size_t offset = 0; offset <= 300; ++offset) {
       const std::string changed = text.substr(0, offset) + insert + text.substr(offset);
       ASSERT_EQ(Decode(changed, 0), PlainDecode(changed))
           << "\"" << insert << "\" inserted at " << offset;
@@ -184,6 +184,26 @@ constexpr Path kTestedPaths[] = {Path::kAvx512Vbmi};
 #else
 constexpr auto& kTestedPaths = veskar::base64::kAllPaths;
 #endif
+
+// Lines of the encoder's width whose line breaks change from line to line:
+// another pair, a single one, a longer run, or none, so that two lines run
+// on as one.
+TEST_P(Base64PathTest, DecodesLinesWhoseBreaksChange) {
+  const std::string text = Replace(Encode(RandomBytes(48 * 16, 16), 0), "\n\r", "");
+  const char* const kBreaks[] = {"\n\r", "\r\n", "\n", "\r", "", "\n\n\r", "\r\r"};
+  std::mt19937 rng(16);
+  for (int round = 0; round < 200; ++round) {
+    // Mostly one kind of break, as real texts have, with the odd other one.
+    const char* usual = kBreaks[rng() % 3];
+    std::string lines;
+    for (std::size_t at = 0; at < text.size(); at += 64) {
+      lines += text.substr(at, 64) + (rng() % 4 == 0 ? kBreaks[rng() % 7] : usual);
+    }
+    const std::size_t align = round % 5;
+    ASSERT_EQ(Decode(lines, align), std::to_string(48 * 16) + ":" + RandomBytes(48 * 16, 16))
+        << "round " << round;
+  }
+}
 
 INSTANTIATE_TEST_SUITE_P(AllPaths, Base64PathTest, testing::ValuesIn(kTestedPaths),
                          [](const testing::TestParamInfo<Path>& info) {
