@@ -81,10 +81,10 @@ Path ActivePath() {
 namespace {
 
 using veskar::base64::EndLine;
-using veskar::base64::IsLineBreak;
 using veskar::base64::kDecodeMargin;
 using veskar::base64::kLineBytes;
 using veskar::base64::kLineChars;
+using veskar::base64::SkipLineBreaks;
 using veskar::base64::VectorKernels;
 
 constexpr int kFailure = -1;
@@ -336,7 +336,7 @@ std::size_t Decode(const unsigned char* in, std::size_t length, unsigned char* o
       out = PutGroup(group, out);
     }
 
-    while (pos < length && IsLineBreak(in[pos])) ++pos;
+    pos = SkipLineBreaks(in, pos, length);
     // Text stored with backslash escapes carries its breaks as \n and \r.
     while (pos < length && in[pos] == '\\') {
       if (pos + 1 == length || (in[pos + 1] != 'n' && in[pos + 1] != 'r')) return 0;

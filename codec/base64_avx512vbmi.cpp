@@ -13,7 +13,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #if !VESKAR_EMULATE_AVX512VBMI
 #include <cpuid.h>
 #endif
@@ -111,11 +110,6 @@ VESKAR_AVX512VBMI inline Vector LookUpValues(Vector chars, Vector low_values, Ve
   return v512::Permute2(low_values, chars, high_values);
 }
 
-inline std::size_t SkipLineBreaks(const unsigned char* in, std::size_t from, std::size_t length) {
-  while (from < length && IsLineBreak(in[from])) ++from;
-  return from;
-}
-
 // Where a decoding loop stands: the next character to read, the position
 // just after the last group decoded, and where the next byte goes.
 struct Progress {
@@ -123,12 +117,6 @@ struct Progress {
   std::size_t after_group;
   unsigned char* at;
 };
-
-inline std::uint16_t LoadTwo(const unsigned char* from) {
-  std::uint16_t bytes;
-  std::memcpy(&bytes, from, 2);
-  return bytes;
-}
 
 // 280 characters leave room for four lines with two line breaks each and for
 // the last line's whole register of output, 144 bytes after the first.

@@ -7,6 +7,8 @@
 // Nothing here is exported from the shared library.
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace veskar {
 namespace base64 {
@@ -70,6 +72,20 @@ inline char* EndLine(char* out) {
 }
 
 inline bool IsLineBreak(unsigned char c) { return c == '\n' || c == '\r'; }
+
+// The position of the first character from `from` on that is not a line
+// break, or `length`.
+inline std::size_t SkipLineBreaks(const unsigned char* in, std::size_t from, std::size_t length) {
+  while (from < length && IsLineBreak(in[from])) ++from;
+  return from;
+}
+
+// Two bytes as one load, for comparing a run of line breaks at once.
+inline std::uint16_t LoadTwo(const unsigned char* from) {
+  std::uint16_t bytes;
+  std::memcpy(&bytes, from, 2);
+  return bytes;
+}
 
 }  // namespace base64
 }  // namespace veskar

@@ -164,15 +164,41 @@ VESKAR_AVX2 inline bool DecodeBlock32(const unsigned char* in, unsigned char* ou
   return true;
 }
 
-// The decoding loop of either width, flattened into each kernel. Between two
-// clean blocks it also steps over a run of line feeds and carriage returns,
-// which the scalar code would skip after the group before them; if the
-// block after the run is not clean, the scalar code gets the run back.
+// The decoding loop of either width, flattened into each kernel. A text
+// whose first line has the encoder's width and ends with one or two line
+// breaks goes line by line while each line ends with the same run: its
+// blocks straight through, then the run checked with one 16-bit compare.
+// After that, or for any other text (unbroken text is fastest so), block by
+// block: between two
+// clean blocks it steps over a run of line feeds and carriage returns, which
+// the scalar code would skip after the group before them; if the block after
+// the run is not clean, the scalar code gets the run back.
 template <std::size_t kChars, bool (*kDecodeBlock)(const unsigned char*, unsigned char*)>
 inline std::size_t DecodeClean(const unsigned char* in, std::size_t length, unsigned char** out) {
   std::size_t after_group = 0;
   std::size_t next = 0;
   unsigned char* at = *out;
+  // Room for a line, its run and the last block's whole store.
+  constexpr std::size_t kLineMargin = kLineChars + kDecodeMargin;
+  if (length >= kLineMargin) {
+    const std::size_t run = SkipLineBreaks(in, kLineChars, length) - kLineChars;
+    const std::uint16_t run_mask = run == 1 ? 0x00FF : 0xFFFF;
+    const std::uint16_t run_bytes = LoadTwo(in + kLineChars) & run_mask;
+    while (run - 1 < 2 && length - next >= kLineMargin &&
+           ((LoadTwo(in + next + kLineChars) ^ run_bytes) & run_mask) == 0) {
+      std::size_t block = 0;
+      while (block < kLineChars && kDecodeBlock(in + next + block, at)) {
+        at += kChars / 4 * 3;
+        block += kChars;
+      }
+      if (block != 0) after_group = next + block;
+      if (block != kLineChars) {
+        next += block;
+        break;
+      }
+      next += kLineChars + run;
+    }
+  }
   while (length - next >= kDecodeMargin) {
     if (kDecodeBlock(in + next, at)) {
       at += kChars / 4 * 3;
@@ -180,7 +206,7 @@ inline std::size_t DecodeClean(const unsigned char* in, std::size_t length, unsi
       continue;
     }
     if (after_group == 0 || next != after_group) break;
-    while (next < length && IsLineBreak(in[next])) ++next;
+    next = SkipLineBreaks(in, next, length);
     if (next == after_group) break;
   }
   *out = at;
