@@ -173,9 +173,9 @@ VESKAR_AVX512VBMI __attribute__((noinline)) Progress DecodeLines(const unsigned 
   return progress;
 }
 
-// Runs of whole lines while they are clean; else one block, or at the end of the
-// run the clean groups of the block that ends it, so that the scalar code
-// starts at the irregular character itself. A run of line breaks after a
+// Runs of whole lines while they are clean; else one block, or at the end
+// of the run the clean groups of the block that ends it, so that the scalar
+// code starts at the irregular character itself. A run of line breaks after a
 // group is stepped over when clean groups follow it; otherwise the scalar
 // code gets it back.
 VESKAR_AVX512VBMI std::size_t DecodeClean(const unsigned char* in, std::size_t length,
@@ -183,8 +183,16 @@ VESKAR_AVX512VBMI std::size_t DecodeClean(const unsigned char* in, std::size_t l
   const Vector low_values = v512::Load(kValues.value);
   const Vector high_values = v512::Load(kValues.value + 64);
   Progress progress = {0, 0, *out};
+  // Where whole lines may next be tried: after they stop at once, not until
+  // the single blocks are past the four lines they looked at, so that text
+  // wrapped at another width (76 for MIME) does not pay for them per line.
+  std::size_t lines_from = 0;
   for (;;) {
-    if (length - progress.next >= kLinesMargin) progress = DecodeLines(in, length, progress);
+    if (progress.next >= lines_from && length - progress.next >= kLinesMargin) {
+      const std::size_t before = progress.next;
+      progress = DecodeLines(in, length, progress);
+      if (progress.next == before) lines_from = before + 4 * 64;
+    }
     // The end of a text, shorter than a block, loads masked, and what is past
     // the end reads as NUL, which is irregular. The last few groups are the
     // scalar code's: for them a masked block costs more in latency than it
