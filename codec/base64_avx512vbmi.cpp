@@ -80,7 +80,7 @@ alignas(64) constexpr ValueTable kValues = MakeValueTable();
 // first two fields at 10 and 4, the 16 bits b1 b2 the last two at 6 and 0.
 constexpr std::int64_t kFieldShifts = 0x3036242A1016040All;
 
-// The 48 bytes in the low part of `bytes` into 64 characters at `out`,
+// The low 48 bytes of `bytes` into 64 characters at `out`,
 // then the line break.
 VESKAR_AVX512VBMI inline void EncodeLine(Vector bytes, char* out) {
   const Vector spread = v512::Permute(v512::Load(kSpreadLine.byte), bytes);
