@@ -169,10 +169,10 @@ VESKAR_AVX2 inline bool DecodeBlock32(const unsigned char* in, unsigned char* ou
 // breaks goes line by line while each line ends with the same run: its
 // blocks straight through, then the run checked with one 16-bit compare.
 // After that, or for any other text (unbroken text is fastest so), block by
-// block: between two
-// clean blocks it steps over a run of line feeds and carriage returns, which
-// the scalar code would skip after the group before them; if the block after
-// the run is not clean, the scalar code gets the run back.
+// block: between two clean blocks it steps over a run of line feeds and
+// carriage returns, which the scalar code would skip after the group before
+// them; if the block after the run is not clean, the scalar code gets the
+// run back.
 template <std::size_t kChars, bool (*kDecodeBlock)(const unsigned char*, unsigned char*)>
 inline std::size_t DecodeClean(const unsigned char* in, std::size_t length, unsigned char** out) {
   std::size_t after_group = 0;
